@@ -1,0 +1,47 @@
+// Randomly keyed hashing for every hash map of the program.
+//
+// Each hasher draws its own 128-bit SipHash key when it is constructed (every new map
+// constructs one), derived from random bytes read once per process. A hostile input therefore
+// cannot force collisions, and nothing can come to depend on the iteration order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+
+namespace tracemill {
+
+// SipHash-1-3 of `bytes` under the key (k0, k1).
+std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const void* bytes, std::size_t n);
+
+struct HashKey {
+  std::uint64_t k0;
+  std::uint64_t k1;
+};
+// A fresh key: different for every call, unpredictable from outside the process.
+HashKey next_hash_key();
+
+template <class K>
+class KeyedHash {
+ public:
+  KeyedHash() : key_(next_hash_key()) {}
+  std::size_t operator()(const K& k) const {
+    if constexpr (std::is_integral_v<K>) {
+      return siphash13(key_.k0, key_.k1, &k, sizeof k);
+    } else {
+      std::string_view bytes(k);
+      return siphash13(key_.k0, key_.k1, bytes.data(), bytes.size());
+    }
+  }
+
+ private:
+  HashKey key_;
+};
+
+template <class K, class V>
+using HashMap = std::unordered_map<K, V, KeyedHash<K>>;
+
+}  // namespace tracemill

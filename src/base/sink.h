@@ -1,0 +1,60 @@
+// Sinks: where every text shown to a user is written while the value is walked.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tracemill {
+
+// A destination for text. Once a write fails the sink stays failed and writes nothing more.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Writes all of `text`; returns false when the sink has failed (now or earlier).
+  virtual bool write(std::string_view text) = 0;
+};
+
+// Collects everything written into a string; never fails. Used for messages and in tests.
+class StringSink final : public Sink {
+ public:
+  bool write(std::string_view text) override {
+    text_.append(text);
+    return true;
+  }
+  const std::string& text() const { return text_; }
+  std::string take() { return std::move(text_); }
+
+ private:
+  std::string text_;
+};
+
+// Writes to a file descriptor. Line buffering hands each completed line to the system when its
+// line feed is written; no buffering passes every write straight on. Partial writes and EINTR
+// are retried; the first failed write is remembered in error() and ends all further output.
+class FdSink final : public Sink {
+ public:
+  enum class Buffering { Line, None };
+  FdSink(int fd, Buffering buffering) : fd_(fd), buffering_(buffering) {}
+  ~FdSink() override { flush(); }
+  FdSink(const FdSink&) = delete;
+  FdSink& operator=(const FdSink&) = delete;
+
+  bool write(std::string_view text) override;
+  // Hands any buffered partial line to the system; returns false when the sink has failed.
+  bool flush();
+  // The errno of the first failed write, 0 while none failed.
+  int error() const { return error_; }
+
+ private:
+  bool write_through(std::string_view text);
+
+  int fd_;
+  Buffering buffering_;
+  int error_ = 0;
+  std::string pending_;
+};
+
+// The process's standard output: line-buffered over descriptor 1.
+FdSink& stdout_sink();
+
+}  // namespace tracemill

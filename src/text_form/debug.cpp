@@ -1,0 +1,159 @@
+#include "text_form/debug.h"
+
+#include <cstdint>
+
+#include "base/os_error.h"
+#include "text_form/unicode.h"
+
+namespace tracemill {
+
+bool PadAdapter::write(std::string_view text) {
+  while (!text.empty()) {
+    std::size_t newline = text.find('\n');
+    std::size_t piece_end = newline == std::string_view::npos ? text.size() : newline + 1;
+    if (at_line_start_ && !inner_.write("    ")) return false;
+    at_line_start_ = newline != std::string_view::npos;
+    if (!inner_.write(text.substr(0, piece_end))) return false;
+    text.remove_prefix(piece_end);
+  }
+  return true;
+}
+
+namespace {
+
+// Decodes the UTF-8 sequence at text[i]; returns the scalar value and sets `len`.
+// Requires valid UTF-8; an invalid byte is taken alone as U+FFFD so that nothing loops.
+char32_t decode_at(std::string_view text, std::size_t i, std::size_t& len) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  unsigned char b0 = byte(0);
+  std::size_t need = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+  if (need == 0 || i + need > text.size()) {
+    len = 1;
+    return 0xFFFD;
+  }
+  char32_t c = need == 1 ? b0 : need == 2 ? (b0 & 0x1F) : need == 3 ? (b0 & 0x0F) : (b0 & 0x07);
+  for (std::size_t k = 1; k < need; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) {
+      len = 1;
+      return 0xFFFD;
+    }
+    c = (c << 6) | (byte(k) & 0x3F);
+  }
+  len = need;
+  return c;
+}
+
+// Writes the escape for `c` into `out` and returns its length, or 0 when `c` needs none.
+std::size_t escape_of(char32_t c, char* out) {
+  switch (c) {
+    case 0: out[0] = '\\'; out[1] = '0'; return 2;
+    case '\t': out[0] = '\\'; out[1] = 't'; return 2;
+    case '\n': out[0] = '\\'; out[1] = 'n'; return 2;
+    case '\r': out[0] = '\\'; out[1] = 'r'; return 2;
+    case '"': out[0] = '\\'; out[1] = '"'; return 2;
+    case '\\': out[0] = '\\'; out[1] = '\\'; return 2;
+    default: break;
+  }
+  if (c >= 0x20 && c < 0x7F) return 0;
+  if (!is_grapheme_extend(c) && is_printable(c)) return 0;
+  char* p = out;
+  *p++ = '\\';
+  *p++ = 'u';
+  *p++ = '{';
+  p = std::to_chars(p, p + 8, static_cast<std::uint32_t>(c), 16).ptr;
+  *p++ = '}';
+  return static_cast<std::size_t>(p - out);
+}
+
+}  // namespace
+
+bool write_quoted(Sink& out, std::string_view text) {
+  if (!out.write("\"")) return false;
+  std::size_t run_start = 0;
+  std::size_t i = 0;
+  char escape[16];
+  while (i < text.size()) {
+    std::size_t len = 1;
+    char32_t c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) c = decode_at(text, i, len);
+    std::size_t n = escape_of(c, escape);
+    if (n != 0) {
+      if (!out.write(text.substr(run_start, i - run_start))) return false;
+      if (!out.write(std::string_view(escape, n))) return false;
+      run_start = i + len;
+    }
+    i += len;
+  }
+  return out.write(text.substr(run_start)) && out.write("\"");
+}
+
+// --- builders ---
+
+DebugStruct::DebugStruct(Formatter& f, std::string_view name) : f_(f), ok_(f.write(name)) {}
+
+bool DebugStruct::begin_field(std::string_view name, Formatter& inner) {
+  if (f_.pretty()) {
+    if (!has_fields_ && !f_.write(" {\n")) return false;
+    return inner.write(name) && inner.write(": ");
+  }
+  return inner.write(has_fields_ ? ", " : " { ") && inner.write(name) && inner.write(": ");
+}
+
+bool DebugStruct::end_field(Formatter& inner) { return !f_.pretty() || inner.write(",\n"); }
+
+bool DebugStruct::finish() {
+  if (ok_ && has_fields_) ok_ = f_.write(f_.pretty() ? "}" : " }");
+  return ok_;
+}
+
+DebugTuple::DebugTuple(Formatter& f, std::string_view name) : f_(f), ok_(f.write(name)) {}
+
+bool DebugTuple::begin_field(Formatter& inner) {
+  if (f_.pretty()) return has_fields_ || f_.write("(\n");
+  return inner.write(has_fields_ ? ", " : "(");
+}
+
+bool DebugTuple::end_field(Formatter& inner) { return !f_.pretty() || inner.write(",\n"); }
+
+bool DebugTuple::finish() {
+  if (ok_ && has_fields_) ok_ = f_.write(")");
+  return ok_;
+}
+
+DebugList::DebugList(Formatter& f) : f_(f), ok_(f.write("[")) {}
+
+bool DebugList::begin_entry(Formatter& inner) {
+  if (f_.pretty()) return has_entries_ || f_.write("\n");
+  return !has_entries_ || inner.write(", ");
+}
+
+bool DebugList::end_entry(Formatter& inner) { return !f_.pretty() || inner.write(",\n"); }
+
+bool DebugList::finish() {
+  if (ok_) ok_ = f_.write("]");
+  return ok_;
+}
+
+DebugMap::DebugMap(Formatter& f) : f_(f), ok_(f.write("{")) {}
+
+bool DebugMap::begin_entry(Formatter& inner) {
+  if (f_.pretty()) return has_entries_ || f_.write("\n");
+  return !has_entries_ || inner.write(", ");
+}
+
+bool DebugMap::mid_entry(Formatter& inner) { return inner.write(": "); }
+
+bool DebugMap::end_entry(Formatter& inner) { return !f_.pretty() || inner.write(",\n"); }
+
+bool DebugMap::finish() {
+  if (ok_) ok_ = f_.write("}");
+  return ok_;
+}
+
+bool write_debug(Formatter& f, const OsError& error) {
+  return f.write("Os { code: ") && write_debug(f, error.code) && f.write(", kind: ") &&
+         f.write(os_error_kind(error.code)) && f.write(", message: ") &&
+         write_quoted(f.sink(), os_error_message(error.code)) && f.write(" }");
+}
+
+}  // namespace tracemill
