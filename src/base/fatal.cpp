@@ -24,20 +24,17 @@ bool backtrace_wanted() {
   return value != nullptr && std::string_view(value) != "0";
 }
 
-std::string thread_name() {
-  char name[32] = {};
-  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
-    return "main";
-  }
-  return name;
-}
+// The program runs on one thread, which prepare_process() names "main".
+constexpr std::string_view kThreadName = "main";
 
 }  // namespace
 
 void fatal(std::string_view message, std::source_location where) {
   static bool reported_before = false;
   FdSink err(2, FdSink::Buffering::None);
-  std::string line = "thread '" + thread_name() + "' panicked at '";
+  std::string line = "thread '";
+  line += kThreadName;
+  line += "' panicked at '";
   line += message;
   line += "', ";
   line += where.file_name();

@@ -1,0 +1,39 @@
+#include "base/keyed_hash.h"
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace tracemill {
+namespace {
+
+TEST(KeyedHash, EveryHasherHasItsOwnKey) {
+  KeyedHash<std::string> a;
+  KeyedHash<std::string> b;
+  EXPECT_EQ(a("process"), a("process"));
+  EXPECT_NE(a("process"), b("process"));
+  KeyedHash<std::int16_t> c;
+  KeyedHash<std::int16_t> d;
+  EXPECT_NE(c(404), d(404));
+}
+
+// Every byte of the input and its length matter, including across the 8-byte block boundary.
+TEST(KeyedHash, NearbyInputsDoNotCollide) {
+  KeyedHash<std::string> h;
+  std::set<std::size_t> seen;
+  std::string base(17, 'a');
+  for (std::size_t len = 0; len <= base.size(); ++len) {
+    EXPECT_TRUE(seen.insert(h(base.substr(0, len))).second) << "length " << len;
+  }
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    std::string changed = base;
+    changed[i] = 'b';
+    EXPECT_TRUE(seen.insert(h(changed)).second) << "byte " << i;
+  }
+  EXPECT_NE(h(std::string("\0", 1)), h(std::string()));
+}
+
+}  // namespace
+}  // namespace tracemill
