@@ -29,7 +29,7 @@ constexpr std::string_view kThreadName = "main";
 
 }  // namespace
 
-void fatal(std::string_view message, std::source_location where) {
+void fatal(std::string_view message, SourceLocation where) {
   static bool reported_before = false;
   FdSink err(2, FdSink::Buffering::None);
   std::string line = "thread '";
@@ -37,11 +37,11 @@ void fatal(std::string_view message, std::source_location where) {
   line += "' panicked at '";
   line += message;
   line += "', ";
-  line += where.file_name();
+  line += where.file;
   line += ':';
-  line += std::to_string(where.line());
+  line += std::to_string(where.line);
   line += ':';
-  line += std::to_string(where.column());
+  line += std::to_string(where.column);
   line += '\n';
   err.write(line);
   if (!reported_before) {
