@@ -63,6 +63,8 @@ struct Sample {
   std::vector<std::string> none;
 };
 
+struct NoFields {};
+
 }  // namespace
 
 template <>
@@ -71,6 +73,12 @@ struct Record<Sample> {
   static constexpr auto fields = std::make_tuple(
       field("name", &Sample::name), field("count", &Sample::count), field("items", &Sample::items),
       field("empty", &Sample::empty), field("none", &Sample::none));
+};
+
+template <>
+struct Record<NoFields> {
+  static constexpr std::string_view name = "NoFields";
+  static constexpr auto fields = std::make_tuple();
 };
 
 namespace {
@@ -86,9 +94,7 @@ bool write_debug(Formatter& f, const Wrapper& w) {
   return t.finish();
 }
 
-// A record without fields, and a wrapper without a member, print their names alone.
-struct NoFields {};
-bool write_debug(Formatter& f, const NoFields&) { return DebugStruct(f, "NoFields").finish(); }
+// A wrapper without a member prints its name alone.
 struct NoMember {};
 bool write_debug(Formatter& f, const NoMember&) { return DebugTuple(f, "NoMember").finish(); }
 
