@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 #include <vector>
 
 #include <gtest/gtest.h>
