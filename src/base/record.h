@@ -56,7 +56,7 @@ constexpr bool for_each_field(F&& f) {
   return std::apply(
       [&](const auto&... fs) {
         bool go = true;
-        auto one = [&](const auto& fd) {
+        [[maybe_unused]] auto one = [&](const auto& fd) {
           if (!go) return;
           if constexpr (std::is_void_v<decltype(f(fd))>) {
             f(fd);

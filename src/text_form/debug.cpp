@@ -1,5 +1,6 @@
 #include "text_form/debug.h"
 
+#include <array>
 #include <cstdint>
 
 #include "base/os_error.h"
@@ -8,12 +9,13 @@
 namespace tracemill {
 
 bool PadAdapter::write(std::string_view text) {
+  if (failed_) return false;
   while (!text.empty()) {
     std::size_t newline = text.find('\n');
     std::size_t piece_end = newline == std::string_view::npos ? text.size() : newline + 1;
-    if (at_line_start_ && !inner_.write("    ")) return false;
+    if (at_line_start_ && !inner_.write("    ")) return fail();
     at_line_start_ = newline != std::string_view::npos;
-    if (!inner_.write(text.substr(0, piece_end))) return false;
+    if (!inner_.write(text.substr(0, piece_end))) return fail();
     text.remove_prefix(piece_end);
   }
   return true;
@@ -65,26 +67,41 @@ std::size_t escape_of(char32_t c, char* out) {
   return static_cast<std::size_t>(p - out);
 }
 
+// Bytes that end a run of printable ASCII needing no escape: the ASCII controls, DEL, the double
+// quote, the backslash and every byte of a multi-byte character. The scan over a run is one
+// table load per byte.
+constexpr std::array<bool, 256> kEndsAsciiRun = [] {
+  std::array<bool, 256> table{};
+  for (std::size_t b = 0; b < table.size(); ++b) table[b] = b < 0x20 || b >= 0x7F;
+  table['"'] = true;
+  table['\\'] = true;
+  return table;
+}();
+
 }  // namespace
 
 bool write_quoted(Sink& out, std::string_view text) {
   if (!out.write("\"")) return false;
+  const std::size_t size = text.size();
   std::size_t run_start = 0;
   std::size_t i = 0;
   char escape[16];
-  while (i < text.size()) {
+  while (i < size) {
+    while (i < size && !kEndsAsciiRun[static_cast<unsigned char>(text[i])]) ++i;
+    if (i == size) break;
     std::size_t len = 1;
     char32_t c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) c = decode_at(text, i, len);
     std::size_t n = escape_of(c, escape);
     if (n != 0) {
-      if (!out.write(text.substr(run_start, i - run_start))) return false;
+      if (i > run_start && !out.write(text.substr(run_start, i - run_start))) return false;
       if (!out.write(std::string_view(escape, n))) return false;
       run_start = i + len;
     }
     i += len;
   }
-  return out.write(text.substr(run_start)) && out.write("\"");
+  if (run_start < size && !out.write(text.substr(run_start))) return false;
+  return out.write("\"");
 }
 
 // --- builders ---

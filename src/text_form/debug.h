@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -43,11 +44,20 @@ class Formatter {
 class PadAdapter final : public Sink {
  public:
   explicit PadAdapter(Sink& inner) : inner_(inner) {}
+  // Wraps `inner` (without this, `PadAdapter two(one)` would silently copy `one`).
+  explicit PadAdapter(PadAdapter& inner) : inner_(inner) {}
+  PadAdapter(const PadAdapter&) = delete;
+  PadAdapter& operator=(const PadAdapter&) = delete;
   bool write(std::string_view text) override;
 
  private:
+  bool fail() {
+    failed_ = true;
+    return false;
+  }
   Sink& inner_;
   bool at_line_start_ = true;
+  bool failed_ = false;  // stays failed, like every sink, even for an empty write
 };
 
 // Text: a double quote, the characters with the escapes (\0 \t \n \r \" \\ and \u{hex} for

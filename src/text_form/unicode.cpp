@@ -1,16 +1,33 @@
 #include "text_form/unicode.h"
 
-// Placeholder tables, to be replaced by the generated ones: C0/C1 controls and a few
-// well-known format, space and combining characters.
+#include <algorithm>
+#include <cstdint>
+#include <span>
+
+#include "text_form/unicode_tables.h"
+
 namespace tracemill {
 
-bool is_grapheme_extend(char32_t c) { return c >= 0x300 && c <= 0x36F; }
+namespace {
+
+// True when an odd number of the sorted boundaries are <= c, that is when c lies inside one of
+// the ranges the boundaries delimit.
+bool in_ranges(std::span<const std::uint32_t> bounds, char32_t c) {
+  if (bounds.empty() || c < bounds.front()) return false;
+  auto above = std::upper_bound(bounds.begin(), bounds.end(), static_cast<std::uint32_t>(c));
+  return (above - bounds.begin()) % 2 == 1;
+}
+
+}  // namespace
+
+bool is_grapheme_extend(char32_t c) { return in_ranges(unicode_tables::kGraphemeExtend, c); }
 
 bool is_printable(char32_t c) {
-  if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return false;
-  if (c == 0xA0 || c == 0x200B || c == 0x2028 || c == 0x2029) return false;
-  if (c >= 0xE000 && c <= 0xF8FF) return false;
-  return true;
+  // ASCII needs no table: only the controls below the blank and DEL are not printable.
+  if (c < 0x7F) return c >= 0x20;
+  return c <= 0x10FFFF && !in_ranges(unicode_tables::kNonPrintable, c);
 }
+
+std::string_view unicode_version() { return unicode_tables::kUnicodeVersion; }
 
 }  // namespace tracemill
