@@ -63,8 +63,8 @@ UsageError unknown_long_option(std::u32string_view name, std::string_view typed_
   if (!similar) return unexpected(std::move(argument), UsageError::Tip::PassAsValue);
   UsageError error = unexpected(std::move(argument), UsageError::Tip::Similar);
   error.suggestion = "--" + std::string(*similar);
-  error.usage = UsageLine{UsageLine::Form::Accepted, output_given || *similar == "output",
-                          input_given};
+  error.usage =
+      UsageLine{UsageLine::Form::Accepted, output_given || *similar == "output", input_given};
   return error;
 }
 
@@ -98,7 +98,8 @@ Parsed parse_arguments(std::span<const std::string_view> args) {
     }
     if (!options_ended && arg.starts_with("--")) {
       std::size_t equals = arg.find('=');
-      std::string_view name = arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
+      std::string_view name =
+          arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
       std::optional<std::string_view> attached;
       if (equals != std::string_view::npos) attached = arg.substr(equals + 1);
       std::optional<std::u32string> scalars = decode_utf8(name);
@@ -181,9 +182,9 @@ Result<CommandLine, CommandLineExit> parse_command_line(std::span<const std::str
     return Err{CommandLineExit{help_text(program_name(argv), styled), OutputStream::Stdout, 0}};
   }
   bool styled = styling_wanted(environment, environment.stderr_is_terminal);
-  return Err{CommandLineExit{
-      usage_error_text(std::get<UsageError>(parsed), program_name(argv), styled),
-      OutputStream::Stderr, 2}};
+  return Err{
+      CommandLineExit{usage_error_text(std::get<UsageError>(parsed), program_name(argv), styled),
+                      OutputStream::Stderr, 2}};
 }
 
 CommandLine read_command_line(int argc, char** argv) {

@@ -40,8 +40,9 @@ enum class Style {
 
 // Collects a text piece by piece. With styling on, a piece of a visible style is written as
 // its escape sequences (effects first, one sequence each, then the colour), the text, and the
-// reset ESC[0m: a heading is "\x1b[1m\x1b[4mOptions:\x1b[0m", an error "\x1b[1m\x1b[31merror:\x1b[0m".
-// With styling off, and for Plain and Placeholder pieces, only the text is written.
+// reset ESC[0m: a heading is "\x1b[1m\x1b[4mOptions:\x1b[0m", an error
+// "\x1b[1m\x1b[31merror:\x1b[0m". With styling off, and for Plain and Placeholder pieces, only the
+// text is written.
 class StyledText {
  public:
   explicit StyledText(bool styled) : styled_(styled) {}

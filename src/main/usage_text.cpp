@@ -29,8 +29,7 @@ constexpr OptionEntry kOptions[] = {
 };
 
 std::size_t long_width(const OptionEntry& entry) {
-  return entry.long_spelling.size() +
-         (entry.value_name.empty() ? 0 : 1 + entry.value_name.size());
+  return entry.long_spelling.size() + (entry.value_name.empty() ? 0 : 1 + entry.value_name.size());
 }
 
 void add_general_usage(StyledText& text, std::string_view program) {

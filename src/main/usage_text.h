@@ -32,7 +32,7 @@ struct UsageError {
     PassAsValue,  // "to pass '<argument>' as a value, use '-- <argument>'"
   };
   Kind kind;
-  std::string argument;    // UnexpectedArgument: the argument as it is shown
+  std::string argument;  // UnexpectedArgument: the argument as it is shown
   Tip tip = Tip::None;
   std::string suggestion;  // Tip::Similar: the suggested spelling, "--output"
   UsageLine usage;

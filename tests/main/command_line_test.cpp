@@ -1,10 +1,10 @@
 #include "main/command_line.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace tracemill {
 namespace {
@@ -109,49 +109,68 @@ TEST(CommandLine, EndsTheRun) {
        "Usage: netsketch [OPTIONS] [INPUT]\n"
        "\n"
        "For more information, try '--help'.\n",
-       err, 2},
+       err,
+       2},
       {{"tm", "--foo=bar", "--help"},
        error("unexpected argument '--foo' found\n\n"
-             "  tip: to pass '--foo' as a value, use '-- --foo'\n") + usage,
-       err, 2},
+             "  tip: to pass '--foo' as a value, use '-- --foo'\n") +
+           usage,
+       err,
+       2},
       {{"tm", "--outpt"},
        error("unexpected argument '--outpt' found\n\n"
              "  tip: a similar argument exists: '--output'\n\n"
-             "Usage: tm --output <OUTPUT> [INPUT]\n") + more,
-       err, 2},
+             "Usage: tm --output <OUTPUT> [INPUT]\n") +
+           more,
+       err,
+       2},
       {{"tm", "in", "--outptu=x"},
        error("unexpected argument '--outptu' found\n\n"
              "  tip: a similar argument exists: '--output'\n\n"
-             "Usage: tm --output <OUTPUT> <INPUT>\n") + more,
-       err, 2},
+             "Usage: tm --output <OUTPUT> <INPUT>\n") +
+           more,
+       err,
+       2},
       {{"tm", "--o"},
        error("unexpected argument '--o' found\n\n"
              "  tip: a similar argument exists: '--output'\n\n"
-             "Usage: tm --output <OUTPUT> [INPUT]\n") + more,
-       err, 2},
+             "Usage: tm --output <OUTPUT> [INPUT]\n") +
+           more,
+       err,
+       2},
       // help (0.75) beats version (0.71).
       {{"tm", "-o", "x", "--e"},
        error("unexpected argument '--e' found\n\n"
              "  tip: a similar argument exists: '--help'\n\n"
-             "Usage: tm --output <OUTPUT> [INPUT]\n") + more,
-       err, 2},
+             "Usage: tm --output <OUTPUT> [INPUT]\n") +
+           more,
+       err,
+       2},
       {{"tm", "--verison"},
        error("unexpected argument '--verison' found\n\n"
              "  tip: a similar argument exists: '--version'\n\n"
-             "Usage: tm [INPUT]\n") + more,
-       err, 2},
+             "Usage: tm [INPUT]\n") +
+           more,
+       err,
+       2},
       {{"tm", "--help=x"},
        error("unexpected argument '--help=x' found\n\n"
-             "  tip: to pass '--help=x' as a value, use '-- --help=x'\n") + usage,
-       err, 2},
+             "  tip: to pass '--help=x' as a value, use '-- --help=x'\n") +
+           usage,
+       err,
+       2},
       {{"tm", "-x"},
        error("unexpected argument '-x' found\n\n"
-             "  tip: to pass '-x' as a value, use '-- -x'\n") + usage,
-       err, 2},
+             "  tip: to pass '-x' as a value, use '-- -x'\n") +
+           usage,
+       err,
+       2},
       {{"tm", "-\xc3\xa9h"},
        error("unexpected argument '-\xc3\xa9' found\n\n"
-             "  tip: to pass '-\xc3\xa9' as a value, use '-- -\xc3\xa9'\n") + usage,
-       err, 2},
+             "  tip: to pass '-\xc3\xa9' as a value, use '-- -\xc3\xa9'\n") +
+           usage,
+       err,
+       2},
       {{"tm", "a", "b"}, error("unexpected argument 'b' found\n") + usage, err, 2},
       {{"tm", "--", "a", "-b"}, error("unexpected argument '-b' found\n") + usage, err, 2},
       {{"tm", "-o"}, value_required, err, 2},
@@ -218,9 +237,9 @@ TEST(CommandLine, StyledTexts) {
            heading + "Usage:" + reset + " " + bold + "tm" + reset + " [OPTIONS] [INPUT]\n\n" +
            heading + "Arguments:" + reset + "\n  [INPUT]  [default: input.json]\n\n" + heading +
            "Options:" + reset + "\n  " + bold + "-o" + reset + ", " + bold + "--output" + reset +
-           " <OUTPUT>  [default: stitched.csv]\n  " + bold + "-h" + reset + ", " + bold +
-           "--help" + reset + "             Print help\n  " + bold + "-V" + reset + ", " + bold +
-           "--version" + reset + "          Print version\n"},
+           " <OUTPUT>  [default: stitched.csv]\n  " + bold + "-h" + reset + ", " + bold + "--help" +
+           reset + "             Print help\n  " + bold + "-V" + reset + ", " + bold + "--version" +
+           reset + "          Print version\n"},
       {{"tm", "-V"}, kVersion},
       {{"tm", "--outpt"},
        error + "unexpected argument '\x1b[33m--outpt\x1b[0m' found\n\n" + tip +
@@ -231,8 +250,8 @@ TEST(CommandLine, StyledTexts) {
            "to pass '\x1b[33m-x\x1b[0m' as a value, use '\x1b[32m-- -x\x1b[0m'\n" + usage +
            " [OPTIONS] [INPUT]\n" + more},
       {{"tm", "a", "-ob", "c"},
-       error + "unexpected argument '\x1b[33mc\x1b[0m' found\n" + usage +
-           " [OPTIONS] [INPUT]\n" + more},
+       error + "unexpected argument '\x1b[33mc\x1b[0m' found\n" + usage + " [OPTIONS] [INPUT]\n" +
+           more},
       {{"tm", "-o"},
        error + "a value is required for '" + bold + "--output <OUTPUT>" + reset +
            "' but none was supplied\n" + more},

@@ -1,8 +1,8 @@
 #include "main/jaro.h"
 
-#include <string_view>
-
 #include <gtest/gtest.h>
+
+#include <string_view>
 
 namespace tracemill {
 namespace {
