@@ -24,9 +24,9 @@ enum class StdoutMode {
 };
 
 struct RunOptions {
-  std::string binary = TRACEMILL_BINARY;
-  std::vector<std::string> args{};     // the arguments after argv[0]
-  std::optional<std::string> argv0{};  // argv[0]; the binary's path when unset
+  std::string binary = TRACEMILL_BINARY;  // a relative path is taken from working_directory
+  std::vector<std::string> args{};        // the arguments after argv[0]
+  std::optional<std::string> argv0{};     // argv[0]; the binary's path when unset
   // Changes to the base environment: a value sets the variable, nullopt removes it. The base
   // environment is empty except for PATH, HOME, LD_LIBRARY_PATH and the sanitizer options
   // (ASAN_OPTIONS, UBSAN_OPTIONS, LSAN_OPTIONS) of the test process; nothing that changes the
