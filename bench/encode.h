@@ -30,6 +30,12 @@ template <class T, class A>
 struct IsVector<std::vector<T, A>> : std::true_type {};
 
 template <class T>
+struct IsIntegerList : std::false_type {};
+template <class T, class A>
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool>)
+struct IsIntegerList<std::vector<T, A>> : std::true_type {};
+
+template <class T>
 struct IsPair : std::false_type {};
 template <class A, class B>
 struct IsPair<std::pair<A, B>> : std::true_type {};
@@ -122,6 +128,34 @@ void encode_json_at(const T& value, std::string& out, bool pretty, int depth) {
     detail::put_decimal(out, value);
   } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
     write_json_string(value, out);
+  } else if constexpr (detail::IsIntegerList<T>::value) {
+    // Lists of numbers make up most of a statistics file: write them straight into room
+    // reserved for the longest possible form instead of appending piece by piece.
+    if (value.empty()) {
+      out.append("[]");
+      return;
+    }
+    const std::size_t indent = pretty ? static_cast<std::size_t>(depth + 1) * 2 + 1 : 0;
+    const std::size_t old = out.size();
+    out.resize(old + value.size() * (21 + indent) + indent + 2);
+    char* p = out.data() + old;
+    *p++ = '[';
+    bool first = true;
+    for (auto e : value) {
+      if (!first) *p++ = ',';
+      first = false;
+      if (pretty) {
+        *p++ = '\n';
+        p = std::fill_n(p, indent - 1, ' ');
+      }
+      p = std::to_chars(p, p + 20, e).ptr;
+    }
+    if (pretty) {
+      *p++ = '\n';
+      p = std::fill_n(p, indent - 3, ' ');
+    }
+    *p++ = ']';
+    out.resize(static_cast<std::size_t>(p - out.data()));
   } else if constexpr (detail::IsVector<T>::value || detail::IsPair<T>::value) {
     out.push_back('[');
     bool first = true;

@@ -1,6 +1,7 @@
 #include "bench/encode.h"
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -128,6 +129,7 @@ TEST(EncodeJson, PrettyRecord) {
   op.call_chain.emplace_back(CChainStatsKey{{{"a", "m", CallDirection::Inbound}}, "c", true},
                              CChainStatsValue{});
   op.call_chain.back().second.http_not_ok = {{500, 4}};
+  op.call_chain.back().second.start_dt_micros = {7, std::numeric_limits<std::int64_t>::min()};
   op.method.emplace("a/m", ProcOperStatsValue{});
   std::string out;
   encode_json(op, out, true);
@@ -165,7 +167,10 @@ TEST(EncodeJson, PrettyRecord) {
         "count": 0,
         "depth": 0,
         "duration_micros": [],
-        "start_dt_micros": [],
+        "start_dt_micros": [
+          7,
+          -9223372036854775808
+        ],
         "looped": [],
         "rooted": false,
         "expect_root": [],
