@@ -32,8 +32,9 @@ struct IsVector<std::vector<T, A>> : std::true_type {};
 template <class T>
 struct IsIntegerList : std::false_type {};
 template <class T, class A>
-  requires(std::is_integral_v<T> && !std::is_same_v<T, bool>)
-struct IsIntegerList<std::vector<T, A>> : std::true_type {};
+requires(std::is_integral_v<T> && !std::is_same_v<T, bool>) struct IsIntegerList<std::vector<T, A>>
+    : std::true_type {
+};
 
 template <class T>
 struct IsPair : std::false_type {};
@@ -95,13 +96,27 @@ inline void write_json_string(std::string_view text, std::string& out) {
     out.append(text.data() + run, i - run);
     run = i + 1;
     switch (c) {
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
-      case '\b': out.append("\\b"); break;
-      case '\f': out.append("\\f"); break;
-      case '\n': out.append("\\n"); break;
-      case '\r': out.append("\\r"); break;
-      case '\t': out.append("\\t"); break;
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\b':
+        out.append("\\b");
+        break;
+      case '\f':
+        out.append("\\f");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
       default: {
         char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
         out.append(esc, sizeof esc);

@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
   if (path != "-") {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-      std::fprintf(stderr, "tracemill_gen: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "tracemill_gen: cannot open %s: %s\n", path.c_str(),
+                   std::strerror(errno));
       return 1;
     }
   }
@@ -99,7 +100,8 @@ int main(int argc, char** argv) {
   auto summary = tracemill::bench::write_stats_file(options, sink);
   if (!summary.ok || (fd != 1 && ::close(fd) != 0 && sink.error() == 0)) {
     int err = sink.error() != 0 ? sink.error() : errno;
-    std::fprintf(stderr, "tracemill_gen: writing %s failed: %s\n", path.c_str(), std::strerror(err));
+    std::fprintf(stderr, "tracemill_gen: writing %s failed: %s\n", path.c_str(),
+                 std::strerror(err));
     return 1;
   }
   std::fprintf(stderr, "tracemill_gen: %llu operations, %llu call chains, %llu bytes\n",

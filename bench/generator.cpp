@@ -82,8 +82,8 @@ constexpr ProcessSeed kProcessSeeds[] = {
 };
 
 constexpr std::string_view kVerbs[] = {"GET", "GET", "GET", "POST", "PUT", "DELETE", "PATCH"};
-constexpr std::string_view kSubResources[] = {"", "/items", "/status", "/history", "/summary",
-                                              "/lines", "/notes"};
+constexpr std::string_view kSubResources[] = {"",         "/items", "/status", "/history",
+                                              "/summary", "/lines", "/notes"};
 
 // Error-log texts: quotes, backslashes, control characters and non-ASCII text on purpose.
 constexpr std::string_view kErrorLogs[] = {
@@ -103,8 +103,8 @@ constexpr std::string_view kErrorLogs[] = {
     "TLS handshake failed: certificate expired",
 };
 
-constexpr std::int16_t kHttpCodes[] = {400, 401, 403, 404, 404, 404, 409, 429,
-                                       500, 500, 502, 503, 503, 504};
+constexpr std::int16_t kHttpCodes[] = {400, 401, 403, 404, 404, 404, 409,
+                                       429, 500, 500, 502, 503, 503, 504};
 
 template <class T, std::size_t N>
 const T& pick(Rng& rng, const T (&items)[N]) {
@@ -202,7 +202,8 @@ void fill_http_codes(Rng& rng, std::size_t n, std::uint64_t max_count, Map& code
 
 template <class Map>
 void fill_error_logs(Rng& rng, std::size_t n, std::uint64_t max_count, Map& logs) {
-  for (std::size_t i = 0; i < n; ++i) logs[std::string(pick(rng, kErrorLogs))] += rng.range(1, max_count);
+  for (std::size_t i = 0; i < n; ++i)
+    logs[std::string(pick(rng, kErrorLogs))] += rng.range(1, max_count);
 }
 
 std::int32_t small_i32(Rng& rng, std::uint64_t at_most) {
@@ -255,8 +256,9 @@ StatsGenerator::StatsGenerator(std::uint64_t seed, Profile profile)
   }
   for (std::size_t i = 0; i < processes_.size(); ++i) {
     Kind kind = kProcessSeeds[i].kind;
-    std::size_t n = kind == Kind::Queue ? 1 : (kind == Kind::Database || kind == Kind::Cache) ? 0
-                                                                                           : rng.range(2, 6);
+    std::size_t n = kind == Kind::Queue                               ? 1
+                    : (kind == Kind::Database || kind == Kind::Cache) ? 0
+                                                                      : rng.range(2, 6);
     auto& callees = processes_[i].callees;
     while (callees.size() < n) {
       std::size_t c = kind == Kind::Edge || kind == Kind::Queue
@@ -286,7 +288,8 @@ StatsRecJson StatsGenerator::header(std::uint64_t operations) const {
     rec.duration_micros.push_back(durations[0]);
     rec.time_to_respond_micros.push_back(durations[0] / 2 + 1);
   }
-  rec.num_files = static_cast<std::int32_t>(std::min<std::uint64_t>(operations / 10 + 1, 1'000'000));
+  rec.num_files =
+      static_cast<std::int32_t>(std::min<std::uint64_t>(operations / 10 + 1, 1'000'000));
   rec.num_endpoints = operations;
   rec.num_incomplete_traces = operations / 7;
   rec.num_call_chains = operations * (profile_ == Profile::Chains ? 175 : 17);
@@ -377,9 +380,15 @@ std::pair<std::string, OperationStatsJson> StatsGenerator::make_operation(
     }
     for (const auto& call : ckey.call_chain) {
       switch (call.call_direction) {
-        case CallDirection::Inbound: op.num_received_calls += value.count; break;
-        case CallDirection::Outbound: op.num_outbound_calls += value.count; break;
-        case CallDirection::Unknown: op.num_unknown_calls += value.count; break;
+        case CallDirection::Inbound:
+          op.num_received_calls += value.count;
+          break;
+        case CallDirection::Outbound:
+          op.num_outbound_calls += value.count;
+          break;
+        case CallDirection::Unknown:
+          op.num_unknown_calls += value.count;
+          break;
       }
       seen[call.process + "/" + call.method] += value.count;
       if (call.process == "redis-sessions" || call.process == "memcached") {
@@ -396,8 +405,8 @@ std::pair<std::string, OperationStatsJson> StatsGenerator::make_operation(
     if (!value.rooted) {
       for (std::size_t i = rng.range(1, 3); i > 0; --i) {
         const auto& root = processes_[entries_[rng.below(entries_.size())]];
-        value.expect_root.push_back({proc_oper(root, rng.below(root.methods.size())),
-                                     rng.range(1, value.count)});
+        value.expect_root.push_back(
+            {proc_oper(root, rng.below(root.methods.size())), rng.range(1, value.count)});
       }
     }
     if (rng.chance(chains ? 20 : 200)) {
@@ -437,7 +446,8 @@ std::pair<std::string, OperationStatsJson> StatsGenerator::make_operation(
 GenSummary write_stats_file(const GenOptions& options, Sink& out) {
   StatsGenerator gen(options.seed, options.profile);
   GenSummary summary;
-  summary.operations = options.operations ? *options.operations : gen.operations_for_size(options.size);
+  summary.operations =
+      options.operations ? *options.operations : gen.operations_for_size(options.size);
   const bool json = options.format != Format::Bincode;
   const bool pretty = options.format == Format::JsonPretty;
 
@@ -506,9 +516,13 @@ std::optional<std::uint64_t> parse_size(std::string_view text) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (ec != std::errc() || end == text.data()) return std::nullopt;
   std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
-  static constexpr std::pair<std::string_view, std::uint64_t> kUnits[] = {
-      {"", 1},           {"K", 1'000},      {"M", 1'000'000}, {"G", 1'000'000'000},
-      {"Ki", 1ULL << 10}, {"Mi", 1ULL << 20}, {"Gi", 1ULL << 30}};
+  static constexpr std::pair<std::string_view, std::uint64_t> kUnits[] = {{"", 1},
+                                                                          {"K", 1'000},
+                                                                          {"M", 1'000'000},
+                                                                          {"G", 1'000'000'000},
+                                                                          {"Ki", 1ULL << 10},
+                                                                          {"Mi", 1ULL << 20},
+                                                                          {"Gi", 1ULL << 30}};
   for (const auto& [name, factor] : kUnits) {
     if (unit != name) continue;
     if (number > std::numeric_limits<std::uint64_t>::max() / factor) return std::nullopt;

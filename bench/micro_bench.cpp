@@ -27,8 +27,10 @@ class CountingSink final : public tracemill::Sink {
 // Mostly plain ASCII, with quotes, backslashes, control characters and non-ASCII text mixed in.
 std::string mixed_text() {
   std::string text;
-  const char* pieces[] = {"GET /api/v1/orders/{id}", " upstream \"payments\" timed out",
-                          " C:\\spool\\out.log", "\n\tat Orders.Get",
+  const char* pieces[] = {"GET /api/v1/orders/{id}",
+                          " upstream \"payments\" timed out",
+                          " C:\\spool\\out.log",
+                          "\n\tat Orders.Get",
                           " Kartenpr\u00fcfung f\u00fcr M\u00fcller 12,50 \u20ac",
                           " \u65e5\u672c\u8a9e\u306e\u30a8\u30e9\u30fc"};
   while (text.size() < 4096) {

@@ -1,10 +1,10 @@
 #include "bench/encode.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <limits>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "stats/file/operation_stats_json.h"
 
@@ -38,19 +38,19 @@ TEST(EncodeBincode, OneOperationWithOneChain) {
   op.call_chain.emplace_back(key, value);
   rec.stats.emplace("op", op);
 
-  std::string want(120, '\0');            // 0-119: empty-record prefix
-  want += le(1, 8);                       // 120-127: count of stats
-  want += le(2, 8) + "op";                // 128-137: key
-  want += le(0, 8);                       // 138-145: count of method
-  want += std::string(32, '\0');          // 146-177: four counters
-  want += le(1, 8);                       // 178-185: count of call_chain pairs
-  want += le(1, 8);                       // 186-193: count of the key's calls
+  std::string want(120, '\0');                         // 0-119: empty-record prefix
+  want += le(1, 8);                                    // 120-127: count of stats
+  want += le(2, 8) + "op";                             // 128-137: key
+  want += le(0, 8);                                    // 138-145: count of method
+  want += std::string(32, '\0');                       // 146-177: four counters
+  want += le(1, 8);                                    // 178-185: count of call_chain pairs
+  want += le(1, 8);                                    // 186-193: count of the key's calls
   want += le(1, 8) + "p" + le(1, 8) + "m" + le(1, 4);  // 194-215: the call, Outbound
-  want += le(0, 8);                       // 216-223: caching_process
-  want += '\1';                           // 224: is_leaf
-  want += le(5, 8);                       // 225-232: count
-  want += std::string(8 + 24, '\0');      // 233-264: depth, three list counts
-  want += '\0';                           // 265: rooted
+  want += le(0, 8);                                    // 216-223: caching_process
+  want += '\1';                                        // 224: is_leaf
+  want += le(5, 8);                                    // 225-232: count
+  want += std::string(8 + 24, '\0');                   // 233-264: depth, three list counts
+  want += '\0';                                        // 265: rooted
   want += std::string(8 + 8 + 16, '\0');  // 266-297: expect_root, two i32, two map counts
   ASSERT_EQ(want.size(), 298u);
 
@@ -66,9 +66,9 @@ TEST(EncodeBincode, SignedValuesAndMapOrder) {
   v.http_not_ok_codes = {{503, 7}, {-1, 1}};  // written in ascending key order
   v.error_logs = {{"b", 2}, {"a", 1}};
   std::string want = le(0, 8) + le(0, 8) + le(1, 8) + le(0xFFFFFFFFFFFFFFFE, 8) + le(0, 8) +
-                     le(0xFFFFFFFF, 4) + le(0, 4) +                 // i32 fields
-                     le(2, 8) + le(0xFFFF, 2) + le(1, 8) + le(503, 2) + le(7, 8) +
-                     le(2, 8) + le(1, 8) + "a" + le(1, 8) + le(1, 8) + "b" + le(2, 8);
+                     le(0xFFFFFFFF, 4) + le(0, 4) +  // i32 fields
+                     le(2, 8) + le(0xFFFF, 2) + le(1, 8) + le(503, 2) + le(7, 8) + le(2, 8) +
+                     le(1, 8) + "a" + le(1, 8) + le(1, 8) + "b" + le(2, 8);
   std::string out;
   encode_bincode(v, out);
   EXPECT_EQ(out, want);
@@ -114,13 +114,14 @@ TEST(EncodeJson, CompactRecord) {
       {{{"api", "GET /x", CallDirection::Unknown}}, "", false}, small_value()};
   std::string out;
   encode_json(pair, out, false);
-  EXPECT_EQ(out,
-            R"([{"call_chain":[{"process":"api","method":"GET /x","call_direction":"Unknown"}],)"
-            R"("caching_process":"","is_leaf":false},)"
-            R"({"count":3,"depth":2,"duration_micros":[10,-20],"start_dt_micros":[],)"
-            R"("looped":["q\"uote"],"rooted":true,"expect_root":[{"proc_oper":"gw/GET /","count":1}],)"
-            R"("cc_not_http_ok":-5,"cc_with_error_logs":0,"http_not_ok":{"-1":1,"404":9,"503":2},)"
-            "\"error_logs\":{\"z\u00fc\":1}}]");
+  EXPECT_EQ(
+      out,
+      R"([{"call_chain":[{"process":"api","method":"GET /x","call_direction":"Unknown"}],)"
+      R"("caching_process":"","is_leaf":false},)"
+      R"({"count":3,"depth":2,"duration_micros":[10,-20],"start_dt_micros":[],)"
+      R"("looped":["q\"uote"],"rooted":true,"expect_root":[{"proc_oper":"gw/GET /","count":1}],)"
+      R"("cc_not_http_ok":-5,"cc_with_error_logs":0,"http_not_ok":{"-1":1,"404":9,"503":2},)"
+      "\"error_logs\":{\"z\u00fc\":1}}]");
 }
 
 TEST(EncodeJson, PrettyRecord) {

@@ -1,11 +1,11 @@
 #include "bench/generator.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <limits>
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "base/sink.h"
 #include "bench/encode.h"
