@@ -1,0 +1,26 @@
+#include "graph/build_graph.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "base/fatal.h"
+#include "graph/fix_callchain.h"
+
+namespace tracemill {
+
+ProcessNodes build_graph(const StatsRecJson& record, Sink& diagnostics) {
+  ProcessNodes graph;
+  for (const auto& [operation, stats] : record.stats) {
+    for (const auto& [key, value] : stats.call_chain) {
+      if (value.count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        fatal("called `Result::unwrap()` on an `Err` value: TryFromIntError(())");
+      }
+      std::vector<Call> repaired = fix_callchain(key.call_chain, diagnostics);
+      graph.add_call_chain(repaired, static_cast<std::int32_t>(value.count));
+    }
+  }
+  return graph;
+}
+
+}  // namespace tracemill
