@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "base/sink.h"
-#include "graph/graph_text.h"
+#include "graph/graph_testing.h"
 
 namespace tracemill {
 namespace {

@@ -9,31 +9,19 @@
 #include <gtest/gtest.h>
 
 #include "base/sink.h"
-#include "graph/graph_text.h"
+#include "graph/graph_testing.h"
 #include "text_form/debug.h"
 
 namespace tracemill {
 namespace {
 
+using test_util::graph_of;
+using test_util::node;
+
 constexpr CallDirection I = CallDirection::Inbound;
 constexpr CallDirection O = CallDirection::Outbound;
 constexpr CallDirection U = CallDirection::Unknown;
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
-
-ProcessNode node(std::string name, MethodCounts operations, MethodCounts methods = {},
-                 MethodCounts direction_unknown = {}) {
-  return {std::move(name), ProcessNodeType::Unknown, std::move(operations), std::move(methods),
-          std::move(direction_unknown)};
-}
-
-ProcessNodes graph_of(std::vector<ProcessNode> nodes) {
-  ProcessNodes graph;
-  for (ProcessNode& n : nodes) {
-    std::string key = n.name;
-    graph.nodes.emplace(std::move(key), std::move(n));
-  }
-  return graph;
-}
 
 std::string pretty(const ProcessNodes& graph) {
   StringSink out;
@@ -124,8 +112,8 @@ TEST(ProcessNodes, PrettyTextOfTheEmptyGraph) {
 TEST(ProcessNodes, PrettyTextOfTheTwoNodeExample) {
   ProcessNodes graph;
   graph.add_call_chain(std::vector<Call>{{"api", "GET /users", I}, {"api", "query", O}, {"db", "query", I}}, 7);
-  EXPECT_EQ(testing::canonical_map_order(pretty(graph)),
-            testing::canonical_map_order("ProcessNodes(\n"
+  EXPECT_EQ(test_util::canonical_map_order(pretty(graph)),
+            test_util::canonical_map_order("ProcessNodes(\n"
                                          "    {\n"
                                          "        \"api\": ProcessNode {\n"
                                          "            name: \"api\",\n"
@@ -166,8 +154,8 @@ TEST(ProcessNodes, PrettyTextOfKindsLimitsAndEscapes) {
   terminal.ptype = ProcessNodeType::Terminal;
   for (ProcessNode* n : {&end_point, &intermediate, &terminal}) graph.nodes.emplace(n->name, *n);
 
-  EXPECT_EQ(testing::canonical_map_order(pretty(graph)),
-            testing::canonical_map_order(R"(ProcessNodes(
+  EXPECT_EQ(test_util::canonical_map_order(pretty(graph)),
+            test_util::canonical_map_order(R"(ProcessNodes(
     {
         "": ProcessNode {
             name: "",

@@ -1,14 +1,14 @@
-#include "graph/graph_text.h"
+#include "graph/graph_testing.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "base/sink.h"
-#include "graph/process_node.h"
 #include "text_form/debug.h"
 
-namespace tracemill::testing {
+namespace tracemill::test_util {
 namespace {
 
 using Lines = std::vector<std::string_view>;
@@ -75,6 +75,21 @@ std::string canonical_item(const Lines& lines, std::size_t begin, std::size_t en
 
 }  // namespace
 
+ProcessNode node(std::string name, MethodCounts operations, MethodCounts methods,
+                 MethodCounts direction_unknown) {
+  return {std::move(name), ProcessNodeType::Unknown, std::move(operations), std::move(methods),
+          std::move(direction_unknown)};
+}
+
+ProcessNodes graph_of(std::vector<ProcessNode> nodes) {
+  ProcessNodes graph;
+  for (ProcessNode& n : nodes) {
+    std::string key = n.name;
+    graph.nodes.emplace(std::move(key), std::move(n));
+  }
+  return graph;
+}
+
 std::string canonical_map_order(std::string_view text) {
   bool ends_in_line_feed = text.ends_with('\n');
   Lines lines;
@@ -88,7 +103,7 @@ std::string canonical_map_order(std::string_view text) {
   return out;
 }
 
-}  // namespace tracemill::testing
+}  // namespace tracemill::test_util
 
 namespace tracemill {
 
