@@ -11,13 +11,16 @@ namespace tracemill {
 
 ProcessNodes build_graph(const StatsRecJson& record, Sink& diagnostics) {
   ProcessNodes graph;
+  // Repairing only the directions and adding the calls with them gives the graph that
+  // fix_callchain + add_call_chain give, without copying every name of every chain.
+  std::vector<CallDirection> directions;
   for (const auto& [operation, stats] : record.stats) {
     for (const auto& [key, value] : stats.call_chain) {
       if (value.count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
         fatal("called `Result::unwrap()` on an `Err` value: TryFromIntError(())");
       }
-      std::vector<Call> repaired = fix_callchain(key.call_chain, diagnostics);
-      graph.add_call_chain(repaired, static_cast<std::int32_t>(value.count));
+      repair_directions(key.call_chain, directions, diagnostics);
+      graph.add_call_chain(key.call_chain, directions, static_cast<std::int32_t>(value.count));
     }
   }
   return graph;

@@ -23,4 +23,10 @@ namespace tracemill {
 // text form). A failing sink does not change the result.
 std::vector<Call> fix_callchain(std::span<const Call> chain, Sink& out);
 
+// fix_callchain without copying the calls: sets `directions` to the repaired direction of every
+// call of `chain` (resizing it; a caller may reuse one buffer for many chains) and writes the
+// same report to `out`. Graph building uses this to avoid copying every name of every chain.
+void repair_directions(std::span<const Call> chain, std::vector<CallDirection>& directions,
+                       Sink& out);
+
 }  // namespace tracemill

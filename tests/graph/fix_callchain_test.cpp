@@ -92,11 +92,21 @@ TEST(FixCallchain, RepairsDirectionsAndReportsContradictions) {
        "4: Call { process: \"C\\t\\\"q\\\"\", method: \"v\", call_direction: Unknown }  ->  "
        "Call { process: \"C\\t\\\"q\\\"\", method: \"v\", call_direction: Unknown }\n"},
   };
+  // One buffer for all cases, as graph building reuses it: a longer earlier chain must not
+  // leave directions behind.
+  std::vector<CallDirection> directions(20, O);
   for (const RepairCase& c : cases) {
     SCOPED_TRACE(c.what);
     StringSink out;
     EXPECT_EQ(fix_callchain(c.input, out), c.repaired);
     EXPECT_EQ(out.text(), c.diagnostics);
+
+    StringSink direction_out;
+    repair_directions(c.input, directions, direction_out);
+    std::vector<CallDirection> expected;
+    for (const Call& call : c.repaired) expected.push_back(call.call_direction);
+    EXPECT_EQ(directions, expected);
+    EXPECT_EQ(direction_out.text(), c.diagnostics);
   }
 }
 
