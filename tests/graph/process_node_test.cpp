@@ -207,50 +207,5 @@ TEST(ProcessNodes, PrettyTextOfKindsLimitsAndEscapes) {
 ))"));
 }
 
-TEST(ProcessNodes, CompactText) {
-  ProcessNodes graph;
-  graph.add_call_chain(std::vector<Call>{{"A", "m", I}}, 5);
-  EXPECT_EQ(compact_string(graph),
-            "ProcessNodes({\"A\": ProcessNode { name: \"A\", ptype: Unknown, operations: "
-            "{\"m\": 5}, methods: {}, direction_unknown: {} }})");
-  EXPECT_EQ(compact_string(ProcessNodes{}), "ProcessNodes({})");
-}
-
-// A sink that takes `limit` bytes, then fails for good.
-class LimitedSink final : public Sink {
- public:
-  explicit LimitedSink(std::size_t limit) : limit_(limit) {}
-  bool write(std::string_view text) override {
-    if (failed_ || text.size() > limit_ - taken_.size()) {
-      failed_ = true;
-      return false;
-    }
-    taken_.append(text);
-    return true;
-  }
-  const std::string& taken() const { return taken_; }
-
- private:
-  std::size_t limit_;
-  bool failed_ = false;
-  std::string taken_;
-};
-
-TEST(ProcessNodes, RenderingStopsAtTheFirstFailedWrite) {
-  ProcessNodes graph;
-  graph.add_call_chain(std::vector<Call>{{"A", "m", I}, {"A", "n", O}, {"B", "m", U}}, 5);
-  const std::string full = pretty(graph);
-  for (std::size_t limit = 0; limit < full.size(); ++limit) {
-    LimitedSink out(limit);
-    Formatter f(out, Form::Pretty);
-    EXPECT_FALSE(write_debug(f, graph)) << limit;
-    EXPECT_EQ(out.taken(), full.substr(0, out.taken().size())) << limit;
-  }
-  LimitedSink out(full.size());
-  Formatter f(out, Form::Pretty);
-  EXPECT_TRUE(write_debug(f, graph));
-  EXPECT_EQ(out.taken(), full);
-}
-
 }  // namespace
 }  // namespace tracemill
