@@ -44,4 +44,18 @@ class KeyedHash {
 template <class K, class V>
 using HashMap = std::unordered_map<K, V, KeyedHash<K>>;
 
+// The standard equality of unordered maps requires both maps to hash alike (the library reuses
+// one map's cached hash codes in the other's buckets); two HashMaps never do, each having its
+// own key. This one looks every key up through the other map's own hasher. Found by ADL, and
+// more specialised than the standard one, so the defaulted == of records uses it.
+template <class K, class V>
+bool operator==(const HashMap<K, V>& a, const HashMap<K, V>& b) {
+  if (a.size() != b.size()) return false;
+  for (const auto& [key, value] : a) {
+    auto it = b.find(key);
+    if (it == b.end() || !(it->second == value)) return false;
+  }
+  return true;
+}
+
 }  // namespace tracemill

@@ -1,0 +1,60 @@
+#include "graph/fix_callchain.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "text_form/debug.h"
+
+namespace tracemill {
+namespace {
+
+// Only reached for contradicting chains, so copying the result calls here costs nothing on the
+// common path.
+void report(std::span<const Call> input, const std::vector<CallDirection>& directions,
+            const std::vector<std::uint64_t>& failed, Sink& out) {
+  Formatter f(out, Form::Compact);
+  bool ok = f.write("\nFailed on idx = ") && write_debug(f, failed) && f.write(":\n");
+  for (std::size_t i = 0; ok && i < input.size(); ++i) {
+    Call result = input[i];
+    result.call_direction = directions[i];
+    ok = write_debug(f, i) && f.write(": ") && write_debug(f, input[i]) && f.write("  ->  ") &&
+         write_debug(f, result) && f.write("\n");
+  }
+}
+
+}  // namespace
+
+void repair_directions(std::span<const Call> chain, std::vector<CallDirection>& directions,
+                       Sink& out) {
+  directions.resize(chain.size());
+  std::vector<std::uint64_t> failed;
+  // The first call compares with the empty text.
+  std::string_view previous;
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    const Call& call = chain[i];
+    CallDirection direction = call.call_direction;
+    if (call.process == previous) {
+      if (direction == CallDirection::Inbound) failed.push_back(i);
+    } else {
+      previous = call.process;
+      if (direction == CallDirection::Outbound) {
+        failed.push_back(i);
+      } else {
+        direction = CallDirection::Inbound;
+      }
+    }
+    directions[i] = direction;
+  }
+  if (!failed.empty()) report(chain, directions, failed, out);
+}
+
+std::vector<Call> fix_callchain(std::span<const Call> chain, Sink& out) {
+  std::vector<CallDirection> directions;
+  repair_directions(chain, directions, out);
+  std::vector<Call> result(chain.begin(), chain.end());
+  for (std::size_t i = 0; i < result.size(); ++i) result[i].call_direction = directions[i];
+  return result;
+}
+
+}  // namespace tracemill
