@@ -4,7 +4,10 @@
 #include <string>
 
 #include "base/fatal.h"
+#include "base/os_error.h"
 #include "base/sink.h"
+#include "graph/build_graph.h"
+#include "graph/process_node.h"
 #include "main/command_line.h"
 #include "stats/file/operation_stats_json.h"
 #include "text_form/debug.h"
@@ -16,5 +19,14 @@ int main(int argc, char** argv) {
   std::filesystem::path input_path(command_line.input);
   auto record = StatsRecJson::read_file(input_path);
   if (!record) fatal("Failed to read JSON-file: " + compact_string(record.error()));
-  fatal("building the process graph is not built yet");
+
+  // Repair diagnostics and the graph share standard output; a failed write (a full device, a
+  // reader that went away) stops all further output and ends the run below.
+  FdSink& out = stdout_sink();
+  ProcessNodes graph = build_graph(record.value(), out);
+  Formatter pretty(out, Form::Pretty);
+  if (!(write_debug(pretty, graph) && out.write("\n") && out.flush())) {
+    fatal("failed printing to stdout: " + os_error_display(out.error()));
+  }
+  return 0;
 }
