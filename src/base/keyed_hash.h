@@ -41,7 +41,21 @@ class KeyedHash {
   HashKey key_;
 };
 
+// Every map of the program. Two maps hash the same key differently, so equality looks each key
+// of one map up in the other: the standard comparison assumes both maps hash alike.
 template <class K, class V>
-using HashMap = std::unordered_map<K, V, KeyedHash<K>>;
+class HashMap : public std::unordered_map<K, V, KeyedHash<K>> {
+ public:
+  using std::unordered_map<K, V, KeyedHash<K>>::unordered_map;
+
+  friend bool operator==(const HashMap& a, const HashMap& b) {
+    if (a.size() != b.size()) return false;
+    for (const auto& [key, value] : a) {
+      auto found = b.find(key);
+      if (found == b.end() || !(found->second == value)) return false;
+    }
+    return true;
+  }
+};
 
 }  // namespace tracemill
