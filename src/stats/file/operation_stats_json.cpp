@@ -12,6 +12,7 @@
 
 #include "base/byte_source.h"
 #include "base/fatal.h"
+#include "base/heap_reserve.h"
 #include "base/sink.h"
 #include "base/utf8_check.h"
 #include "stats/file/bincode_decode.h"
@@ -21,7 +22,6 @@
 namespace tracemill {
 namespace {
 
-// The extensions that select a decoder, compared byte for byte (so "JSON" is not one).
 constexpr std::string_view kBincodeExtension = "bincode";
 constexpr std::string_view kJsonExtension = "json";
 constexpr char kPathNotText[] = "called `Result::unwrap()` on an `Err` value: ";
@@ -117,6 +117,7 @@ Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::p
   const bool known = extension == kBincodeExtension || extension == kJsonExtension;
   if (!known) fatal("Unknown extension '" + std::string(extension) + "'of inputfile " + path_text);
   // clang-format on
+  reserve_heap_for_input(fd);
 
   // The decoder consumes the source, so the file is closed as soon as it returns.
   if (extension == kBincodeExtension) return to_load_result(decode_bincode(std::move(source)));
