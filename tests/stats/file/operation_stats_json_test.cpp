@@ -154,6 +154,21 @@ TEST(ReadFile, DecodesBinaryFilesAndClosesThem) {
   EXPECT_EQ(open_descriptors(), before);
 }
 
+// The example files hold one record in both encodings; they are generated together by
+// tools/make_examples.py.
+TEST(ReadFile, ExampleFilesHoldTheSameRecord) {
+  fs::path examples = fs::path(TRACEMILL_SOURCE_DIR) / "examples";
+  auto binary = StatsRecJson::read_file(examples / "small.bincode");
+  ASSERT_TRUE(binary) << compact_string(binary.error());
+  EXPECT_EQ(binary.value().stats.size(), 3u);
+  auto json = StatsRecJson::read_file(examples / "small.json");
+  if (!json && compact_string(json.error()).find("not built yet") != std::string::npos) {
+    GTEST_SKIP() << "JSON decoding is not in this build";
+  }
+  ASSERT_TRUE(json) << compact_string(json.error());
+  EXPECT_TRUE(binary.value() == json.value());
+}
+
 struct Finished {
   int status;  // exit status, or -1 when the child did not exit normally
   std::string err;
