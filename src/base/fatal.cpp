@@ -34,7 +34,7 @@ std::string thread_name() {
 
 }  // namespace
 
-void fatal(std::string_view message, std::source_location where) {
+void fatal(std::string_view message, SourceLocation where) {
   static bool reported_before = false;
   FdSink err(2, FdSink::Buffering::None);
   std::string line = "thread '" + thread_name() + "' panicked at '";
