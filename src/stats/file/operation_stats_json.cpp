@@ -65,8 +65,7 @@ std::optional<std::string_view> file_extension(std::string_view path) {
   for (;;) {
     while (end > 0 && path[end - 1] == '/') --end;
     if (end == 0) return std::nullopt;
-    std::size_t slash = path.rfind('/', end - 1);
-    std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+    std::size_t start = path.rfind('/', end - 1) + 1;  // 0 when there is no "/" (npos + 1)
     name = path.substr(start, end - start);
     if (name != ".") break;
     // "." stands for the directory before it; a leading one leaves no name at all.
@@ -99,6 +98,7 @@ std::string path_debug_form(std::string_view bytes) {
   out += '"';
   return out;
 }
+
 // clang-format off: the fatal reports below name their line and column, which tests pin.
 Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::path& path) {
   const std::string& path_text = path.native();
