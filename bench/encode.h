@@ -16,6 +16,8 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+
+#include "base/keyed_hash.h"
 #include <utility>
 #include <vector>
 
@@ -45,6 +47,8 @@ template <class T>
 struct IsMap : std::false_type {};
 template <class K, class V, class H, class E, class A>
 struct IsMap<std::unordered_map<K, V, H, E, A>> : std::true_type {};
+template <class K, class V>
+struct IsMap<HashMap<K, V>> : std::true_type {};
 
 // The entries of `map` in ascending key order.
 template <class M>

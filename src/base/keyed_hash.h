@@ -41,21 +41,21 @@ class KeyedHash {
   HashKey key_;
 };
 
+// Every map of the program. Two maps hash the same key differently, so equality looks each key
+// of one map up in the other: the standard comparison assumes both maps hash alike.
 template <class K, class V>
-using HashMap = std::unordered_map<K, V, KeyedHash<K>>;
+class HashMap : public std::unordered_map<K, V, KeyedHash<K>> {
+ public:
+  using std::unordered_map<K, V, KeyedHash<K>>::unordered_map;
 
-// The standard equality of unordered maps requires both maps to hash alike (the library reuses
-// one map's cached hash codes in the other's buckets); two HashMaps never do, each having its
-// own key. This one looks every key up through the other map's own hasher. Found by ADL, and
-// more specialised than the standard one, so the defaulted == of records uses it.
-template <class K, class V>
-bool operator==(const HashMap<K, V>& a, const HashMap<K, V>& b) {
-  if (a.size() != b.size()) return false;
-  for (const auto& [key, value] : a) {
-    auto it = b.find(key);
-    if (it == b.end() || !(it->second == value)) return false;
+  friend bool operator==(const HashMap& a, const HashMap& b) {
+    if (a.size() != b.size()) return false;
+    for (const auto& [key, value] : a) {
+      auto found = b.find(key);
+      if (found == b.end() || !(found->second == value)) return false;
+    }
+    return true;
   }
-  return true;
-}
+};
 
 }  // namespace tracemill

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -88,5 +89,16 @@ struct Record<StatsRecJson> {
       field("caching_processes", &StatsRecJson::caching_processes),
       field("stats", &StatsRecJson::stats));
 };
+
+// The extension of the final name of `path`: the text after its last ".". Trailing "/"
+// separators and "." components are ignored. There is none when the path has no final name
+// (empty, "/", ".", ending in ".."), when the name holds no "." or only a leading one
+// (".json"); a name ending in "." has the empty extension. The result views `path`.
+std::optional<std::string_view> file_extension(std::string_view path);
+
+// The debug form of a path's bytes, which may be any bytes: a double-quoted text in which the
+// runs of valid UTF-8 are escaped like any text (and ' as \') and every byte that is not part
+// of a valid character is written as \xHH.
+std::string path_debug_form(std::string_view bytes);
 
 }  // namespace tracemill

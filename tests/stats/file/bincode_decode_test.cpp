@@ -1,0 +1,321 @@
+#include "stats/file/bincode_decode.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "stats/file/bincode_writer.h"
+#include "text_form/debug.h"
+
+namespace tracemill {
+namespace {
+
+using testing::encode;
+using testing::text;
+using testing::u32;
+using testing::u64;
+
+// Block sizes for the test door: one byte at a time, an odd size that splits every
+// fixed-size value somewhere, and the real buffer size.
+constexpr std::size_t kBlockSizes[] = {1, 3, ByteSource::kBufferSize};
+
+constexpr std::string_view kEof =
+    "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })";
+
+Result<StatsRecJson, BincodeError> decode(const std::string& bytes,
+                                          std::size_t block = ByteSource::kBufferSize,
+                                          int fail_errno = 0) {
+  return decode_bincode(ByteSource::from_memory(bytes, block, fail_errno));
+}
+
+// The debug form of the error, as the run shows it, or "ok".
+std::string outcome(const std::string& bytes, std::size_t block = ByteSource::kBufferSize,
+                    int fail_errno = 0) {
+  auto result = decode(bytes, block, fail_errno);
+  if (result) return "ok";
+  return compact_string(LoadError{result.error()});
+}
+
+std::string zeros(std::size_t n) { return std::string(n, '\0'); }
+
+// Overwrites bytes of `file` at `offset`.
+std::string patched(std::string file, std::size_t offset, const std::string& bytes) {
+  file.replace(offset, bytes.size(), bytes);
+  return file;
+}
+
+// The 298-byte file of one operation "op" with one chain of the call (p, m, Outbound), built
+// byte for byte.
+std::string example_file() {
+  std::string f = zeros(120);                                 // empty-record prefix
+  f += u64(1);                                                // count of stats
+  f += u64(2) + "op";                                         // key
+  f += u64(0);                                                // count of method
+  f += zeros(32);                                             // four counters
+  f += u64(1);                                                // count of call_chain
+  f += u64(1);                                                // count of the key's calls
+  f += std::string("\x01\0\0\0\0\0\0\0p\x01\0\0\0\0\0\0\0m\x01\0\0\0", 22);  // the Call
+  f += u64(0);                                                // caching_process
+  f += '\x01';                                                // is_leaf
+  f += u64(5);                                                // count
+  f += u64(0);                                                // depth
+  f += zeros(24);                                             // three list counts
+  f += '\x00';                                                // rooted
+  f += u64(0);                                                // expect_root
+  f += zeros(8);                                              // two i32
+  f += zeros(16);                                             // two map counts
+  return f;
+}
+
+constexpr std::size_t kIsLeafOffset = 224;
+constexpr std::size_t kRootedOffset = 265;
+constexpr std::size_t kDirectionOffset = 212;
+
+StatsRecJson example_record() {
+  CChainStatsKey key;
+  key.call_chain.push_back(Call{"p", "m", CallDirection::Outbound});
+  key.is_leaf = true;
+  CChainStatsValue value;
+  value.count = 5;
+  OperationStatsJson op;
+  op.call_chain.emplace_back(key, value);
+  StatsRecJson rec;
+  rec.stats["op"] = op;
+  return rec;
+}
+
+// A record with something in every kind of field: multi-byte texts, negative numbers, maps
+// with several entries, a text and an i64 list longer than the buffer.
+StatsRecJson rich_record() {
+  StatsRecJson rec;
+  rec.version = {3, 65535};
+  rec.trace_id = {"t-1", "", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", std::string(9000, 'x') + "\xE2\x82\xAC"};
+  rec.root_call = {"frontend/GET /users"};
+  rec.num_spans = {1, 0, UINT64_MAX};
+  rec.num_files = -7;
+  rec.num_endpoints = 0x0102030405060708ULL;
+  rec.num_fixes = 9;
+  for (int i = 0; i < 1500; ++i) rec.start_dt.push_back(INT64_MIN + i * 977);
+  rec.end_dt = {-1, 0, 1};
+  rec.time_to_respond_micros = {INT64_MAX};
+  rec.caching_processes = {"cache"};
+
+  ProcOperStatsValue pov;
+  pov.count = 11;
+  pov.duration_micros = {5, -5};
+  pov.num_not_http_ok = -1;
+  pov.http_not_ok_codes = {{404, 2}, {-1, 3}, {500, UINT64_MAX}};
+  pov.error_logs = {{"timeout", 1}, {"", 2}};
+
+  CChainStatsKey key;
+  key.call_chain = {Call{"frontend", "GET /users", CallDirection::Inbound},
+                    Call{"api", "list_users", CallDirection::Unknown},
+                    Call{"db", "SELECT", CallDirection::Outbound}};
+  key.caching_process = "cache";
+  CChainStatsValue value;
+  value.count = 42;
+  value.depth = 3;
+  value.start_dt_micros = {1700000000000000};
+  value.looped = {"api", "db"};
+  value.rooted = true;
+  value.expect_root = {ExpectRoot{"frontend/GET /users", 4}};
+  value.cc_with_error_logs = INT32_MIN;
+  value.http_not_ok = {{503, 1}};
+  value.error_logs = {{"db down", 6}};
+
+  OperationStatsJson op;
+  op.method = {{"frontend/GET /users", pov}, {"api/list_users", ProcOperStatsValue{}}};
+  op.num_traces = 100;
+  op.num_unknown_calls = 2;
+  op.call_chain = {{key, value}, {CChainStatsKey{}, CChainStatsValue{}}, {key, value}};
+  rec.stats["GET /users"] = op;
+  rec.stats[""] = OperationStatsJson{};
+  return rec;
+}
+
+TEST(BincodeDecode, ExampleFileByteForByte) {
+  std::string file = example_file();
+  ASSERT_EQ(file.size(), 298u);
+  for (std::size_t block : kBlockSizes) {
+    auto result = decode(file, block);
+    ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
+    EXPECT_TRUE(result.value() == example_record()) << "block " << block;
+  }
+}
+
+TEST(BincodeDecode, EmptyRecordWithAndWithoutTrailingBytes) {
+  for (const std::string& file : {zeros(128), zeros(128) + "\xFF\xFF garbage", zeros(4096)}) {
+    auto result = decode(file);
+    ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
+    EXPECT_TRUE(result.value() == StatsRecJson{});
+  }
+  // Nothing after the record is read, so a read error there goes unnoticed.
+  EXPECT_EQ(outcome(zeros(128), 64, EIO), "ok");
+}
+
+TEST(BincodeDecode, TopLevelFieldsSitAtTheirOffsets) {
+  std::string file = zeros(128);
+  file = patched(file, 0, "\x01\x02\x03\x04");  // major 0x0201, minor 0x0403
+  file = patched(file, 28, "\xFF\xFF\xFF\xFF");  // num_files -1
+  for (std::size_t i = 0; i < 6; ++i) file = patched(file, 32 + 8 * i, u64(1000 + i));
+  auto result = decode(file);
+  ASSERT_TRUE(result);
+  const StatsRecJson& rec = result.value();
+  EXPECT_EQ(rec.version, (Version{0x0201, 0x0403}));
+  EXPECT_EQ(rec.num_files, -1);
+  EXPECT_EQ(rec.num_endpoints, 1000u);
+  EXPECT_EQ(rec.num_incomplete_traces, 1001u);
+  EXPECT_EQ(rec.num_call_chains, 1002u);
+  EXPECT_EQ(rec.init_num_unrooted_cc, 1003u);
+  EXPECT_EQ(rec.num_fixes, 1004u);
+  EXPECT_EQ(rec.num_unrooted_cc_after_fixes, 1005u);
+}
+
+TEST(BincodeDecode, RoundTripAtEveryBlockSize) {
+  StatsRecJson rec = rich_record();
+  std::string file = encode(rec);
+  for (std::size_t block : kBlockSizes) {
+    auto result = decode(file + "trailing", block);
+    ASSERT_TRUE(result) << "block " << block << ": " << compact_string(LoadError{result.error()});
+    EXPECT_TRUE(result.value() == rec) << "block " << block;
+  }
+}
+
+TEST(BincodeDecode, EveryTruncationEndsInUnexpectedEof) {
+  std::string file = encode(example_record());
+  StatsRecJson rich = rich_record();
+  rich.trace_id.pop_back();  // keep the file short enough to cut at every length
+  rich.start_dt.resize(3);
+  for (const std::string& whole : {file, encode(rich)}) {
+    for (std::size_t block : kBlockSizes) {
+      for (std::size_t n = 0; n < whole.size(); ++n) {
+        ASSERT_EQ(outcome(whole.substr(0, n), block), kEof) << "length " << n << " block " << block;
+      }
+    }
+  }
+}
+
+TEST(BincodeDecode, Failures) {
+  const std::string example = example_file();
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string_view error;
+  };
+  const Case cases[] = {
+      {"empty file", "", kEof},
+      {"127 zero bytes", zeros(127), kEof},
+      {"is_leaf 2", patched(example, kIsLeafOffset, "\x02"), "InvalidBoolEncoding(2)"},
+      {"rooted 255", patched(example, kRootedOffset, "\xFF"), "InvalidBoolEncoding(255)"},
+      {"direction 2 is Unknown", patched(example, kDirectionOffset, u32(2)), "ok"},
+      {"direction 3", patched(example, kDirectionOffset, u32(3)),
+       "Custom(\"invalid value: integer `3`, expected variant index 0 <= i < 3\")"},
+      {"direction 2^32-1", patched(example, kDirectionOffset, u32(UINT32_MAX)),
+       "Custom(\"invalid value: integer `4294967295`, expected variant index 0 <= i < 3\")"},
+      {"key text not UTF-8", patched(example, 136, "o\xC0"),
+       "InvalidUtf8Encoding(Utf8Error { valid_up_to: 1, error_len: Some(1) })"},
+      {"trace_id count 2^40", patched(zeros(128), 4, u64(1ULL << 40)), kEof},
+      {"num_spans count 2^40", patched(zeros(128), 20, u64(1ULL << 40)), kEof},
+      {"start_dt count 2^64-1", patched(zeros(128), 80, u64(UINT64_MAX)), kEof},
+      {"stats count 2^40", patched(zeros(128), 120, u64(1ULL << 40)), kEof},
+      {"text length 2^40", zeros(4) + u64(1) + u64(1ULL << 40) + std::string(20000, 'a'), kEof},
+      {"text length 2^64-1", zeros(4) + u64(1) + u64(UINT64_MAX) + "abc", kEof},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t block : kBlockSizes) {
+      EXPECT_EQ(outcome(c.bytes, block), c.error) << c.what << ", block " << block;
+    }
+  }
+}
+
+// A file whose first trace_id is the text `bytes`, followed by enough zeros to complete it.
+std::string file_with_text(const std::string& bytes) {
+  return zeros(4) + u64(1) + text(bytes) + zeros(128);
+}
+
+TEST(BincodeDecode, TextsMustBeUtf8) {
+  auto fault = [](int valid_up_to, const char* len) {
+    return "InvalidUtf8Encoding(Utf8Error { valid_up_to: " + std::to_string(valid_up_to) +
+           ", error_len: " + len + " })";
+  };
+  const std::string long_ascii(9000, 'a');
+  // Text bytes and the error, or "" when they decode to the same text.
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\xFF", fault(1, "Some(1)")},
+      {"a\xE2\x82", fault(1, "None")},
+      {"\xED\xA0\x80", fault(0, "Some(1)")},          // surrogate U+D800
+      {"\xC0\x80", fault(0, "Some(1)")},              // overlong two-byte form
+      {"\xC1\xBF", fault(0, "Some(1)")},
+      {"\xE0\x80\x80", fault(0, "Some(1)")},          // overlong three-byte form
+      {"\xF0\x80\x80\x80", fault(0, "Some(1)")},      // overlong four-byte form
+      {"\xF4\x90\x80\x80", fault(0, "Some(1)")},      // above U+10FFFF
+      {"\xF5\x80\x80\x80", fault(0, "Some(1)")},
+      {"\xFF", fault(0, "Some(1)")},
+      {"ab\x80", fault(2, "Some(1)")},                // lone continuation byte
+      {"\xE2\x82" "A", fault(0, "Some(2)")},
+      {"\xF0\x9F\x98" "A", fault(0, "Some(3)")},
+      {"\xF0\x9F" "A", fault(0, "Some(2)")},
+      {"\xE0\x80", fault(0, "Some(1)")},              // wrong second byte beats the end
+      {"\xF0\x9F\x98", fault(0, "None")},
+      {"\xC3", fault(0, "None")},
+      {"abcdefghij\xC3(", fault(10, "Some(1)")},
+      {"\xC3\xA9\xE2\x82\xAC\xFF", fault(5, "Some(1)")},
+      {long_ascii + "\xF0\x9F\x98\x80\xED\xBF\xBF", fault(9004, "Some(1)")},
+      {long_ascii + "\xE2", fault(9000, "None")},
+      // Well-formed texts at the edges of the ranges.
+      {"", ""},
+      {"\x7F\xC2\x80\xDF\xBF", ""},
+      {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", ""},  // U+0800 U+D7FF U+E000 U+FFFF
+      {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", ""},                  // U+10000 U+10FFFF
+      {long_ascii + "\xC3\xA9", ""},
+  };
+  for (const auto& [bytes, error] : cases) {
+    for (std::size_t block : kBlockSizes) {
+      auto result = decode(file_with_text(bytes), block);
+      if (error.empty()) {
+        ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
+        EXPECT_EQ(result.value().trace_id, std::vector<std::string>{bytes});
+      } else {
+        EXPECT_EQ(outcome(file_with_text(bytes), block), error)
+            << "text of " << bytes.size() << " bytes, block " << block;
+      }
+    }
+  }
+}
+
+TEST(BincodeDecode, RepeatedMapKeysKeepTheLaterValue) {
+  // Two entries "op" in stats, the second with num_traces 7.
+  std::string op_first = u64(0) + u64(1) + zeros(24) + u64(0);
+  std::string op_second = u64(0) + u64(7) + zeros(24) + u64(0);
+  std::string file = zeros(120) + u64(2) + text("op") + op_first + text("op") + op_second;
+  auto result = decode(file);
+  ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
+  ASSERT_EQ(result.value().stats.size(), 1u);
+  EXPECT_EQ(result.value().stats.at("op").num_traces, 7u);
+
+  // An i16-keyed map: FF FF is -1, given twice.
+  ProcOperStatsValue pov;
+  std::string pov_bytes = zeros(16) + u64(0) + u64(0) + zeros(8) + u64(3) + "\xFF\xFF" +
+                          u64(1) + "\x94\x01" + u64(2) + "\xFF\xFF" + u64(9) + u64(0);
+  std::string with_method =
+      zeros(120) + u64(1) + text("op") + u64(1) + text("m") + pov_bytes + zeros(32) + u64(0);
+  result = decode(with_method);
+  ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
+  pov.http_not_ok_codes = {{-1, 9}, {404, 2}};
+  EXPECT_TRUE(result.value().stats.at("op").method.at("m") == pov);
+}
+
+TEST(BincodeDecode, ReadErrorsCarryTheSystemError) {
+  const std::string io_error =
+      "Io(Os { code: 5, kind: Uncategorized, message: \"Input/output error\" })";
+  for (std::size_t block : kBlockSizes) {
+    EXPECT_EQ(outcome("", block, EIO), io_error);
+    EXPECT_EQ(outcome(example_file().substr(0, 200), block, EIO), io_error);
+  }
+}
+
+}  // namespace
+}  // namespace tracemill

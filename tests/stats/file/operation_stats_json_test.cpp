@@ -1,0 +1,262 @@
+#include "stats/file/operation_stats_json.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/fatal.h"
+#include "stats/file/bincode_writer.h"
+#include "text_form/debug.h"
+
+namespace tracemill {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(FileExtension, FinalNameRules) {
+  struct Case {
+    std::string_view path;
+    std::optional<std::string_view> extension;
+  };
+  const Case cases[] = {
+      {"stats.json", "json"},
+      {"a.b.bincode", "bincode"},
+      {"dir/stats.bincode", "bincode"},
+      {"/abs/dir.x/stats.JSON", "JSON"},
+      {"stats.", ""},
+      {"...", ""},
+      {"..json", "json"},
+      {".a.b", "b"},
+      {"stats.json/", "json"},
+      {"stats.json//", "json"},
+      {"stats.json/.", "json"},
+      {"stats.json/./", "json"},
+      {"./stats.json", "json"},
+      {"dir.json/stats", std::nullopt},
+      {"stats", std::nullopt},
+      {".json", std::nullopt},
+      {"dir/.json", std::nullopt},
+      {"..", std::nullopt},
+      {"dir.json/..", std::nullopt},
+      {"dir.json/../", std::nullopt},
+      {".", std::nullopt},
+      {"./", std::nullopt},
+      {"/.", std::nullopt},
+      {"/", std::nullopt},
+      {"//", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(file_extension(c.path), c.extension) << "path \"" << c.path << "\"";
+  }
+}
+
+TEST(PathDebugForm, EscapesTextAndShowsOtherBytesInHex) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"stats.json", R"("stats.json")"},
+      {"a\xFF" "b.json", R"("a\xFFb.json")"},
+      {"\xE2\x82" "a", R"("\xE2\x82a")"},   // a sequence cut short by another character
+      {"x\xE2\x82", R"("x\xE2\x82")"},      // a sequence cut short by the end
+      {"\xC3\xA9\x80", "\"\xC3\xA9\\x80\""},
+      {"it's\t\"q\"\xFE", R"("it\'s\t\"q\"\xFE")"},
+  };
+  for (const auto& [bytes, form] : cases) EXPECT_EQ(path_debug_form(bytes), form);
+}
+
+// A fresh directory for one test, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tracemill_loader_XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+  fs::path write(const std::string& name, const std::string& bytes) const {
+    fs::path file = path_ / name;
+    std::ofstream(file, std::ios::binary) << bytes;
+    return file;
+  }
+
+ private:
+  fs::path path_;
+};
+
+std::string error_of(const fs::path& path) {
+  auto result = StatsRecJson::read_file(path);
+  if (result) return "ok";
+  return compact_string(result.error());
+}
+
+std::size_t open_descriptors() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST(ReadFile, ReturnedErrors) {
+  TempDir dir;
+  const std::string not_found = R"(Os { code: 2, kind: NotFound, message: "No such file or directory" })";
+  // The open comes first: a missing file is reported as such whatever its name.
+  for (const char* name : {"stats.txt", "stats", ".json", "x.json", "y.bincode", "stats."}) {
+    EXPECT_EQ(error_of(dir.path() / name), not_found) << name;
+  }
+  EXPECT_EQ(error_of(""), not_found);
+
+  fs::create_directory(dir.path() / "d.bincode");
+  EXPECT_EQ(error_of(dir.path() / "d.bincode"),
+            R"(Io(Os { code: 21, kind: IsADirectory, message: "Is a directory" }))");
+  dir.write("file.bincode", "");
+  EXPECT_EQ(error_of(dir.path() / "file.bincode"),
+            R"(Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" }))");
+  EXPECT_EQ(error_of(dir.path() / "file.bincode" / "x.json"),
+            R"(Os { code: 20, kind: NotADirectory, message: "Not a directory" })");
+}
+
+TEST(ReadFile, DirectoryNamedJsonFailsAtItsFirstRead) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "d.json");
+  std::string error = error_of(dir.path() / "d.json");
+  if (error.find("not built yet") != std::string::npos) {
+    GTEST_SKIP() << "JSON decoding is not in this build: " << error;
+  }
+  EXPECT_EQ(error, R"x(Error("Is a directory (os error 21)", line: 0, column: 0))x");
+}
+
+TEST(ReadFile, DecodesBinaryFilesAndClosesThem) {
+  TempDir dir;
+  StatsRecJson rec;
+  rec.trace_id = {"t1"};
+  rec.stats["GET /users"].call_chain.emplace_back(
+      CChainStatsKey{{Call{"frontend", "GET /users", CallDirection::Unknown}}, "", true},
+      CChainStatsValue{});
+  fs::path good = dir.write("run.2024.bincode", testing::encode(rec) + "trailing");
+  fs::path bad = dir.write("bad.bincode", testing::encode(rec).substr(0, 50));
+  std::size_t before = open_descriptors();
+  auto result = StatsRecJson::read_file(good);
+  ASSERT_TRUE(result) << compact_string(result.error());
+  EXPECT_TRUE(result.value() == rec);
+  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(error_of(bad),
+            R"(Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" }))");
+  EXPECT_EQ(open_descriptors(), before);
+}
+
+// The example files hold one record in both encodings; they are generated together by
+// tools/make_examples.py.
+TEST(ReadFile, ExampleFilesHoldTheSameRecord) {
+  fs::path examples = fs::path(TRACEMILL_SOURCE_DIR) / "examples";
+  auto binary = StatsRecJson::read_file(examples / "small.bincode");
+  ASSERT_TRUE(binary) << compact_string(binary.error());
+  EXPECT_EQ(binary.value().stats.size(), 3u);
+  auto json = StatsRecJson::read_file(examples / "small.json");
+  if (!json && compact_string(json.error()).find("not built yet") != std::string::npos) {
+    GTEST_SKIP() << "JSON decoding is not in this build";
+  }
+  ASSERT_TRUE(json) << compact_string(json.error());
+  EXPECT_TRUE(binary.value() == json.value());
+}
+
+struct Finished {
+  int status;  // exit status, or -1 when the child did not exit normally
+  std::string err;
+};
+
+// Runs `body` in a child process and collects its standard error and exit status.
+Finished run_in_child(const std::function<void()>& body) {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, "pipe failed"};
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 2);
+    close(fds[0]);
+    close(fds[1]);
+    body();
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string err;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, err};
+}
+
+// Runs the built tool on `input` from the directory `cwd`.
+Finished run_tool(const fs::path& cwd, const std::string& input) {
+  return run_in_child([&] {
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    unsetenv("TRACEMILL_BACKTRACE");
+    execl(TRACEMILL_BINARY, TRACEMILL_BINARY, input.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  });
+}
+
+std::string fatal_report(std::string_view message, std::string_view location) {
+  return "thread 'main' panicked at '" + std::string(message) + "', " + std::string(location) +
+         "\nnote: run with `TRACEMILL_BACKTRACE=1` environment variable to display a "
+         "backtrace\n";
+}
+
+constexpr std::string_view kNoExtensionAt = "src/stats/file/operation_stats_json.cpp:111:13";
+constexpr std::string_view kUnknownExtensionAt = "src/stats/file/operation_stats_json.cpp:118:20";
+
+TEST(ReadFile, ExtensionsThatEndTheRun) {
+  TempDir dir;
+  for (const char* name : {"stats.JSON", "stats.Json", "stats.", "stats.bin", ".json", "stats"}) {
+    dir.write(name, "{}");
+  }
+  fs::create_directory(dir.path() / "dir.json");
+  dir.write("dir.json/stats", "");
+  struct Case {
+    std::string input;
+    std::string report;
+  };
+  const Case cases[] = {
+      {"stats.JSON",
+       fatal_report("Unknown extension 'JSON'of inputfile stats.JSON", kUnknownExtensionAt)},
+      {"stats.Json",
+       fatal_report("Unknown extension 'Json'of inputfile stats.Json", kUnknownExtensionAt)},
+      {"stats.", fatal_report("Unknown extension ''of inputfile stats.", kUnknownExtensionAt)},
+      {"./stats.bin",
+       fatal_report("Unknown extension 'bin'of inputfile ./stats.bin", kUnknownExtensionAt)},
+      {".json", fatal_report("Failed to find extension of '.json'", kNoExtensionAt)},
+      {"stats", fatal_report("Failed to find extension of 'stats'", kNoExtensionAt)},
+      {"dir.json/stats", fatal_report("Failed to find extension of 'dir.json/stats'", kNoExtensionAt)},
+      {"/", fatal_report("Failed to find extension of '/'", kNoExtensionAt)},
+  };
+  for (const Case& c : cases) {
+    Finished run = run_tool(dir.path(), c.input);
+    EXPECT_EQ(run.status, 101) << c.input;
+    EXPECT_EQ(run.err, c.report) << c.input;
+  }
+}
+
+TEST(ReadFile, PathThatIsNotTextEndsTheRun) {
+  Finished run = run_in_child([] {
+    prepare_process();
+    (void)StatsRecJson::read_file(fs::path("missing\xFF\xFE.json"));
+  });
+  EXPECT_EQ(run.status, 101);
+  EXPECT_EQ(run.err,
+            fatal_report(R"(called `Result::unwrap()` on an `Err` value: "missing\xFF\xFE.json")",
+                         "src/stats/file/operation_stats_json.cpp:105:47"));
+}
+
+}  // namespace
+}  // namespace tracemill
