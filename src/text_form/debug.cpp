@@ -81,7 +81,10 @@ constexpr std::array<bool, 256> kEndsAsciiRun = [] {
 }  // namespace
 
 bool write_quoted(Sink& out, std::string_view text) {
-  if (!out.write("\"")) return false;
+  return out.write("\"") && write_escaped(out, text) && out.write("\"");
+}
+
+bool write_escaped(Sink& out, std::string_view text) {
   const std::size_t size = text.size();
   std::size_t run_start = 0;
   std::size_t i = 0;
@@ -100,8 +103,7 @@ bool write_quoted(Sink& out, std::string_view text) {
     }
     i += len;
   }
-  if (run_start < size && !out.write(text.substr(run_start))) return false;
-  return out.write("\"");
+  return run_start == size || out.write(text.substr(run_start));
 }
 
 // --- builders ---

@@ -64,6 +64,8 @@ class PadAdapter final : public Sink {
 // grapheme-extending and non-printable characters), a double quote. Runs of characters that
 // need no escape are written as one slice. Requires: `text` is valid UTF-8.
 bool write_quoted(Sink& out, std::string_view text);
+// The characters of `text` with the same escapes, without the quotes.
+bool write_escaped(Sink& out, std::string_view text);
 
 // Builders for the shapes of the text form. Each is used as: construct, add members, finish().
 class DebugStruct {

@@ -35,22 +35,6 @@ int open_read_only(const char* path) {
   return fd;
 }
 
-// Appends the escaped form of `text` (valid UTF-8) without the surrounding quotes.
-void append_escaped(std::string& out, std::string_view text) {
-  std::size_t from = 0;
-  for (;;) {
-    std::size_t quote = text.find('\'', from);
-    std::size_t end = quote == std::string_view::npos ? text.size() : quote;
-    StringSink sink;
-    write_quoted(sink, text.substr(from, end - from));
-    const std::string& quoted = sink.text();
-    out.append(quoted, 1, quoted.size() - 2);
-    if (quote == std::string_view::npos) return;
-    out += "\\'";
-    from = quote + 1;
-  }
-}
-
 template <class E>
 Result<StatsRecJson, LoadError> to_load_result(Result<StatsRecJson, E> decoded) {
   if (!decoded) return Err{LoadError{std::move(decoded).error()}};
@@ -80,26 +64,25 @@ std::optional<std::string_view> file_extension(std::string_view path) {
 
 std::string path_debug_form(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out = "\"";
+  StringSink sink;
+  sink.write("\"");
   while (!bytes.empty()) {
     std::optional<Utf8Fault> fault = check_utf8(bytes);
     std::size_t valid = fault ? fault->valid_up_to : bytes.size();
-    append_escaped(out, bytes.substr(0, valid));
+    write_escaped(sink, bytes.substr(0, valid));
     bytes.remove_prefix(valid);
     if (!fault) break;
     std::size_t invalid = fault->error_len ? *fault->error_len : bytes.size();
     for (unsigned char b : bytes.substr(0, invalid)) {
-      out += "\\x";
-      out += kHex[b >> 4];
-      out += kHex[b & 0xF];
+      const char hex[] = {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
+      sink.write(std::string_view(hex, sizeof hex));
     }
     bytes.remove_prefix(invalid);
   }
-  out += '"';
-  return out;
+  sink.write("\"");
+  return sink.take();
 }
 
-// clang-format off: the fatal reports below name their line and column, which tests pin.
 Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::path& path) {
   const std::string& path_text = path.native();
   if (check_utf8(path_text).has_value()) fatal(kPathNotText + path_debug_form(path_text));
@@ -107,8 +90,10 @@ Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::p
   if (fd < 0) return Err{LoadError{OsError{errno}}};
   ByteSource source(fd);
   std::string_view extension;
-  if (std::optional<std::string_view> found = file_extension(path_text)) extension = *found;
-  else fatal("Failed to find extension of '" + path_text + "'");
+  if (std::optional<std::string_view> found = file_extension(path_text))
+    extension = *found;
+  else
+    fatal("Failed to find extension of '" + path_text + "'");
 
   // Only these two select a decoder, compared byte for byte: "JSON" does not, nor does the
   // empty extension of a name ending in ".". A missing file has been reported above whatever
@@ -116,7 +101,6 @@ Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::p
   // gets past here and fails at its first read.
   const bool known = extension == kBincodeExtension || extension == kJsonExtension;
   if (!known) fatal("Unknown extension '" + std::string(extension) + "'of inputfile " + path_text);
-  // clang-format on
   reserve_heap_for_input(fd);
 
   // The decoder consumes the source, so the file is closed as soon as it returns.

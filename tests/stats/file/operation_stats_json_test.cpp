@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,7 +71,7 @@ TEST(PathDebugForm, EscapesTextAndShowsOtherBytesInHex) {
       {"\xE2\x82" "a", R"("\xE2\x82a")"},   // a sequence cut short by another character
       {"x\xE2\x82", R"("x\xE2\x82")"},      // a sequence cut short by the end
       {"\xC3\xA9\x80", "\"\xC3\xA9\\x80\""},
-      {"it's\t\"q\"\xFE", R"("it\'s\t\"q\"\xFE")"},
+      {"it's\t\"q\"\xFE", R"("it's\t\"q\"\xFE")"},
   };
   for (const auto& [bytes, form] : cases) EXPECT_EQ(path_debug_form(bytes), form);
 }
@@ -207,14 +208,20 @@ Finished run_tool(const fs::path& cwd, const std::string& input) {
   });
 }
 
+// The report with the line and column of the check replaced by L and C: they move whenever the
+// loader's source is edited.
+std::string without_position(const std::string& report) {
+  return std::regex_replace(report, std::regex(R"(\.cpp:[0-9]+:[0-9]+\n)"), ".cpp:L:C\n");
+}
+
 std::string fatal_report(std::string_view message, std::string_view location) {
   return "thread 'main' panicked at '" + std::string(message) + "', " + std::string(location) +
          "\nnote: run with `TRACEMILL_BACKTRACE=1` environment variable to display a "
          "backtrace\n";
 }
 
-constexpr std::string_view kNoExtensionAt = "src/stats/file/operation_stats_json.cpp:111:13";
-constexpr std::string_view kUnknownExtensionAt = "src/stats/file/operation_stats_json.cpp:118:20";
+constexpr std::string_view kNoExtensionAt = "src/stats/file/operation_stats_json.cpp:L:C";
+constexpr std::string_view kUnknownExtensionAt = "src/stats/file/operation_stats_json.cpp:L:C";
 
 TEST(ReadFile, ExtensionsThatEndTheRun) {
   TempDir dir;
@@ -243,7 +250,7 @@ TEST(ReadFile, ExtensionsThatEndTheRun) {
   for (const Case& c : cases) {
     Finished run = run_tool(dir.path(), c.input);
     EXPECT_EQ(run.status, 101) << c.input;
-    EXPECT_EQ(run.err, c.report) << c.input;
+    EXPECT_EQ(without_position(run.err), c.report) << c.input;
   }
 }
 
@@ -253,9 +260,9 @@ TEST(ReadFile, PathThatIsNotTextEndsTheRun) {
     (void)StatsRecJson::read_file(fs::path("missing\xFF\xFE.json"));
   });
   EXPECT_EQ(run.status, 101);
-  EXPECT_EQ(run.err,
+  EXPECT_EQ(without_position(run.err),
             fatal_report(R"(called `Result::unwrap()` on an `Err` value: "missing\xFF\xFE.json")",
-                         "src/stats/file/operation_stats_json.cpp:105:47"));
+                         "src/stats/file/operation_stats_json.cpp:L:C"));
 }
 
 }  // namespace
