@@ -1,14 +1,8 @@
 #include "stats/file/operation_stats_json.h"
 
-#include <dirent.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <regex>
 #include <string>
@@ -17,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/fatal.h"
+#include "e2e/run_binary.h"
 #include "stats/file/bincode_writer.h"
 #include "text_form/debug.h"
 
@@ -76,24 +70,7 @@ TEST(PathDebugForm, EscapesTextAndShowsOtherBytesInHex) {
   for (const auto& [bytes, form] : cases) EXPECT_EQ(path_debug_form(bytes), form);
 }
 
-// A fresh directory for one test, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tracemill_loader_XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-  fs::path write(const std::string& name, const std::string& bytes) const {
-    fs::path file = path_ / name;
-    std::ofstream(file, std::ios::binary) << bytes;
-    return file;
-  }
-
- private:
-  fs::path path_;
-};
+using e2e::TempDir;
 
 std::string error_of(const fs::path& path) {
   auto result = StatsRecJson::read_file(path);
@@ -119,7 +96,7 @@ TEST(ReadFile, ReturnedErrors) {
   fs::create_directory(dir.path() / "d.bincode");
   EXPECT_EQ(error_of(dir.path() / "d.bincode"),
             R"(Io(Os { code: 21, kind: IsADirectory, message: "Is a directory" }))");
-  dir.write("file.bincode", "");
+  dir.write_file("file.bincode", "");
   EXPECT_EQ(error_of(dir.path() / "file.bincode"),
             R"(Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" }))");
   EXPECT_EQ(error_of(dir.path() / "file.bincode" / "x.json"),
@@ -143,8 +120,8 @@ TEST(ReadFile, DecodesBinaryFilesAndClosesThem) {
   rec.stats["GET /users"].call_chain.emplace_back(
       CChainStatsKey{{Call{"frontend", "GET /users", CallDirection::Unknown}}, "", true},
       CChainStatsValue{});
-  fs::path good = dir.write("run.2024.bincode", testing::encode(rec) + "trailing");
-  fs::path bad = dir.write("bad.bincode", testing::encode(rec).substr(0, 50));
+  fs::path good = dir.write_file("run.2024.bincode", testing::encode(rec) + "trailing");
+  fs::path bad = dir.write_file("bad.bincode", testing::encode(rec).substr(0, 50));
   std::size_t before = open_descriptors();
   auto result = StatsRecJson::read_file(good);
   ASSERT_TRUE(result) << compact_string(result.error());
@@ -170,44 +147,6 @@ TEST(ReadFile, ExampleFilesHoldTheSameRecord) {
   EXPECT_TRUE(binary.value() == json.value());
 }
 
-struct Finished {
-  int status;  // exit status, or -1 when the child did not exit normally
-  std::string err;
-};
-
-// Runs `body` in a child process and collects its standard error and exit status.
-Finished run_in_child(const std::function<void()>& body) {
-  int fds[2];
-  if (pipe(fds) != 0) return {-1, "pipe failed"};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 2);
-    close(fds[0]);
-    close(fds[1]);
-    body();
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string err;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<std::size_t>(n));
-  close(fds[0]);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, err};
-}
-
-// Runs the built tool on `input` from the directory `cwd`.
-Finished run_tool(const fs::path& cwd, const std::string& input) {
-  return run_in_child([&] {
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    unsetenv("TRACEMILL_BACKTRACE");
-    execl(TRACEMILL_BINARY, TRACEMILL_BINARY, input.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  });
-}
-
 // The report with the line and column of the check replaced by L and C: they move whenever the
 // loader's source is edited.
 std::string without_position(const std::string& report) {
@@ -226,10 +165,10 @@ constexpr std::string_view kUnknownExtensionAt = "src/stats/file/operation_stats
 TEST(ReadFile, ExtensionsThatEndTheRun) {
   TempDir dir;
   for (const char* name : {"stats.JSON", "stats.Json", "stats.", "stats.bin", ".json", "stats"}) {
-    dir.write(name, "{}");
+    dir.write_file(name, "{}");
   }
   fs::create_directory(dir.path() / "dir.json");
-  dir.write("dir.json/stats", "");
+  dir.write_file("dir.json/stats", "");
   struct Case {
     std::string input;
     std::string report;
@@ -248,21 +187,19 @@ TEST(ReadFile, ExtensionsThatEndTheRun) {
       {"/", fatal_report("Failed to find extension of '/'", kNoExtensionAt)},
   };
   for (const Case& c : cases) {
-    Finished run = run_tool(dir.path(), c.input);
-    EXPECT_EQ(run.status, 101) << c.input;
+    e2e::RunResult run = e2e::run_binary({.args = {c.input}, .working_directory = dir.path()});
+    EXPECT_EQ(run.exit_status, 101) << c.input;
     EXPECT_EQ(without_position(run.err), c.report) << c.input;
   }
 }
 
-TEST(ReadFile, PathThatIsNotTextEndsTheRun) {
-  Finished run = run_in_child([] {
-    prepare_process();
-    (void)StatsRecJson::read_file(fs::path("missing\xFF\xFE.json"));
-  });
-  EXPECT_EQ(run.status, 101);
-  EXPECT_EQ(without_position(run.err),
-            fatal_report(R"(called `Result::unwrap()` on an `Err` value: "missing\xFF\xFE.json")",
-                         "src/stats/file/operation_stats_json.cpp:L:C"));
+// Not reachable through the command line, which accepts UTF-8 arguments only.
+TEST(ReadFileDeathTest, PathThatIsNotTextEndsTheRun) {
+  EXPECT_EXIT((void)StatsRecJson::read_file(fs::path("missing\xFF\xFE.json")),
+              ::testing::ExitedWithCode(101),
+              "^thread '[^']*' panicked at 'called `Result::unwrap\\(\\)` on an `Err` value: "
+              "\"missing\\\\xFF\\\\xFE\\.json\"', src/stats/file/operation_stats_json\\.cpp:"
+              "[0-9]+:[0-9]+\n");
 }
 
 }  // namespace
