@@ -1,13 +1,10 @@
 #include "stats/file/operation_stats_json.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <gtest/gtest.h>
 
