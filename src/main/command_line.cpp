@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "base/sink.h"
+#include "base/utf8.h"
 #include "main/jaro.h"
 #include "main/usage_text.h"
-#include "main/utf8.h"
 
 namespace tracemill {
 namespace {
@@ -85,7 +85,7 @@ Parsed parse_arguments(std::span<const std::string_view> args) {
     } else {
       return value_required();
     }
-    if (!is_valid_utf8(value)) return invalid_utf8();
+    if (check_utf8(value).has_value()) return invalid_utf8();
     output = value;
     return std::nullopt;
   };
@@ -111,7 +111,7 @@ Parsed parse_arguments(std::span<const std::string_view> args) {
       }
       if (name == "help" || name == "version") {
         if (attached) {
-          if (!is_valid_utf8(arg)) return invalid_utf8();
+          if (check_utf8(arg).has_value()) return invalid_utf8();
           return unexpected(std::string(arg), UsageError::Tip::PassAsValue);
         }
         return name == "help" ? Request::Help : Request::Version;
@@ -138,7 +138,7 @@ Parsed parse_arguments(std::span<const std::string_view> args) {
       }
       continue;
     }
-    if (!is_valid_utf8(arg)) return invalid_utf8();
+    if (check_utf8(arg).has_value()) return invalid_utf8();
     if (input) return unexpected(std::string(arg), UsageError::Tip::None);
     input = arg;
   }
@@ -166,7 +166,8 @@ std::string program_name(std::span<const std::string_view> argv) {
       break;
     }
   }
-  if (last.empty() || last == ".." || !is_valid_utf8(last)) return std::string(kCommandName);
+  if (last.empty() || last == ".." || check_utf8(last).has_value())
+    return std::string(kCommandName);
   return std::string(last);
 }
 

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "base/os_error.h"
+#include "base/utf8.h"
 #include "text_form/unicode.h"
 
 namespace tracemill {
@@ -22,28 +24,6 @@ bool PadAdapter::write(std::string_view text) {
 }
 
 namespace {
-
-// Decodes the UTF-8 sequence at text[i]; returns the scalar value and sets `len`.
-// Requires valid UTF-8; an invalid byte is taken alone as U+FFFD so that nothing loops.
-char32_t decode_at(std::string_view text, std::size_t i, std::size_t& len) {
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  unsigned char b0 = byte(0);
-  std::size_t need = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
-  if (need == 0 || i + need > text.size()) {
-    len = 1;
-    return 0xFFFD;
-  }
-  char32_t c = need == 1 ? b0 : need == 2 ? (b0 & 0x1F) : need == 3 ? (b0 & 0x0F) : (b0 & 0x07);
-  for (std::size_t k = 1; k < need; ++k) {
-    if ((byte(k) & 0xC0) != 0x80) {
-      len = 1;
-      return 0xFFFD;
-    }
-    c = (c << 6) | (byte(k) & 0x3F);
-  }
-  len = need;
-  return c;
-}
 
 // Writes the escape for `c` into `out` and returns its length, or 0 when `c` needs none.
 std::size_t escape_of(char32_t c, char* out) {
@@ -94,7 +74,12 @@ bool write_escaped(Sink& out, std::string_view text) {
     if (i == size) break;
     std::size_t len = 1;
     char32_t c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80) c = decode_at(text, i, len);
+    if (c >= 0x80) {
+      // Texts are valid UTF-8; a stray byte would be taken alone as U+FFFD, never looped on.
+      std::optional<Utf8Char> decoded = decode_utf8_char(text.substr(i));
+      c = decoded ? decoded->value : 0xFFFD;
+      len = decoded ? decoded->length : 1;
+    }
     std::size_t n = escape_of(c, escape);
     if (n != 0) {
       if (i > run_start && !out.write(text.substr(run_start, i - run_start))) return false;

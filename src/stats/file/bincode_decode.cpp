@@ -12,7 +12,7 @@
 
 #include "base/keyed_hash.h"
 #include "base/record.h"
-#include "base/utf8_check.h"
+#include "base/utf8.h"
 #include "stats/call_chain/call.h"
 
 namespace tracemill {

@@ -14,7 +14,7 @@
 #include "base/fatal.h"
 #include "base/heap_reserve.h"
 #include "base/sink.h"
-#include "base/utf8_check.h"
+#include "base/utf8.h"
 #include "stats/file/bincode_decode.h"
 #include "stats/file/json_decode.h"
 #include "text_form/debug.h"
