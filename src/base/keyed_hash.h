@@ -28,7 +28,7 @@ template <class K>
 class KeyedHash {
  public:
   KeyedHash() : key_(next_hash_key()) {}
-  std::size_t operator()(const K& k) const {
+  std::size_t operator()(const K& k) const noexcept {
     if constexpr (std::is_integral_v<K>) {
       return siphash13(key_.k0, key_.k1, &k, sizeof k);
     } else {
@@ -45,3 +45,11 @@ template <class K, class V>
 using HashMap = std::unordered_map<K, V, KeyedHash<K>>;
 
 }  // namespace tracemill
+
+#if defined(__GLIBCXX__)
+// libstdc++ compares two unordered maps by looking up the elements of one with the hash codes
+// it cached, in the buckets of the other; maps keyed differently then never compare equal.
+// Without cached codes each map hashes with its own key.
+template <class K>
+struct std::__is_fast_hash<tracemill::KeyedHash<K>> : std::true_type {};
+#endif
