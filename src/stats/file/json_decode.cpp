@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/heap_pages.h"
 #include "base/sink.h"
 #include "stats/file/json_reader.h"
 #include "text_form/debug.h"
@@ -88,19 +89,17 @@ class Decoder {
 
   template <class T>
   bool decode(std::vector<T>& v) {
-    int c = r_.peek();
-    if (c != '[') return other_value(c, "a sequence");
-    if (!r_.enter()) return false;
-    r_.take();
-    for (bool first = true;; first = false) {
-      Next next = r_.next_element(first);
-      if (next == Next::Error) return false;
-      if (next == Next::Close) break;
-      if (!decode(v.emplace_back())) return false;
+    if constexpr (std::is_integral_v<T>) {
+      // Numbers are collected in a reused buffer and copied out once, so a list costs one
+      // allocation of its exact size instead of a chain of regrowths.
+      auto& scratch = number_scratch<T>();
+      scratch.clear();
+      if (!list(scratch)) return false;
+      v.assign(scratch.begin(), scratch.end());
+      return true;
+    } else {
+      return list(v);
     }
-    r_.take();
-    r_.leave();
-    return true;
   }
 
   template <class V>
@@ -150,6 +149,33 @@ class Decoder {
  private:
   // Decoding of field I of T, one function per field, so a member name found at run time
   // dispatches by index.
+  template <class T>
+  bool list(std::vector<T>& v) {
+    int c = r_.peek();
+    if (c != '[') return other_value(c, "a sequence");
+    if (!r_.enter()) return false;
+    r_.take();
+    for (bool first = true;; first = false) {
+      Next next = r_.next_element(first);
+      if (next == Next::Error) return false;
+      if (next == Next::Close) break;
+      if (!decode(v.emplace_back())) return false;
+    }
+    r_.take();
+    r_.leave();
+    return true;
+  }
+
+  template <class T>
+  std::vector<T>& number_scratch() {
+    if constexpr (std::is_same_v<T, std::int64_t>) {
+      return i64_scratch_;
+    } else {
+      static_assert(std::is_same_v<T, std::uint64_t>);
+      return u64_scratch_;
+    }
+  }
+
   template <IsRecord T>
   using FieldDecoder = bool (*)(Decoder&, T&);
   template <IsRecord T, std::size_t I>
@@ -329,6 +355,8 @@ class Decoder {
   }
 
   JsonReader& r_;
+  std::vector<std::int64_t> i64_scratch_;
+  std::vector<std::uint64_t> u64_scratch_;
 };
 
 bool Decoder::decode(CallDirection& v) {
@@ -394,12 +422,12 @@ bool Decoder::decode(HashMap<std::int16_t, std::uint64_t>& map) {
     if (c != '-' && (c < '0' || c > '9')) {
       return r_.fail("invalid value: expected key to be a number in quotes");
     }
-    std::int16_t key;
+    std::int16_t key = 0;
     if (!signed_integer(key, "i16")) return false;
     if (r_.peek_byte() != '"') return r_.fail("expected `\"`");
     r_.take();
     if (!r_.read_colon()) return false;
-    std::uint64_t value;
+    std::uint64_t value = 0;
     if (!decode(value)) return false;
     map.insert_or_assign(key, value);
   }
@@ -411,6 +439,7 @@ bool Decoder::decode(HashMap<std::int16_t, std::uint64_t>& map) {
 }  // namespace
 
 Result<StatsRecJson, JsonError> decode_json(ByteSource source) {
+  begin_bulk_heap();
   JsonReader reader(source);
   if (reader.peek() != JsonReader::kEnd) reader.start_document();
   Decoder decoder(reader);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/heap_pages.h"
 #include "base/os_error.h"
 
 namespace tracemill {
@@ -169,6 +170,7 @@ bool JsonReader::fill() {
   block_start_ = scanned_ = p_ = source_.data();
   end_ = source_.limit();
   if (!ok && source_.error() != 0) read_errno_ = source_.error();
+  advise_new_heap();
   return ok;
 }
 
