@@ -99,19 +99,23 @@ class JsonReader {
   }
   // Requires: the first byte ('-' or a digit) was peeked. Reads and classifies a number.
   bool read_number(JsonNumber& out) {
-    if (end_ - p_ >= 24) {
-      const char* p = p_;
-      bool negative = *p == '-';
-      const char* s = p + (negative ? 1 : 0);
+    // Fast path for integers of up to nineteen digits with room behind them in the buffer.
+    if (end_ - p_ >= 32) {
+      bool negative = *p_ == '-';
+      const char* s = p_ + (negative ? 1 : 0);
       const char* d = s;
       std::uint64_t v = 0;
-      // Nineteen digits always fit the accumulator.
-      while (d < s + 19 && is_digit(*d)) {
-        v = v * 10 + static_cast<std::uint64_t>(*d - '0');
-        ++d;
+      for (int k = 0; k < 3; ++k) {
+        std::uint64_t w = load8(d);
+        int n = leading_digits(w);
+        if (n > 0) {
+          v = v * kPow10Int[n] + digits_value(w, n);
+          d += n;
+        }
+        if (n < 8) break;
       }
       char t = *d;
-      if (d > s && !is_digit(t) && t != '.' && t != 'e' && t != 'E' && !(d - s > 1 && *s == '0')) {
+      if (d > s && d - s <= 19 && t != '.' && t != 'e' && t != 'E' && !(d - s > 1 && *s == '0')) {
         p_ = d;
         look_ = true;  // the byte after the number was looked at
         set_integer(out, negative, v);
@@ -189,6 +193,26 @@ class JsonReader {
     return t & kHighBits;
   }
   static constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+  static constexpr std::uint64_t kPow10Int[9] = {1,      10,      100,      1000,     10000,
+                                                 100000, 1000000, 10000000, 100000000};
+  // The number of leading bytes of w (in memory order) that are ASCII digits.
+  static int leading_digits(std::uint64_t w) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    // A byte is a digit when its high nibble is 3 and adding 6 keeps it so; a carry out of a
+    // non-digit byte can only spoil the bytes after it.
+    std::uint64_t t = (w & (kOnes * 0xF0)) | (((w + kOnes * 0x06) & (kOnes * 0xF0)) >> 4);
+    std::uint64_t bad = t ^ (kOnes * 0x33);
+    return bad == 0 ? 8 : __builtin_ctzll(bad) / 8;
+  }
+  // The value of the first n (1..8) digit bytes of w.
+  static std::uint64_t digits_value(std::uint64_t w, int n) {
+    // Shifting the digits up leaves zero digits in front of them.
+    std::uint64_t v = (w & 0x0F0F0F0F0F0F0F0FULL) << (8 * (8 - n));
+    v = (v * 2561) >> 8 & 0x00FF00FF00FF00FFULL;
+    v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFFULL;
+    return (v * 42949672960001ULL) >> 32;
+  }
 
   static void set_integer(JsonNumber& out, bool negative, std::uint64_t v) {
     if (!negative) {
