@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -347,6 +351,118 @@ TEST(JsonDecode, ReadFailures) {
   EXPECT_EQ(outcome(valid + "\n", 7, EIO), eio + " @0:0");
   EXPECT_EQ(outcome("{\"version\"", 3, EIO), eio + " @1:10");
   EXPECT_EQ(outcome("{\"num_files\":12", 3, EIO), eio + " @1:15");
+}
+
+}  // namespace
+}  // namespace tracemill
+
+namespace tracemill {
+namespace {
+
+// The conformance corpus in tests/data/json-test-suite: y_ documents must be accepted, n_
+// documents rejected, i_ documents may go either way.
+struct CorpusFile {
+  std::string name;
+  std::string text;
+};
+
+std::vector<CorpusFile> corpus() {
+  std::vector<CorpusFile> files;
+  const std::filesystem::path dir =
+      std::filesystem::path(TRACEMILL_SOURCE_DIR) / "tests/data/json-test-suite/test_parsing";
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    files.push_back({entry.path().filename().string(), text.str()});
+  }
+  std::sort(files.begin(), files.end(),
+            [](const CorpusFile& a, const CorpusFile& b) { return a.name < b.name; });
+  return files;
+}
+
+std::string message_of(const std::string& input) {
+  auto result = decode_json(ByteSource::from_memory(input));
+  return result.ok() ? "ok" : result.error().message;
+}
+
+TEST(JsonDecode, CorpusAsSkippedValue) {
+  // A skipped value is not checked for UTF-8, paired surrogates or number range, but no n_
+  // document relies on those checks alone: all of them fail here too.
+  const std::string rest = object_of(minimal_members()).substr(1);
+  std::size_t checked = 0;
+  for (const CorpusFile& file : corpus()) {
+    char kind = file.name[0];
+    if (kind == 'i') continue;
+    std::string outcome = message_of("{\"unknown\":" + file.text + "," + rest);
+    if (kind == 'y') {
+      EXPECT_EQ(outcome, "ok") << file.name;
+    } else {
+      EXPECT_NE(outcome, "ok") << file.name;
+    }
+    ++checked;
+  }
+  EXPECT_EQ(checked, 95u + 188u);
+}
+
+// Whether the document's top value is an array that starts with a string.
+bool is_string_array(const std::string& text) {
+  std::size_t at = text.find_first_not_of(" \t\r\n");
+  if (at == std::string::npos || text[at] != '[') return false;
+  at = text.find_first_not_of(" \t\r\n", at + 1);
+  return at != std::string::npos && text[at] == '"';
+}
+
+TEST(JsonDecode, CorpusStringArraysAsTexts) {
+  // Outcomes of the i_ documents, by reason.
+  const std::map<std::string, std::string> implementation_defined = {
+      // Raw bytes that are not UTF-8 (overlong forms, encoded surrogates, beyond U+10FFFF,
+      // truncated or stray sequences) are rejected.
+      {"i_string_UTF-8_invalid_sequence.json", "invalid unicode code point"},
+      {"i_string_UTF8_surrogate_U+D800.json", "invalid unicode code point"},
+      {"i_string_invalid_utf-8.json", "invalid unicode code point"},
+      {"i_string_iso_latin_1.json", "invalid unicode code point"},
+      {"i_string_lone_utf8_continuation_byte.json", "invalid unicode code point"},
+      {"i_string_not_in_unicode_range.json", "invalid unicode code point"},
+      {"i_string_overlong_sequence_2_bytes.json", "invalid unicode code point"},
+      {"i_string_overlong_sequence_6_bytes.json", "invalid unicode code point"},
+      {"i_string_overlong_sequence_6_bytes_null.json", "invalid unicode code point"},
+      {"i_string_truncated-utf-8.json", "invalid unicode code point"},
+      // Surrogate escapes must pair up: a leading one needs a "\u" escape right after it...
+      {"i_string_1st_surrogate_but_2nd_missing.json", "unexpected end of hex escape"},
+      {"i_string_incomplete_surrogate_and_escape_valid.json", "unexpected end of hex escape"},
+      {"i_string_invalid_lonely_surrogate.json", "unexpected end of hex escape"},
+      {"i_string_invalid_surrogate.json", "unexpected end of hex escape"},
+      // ...that is a trailing one; a trailing one alone is refused as well.
+      {"i_string_1st_valid_surrogate_2nd_invalid.json", "lone leading surrogate in hex escape"},
+      {"i_string_incomplete_surrogates_escape_valid.json", "lone leading surrogate in hex escape"},
+      {"i_string_incomplete_surrogate_pair.json", "lone leading surrogate in hex escape"},
+      {"i_string_inverted_surrogates_U+1D11E.json", "lone leading surrogate in hex escape"},
+      {"i_string_lone_second_surrogate.json", "lone leading surrogate in hex escape"},
+  };
+  std::size_t checked = 0;
+  std::size_t implementation_checked = 0;
+  for (const CorpusFile& file : corpus()) {
+    if (!is_string_array(file.text)) continue;
+    std::string outcome = message_of(document_with("trace_id", file.text));
+    switch (file.name[0]) {
+      case 'y':
+        EXPECT_EQ(outcome, "ok") << file.name;
+        break;
+      case 'n':
+        EXPECT_NE(outcome, "ok") << file.name;
+        break;
+      default: {
+        auto it = implementation_defined.find(file.name);
+        ASSERT_NE(it, implementation_defined.end()) << file.name << ": " << outcome;
+        EXPECT_EQ(outcome, it->second) << file.name;
+        ++implementation_checked;
+      }
+    }
+    ++checked;
+  }
+  EXPECT_EQ(implementation_checked, implementation_defined.size());
+  EXPECT_GT(checked, 90u);
 }
 
 }  // namespace
