@@ -512,7 +512,7 @@ bool JsonReader::skip_number() {
 
 // --- containers ---
 
-JsonReader::Next JsonReader::next_element(bool first) {
+JsonReader::Next JsonReader::next_element_slow(bool first) {
   int c = peek();
   if (c == ']') return Next::Close;
   if (!first) {
@@ -530,7 +530,7 @@ JsonReader::Next JsonReader::next_element(bool first) {
   return Next::Item;
 }
 
-JsonReader::Next JsonReader::next_member(bool first) {
+JsonReader::Next JsonReader::next_member_slow(bool first) {
   int c = peek();
   if (c == '}') return Next::Close;
   if (!first) {
@@ -556,7 +556,7 @@ JsonReader::Next JsonReader::next_member(bool first) {
   return fail("key must be a string"), Next::Error;
 }
 
-bool JsonReader::read_colon() {
+bool JsonReader::read_colon_slow() {
   int c = peek();
   if (c == ':') {
     take();

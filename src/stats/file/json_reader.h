@@ -139,12 +139,44 @@ class JsonReader {
   enum class Next { Error, Close, Item };
   // After "[" (first) or an element: Item when an element follows (its first byte peeked),
   // Close when "]" was peeked (not taken).
-  Next next_element(bool first);
+  Next next_element(bool first) {
+    // Compact input: a ',' (not before the first element) and the element's first byte.
+    const char* p = p_;
+    if (!first) {
+      if (p == end_ || *p != ',') return next_element_slow(first);
+      ++p;
+    }
+    if (p < end_ && static_cast<unsigned char>(*p) > ' ' && *p != ']') {
+      p_ = p;
+      look_ = true;
+      return Next::Item;
+    }
+    return next_element_slow(first);
+  }
   // After "{" (first) or a member value: Item when a member follows (its opening quote
   // taken), Close when "}" was peeked (not taken).
-  Next next_member(bool first);
+  Next next_member(bool first) {
+    const char* p = p_;
+    if (!first) {
+      if (p == end_ || *p != ',') return next_member_slow(first);
+      ++p;
+    }
+    if (p < end_ && *p == '"') {
+      p_ = p + 1;
+      look_ = false;
+      return Next::Item;
+    }
+    return next_member_slow(first);
+  }
   // Reads the ":" after a member name.
-  bool read_colon();
+  bool read_colon() {
+    if (p_ < end_ && *p_ == ':') {
+      ++p_;
+      look_ = false;
+      return true;
+    }
+    return read_colon_slow();
+  }
   // The closing check of an array whose contents stopped by themselves.
   bool close_array();
 
@@ -237,6 +269,9 @@ class JsonReader {
   }
   void count_lines(const char* upto);
 
+  Next next_element_slow(bool first);
+  Next next_member_slow(bool first);
+  bool read_colon_slow();
   bool read_string_slow(std::string_view& out);
   bool read_escape(bool check);
   bool read_hex4(unsigned& value);
