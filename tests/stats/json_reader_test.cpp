@@ -218,18 +218,6 @@ TEST(JsonReader, ReadsAndClassifiesNumbers) {
   }
 }
 
-TEST(JsonReader, FloatText) {
-  EXPECT_EQ(float_text(1.5), "1.5");
-  EXPECT_EQ(float_text(2.0), "2");
-  EXPECT_EQ(float_text(-0.0), "-0");
-  EXPECT_EQ(float_text(0.0), "0");
-  EXPECT_EQ(float_text(1e20), "100000000000000000000");
-  EXPECT_EQ(float_text(123.456), "123.456");
-  EXPECT_EQ(float_text(-1e-5), "-0.00001");
-  EXPECT_EQ(float_text(5e-324).substr(0, 7), "0.00000");
-  EXPECT_EQ(float_text(5e-324).size(), 326u);
-}
-
 TEST(JsonReader, NestingAllowanceOfTypedContainers) {
   ByteSource source = ByteSource::from_memory(std::string(200, '['));
   JsonReader reader(source);
