@@ -125,12 +125,13 @@ TEST(JsonDecode, DocumentShape) {
       {valid + " x", "trailing characters" + at(valid.size() + 2)},
       {valid + valid, "trailing characters" + at(valid.size() + 1)},
       {valid + ",", "trailing characters" + at(valid.size() + 1)},
-      {array_of(sixteen),
-       "invalid length 16, expected struct StatsRecJson with 17 elements" +
-           at(array_of(sixteen).size())},
+      {array_of(sixteen), "invalid length 16, expected struct StatsRecJson with 17 elements" +
+                              at(array_of(sixteen).size())},
       {array_of(eighteen), "trailing characters" + at(seventeen.size() + 1)},
-      {seventeen.substr(0, seventeen.size() - 1) + ",]", "trailing comma" + at(seventeen.size() + 1)},
-      {seventeen.substr(0, seventeen.size() - 1), "EOF while parsing a list" + at(seventeen.size() - 1)},
+      {seventeen.substr(0, seventeen.size() - 1) + ",]",
+       "trailing comma" + at(seventeen.size() + 1)},
+      {seventeen.substr(0, seventeen.size() - 1),
+       "EOF while parsing a list" + at(seventeen.size() - 1)},
       // Unknown members are skipped, names are case-sensitive, and every field is required.
       {"{\"Version\":{},\"VERSION\":1}", "missing field `version` @1:26"},
       {"{\"version\":{\"major\":1,\"minor\":2}}", "missing field `trace_id` @1:33"},
@@ -189,8 +190,7 @@ TEST(JsonDecode, ScalarFields) {
       {"{\"start_dt\":[1", "EOF while parsing a list @1:14"},
       {"{\"start_dt\":5}", "invalid type: integer `5`, expected a sequence @1:14"},
       {"{\"trace_id\":[5]}", "invalid type: integer `5`, expected a string @1:15"},
-      {"{\"trace_id\":[\"a\\\"b\\\\c\\n\"]}",
-       "missing field `version` @1:26"},
+      {"{\"trace_id\":[\"a\\\"b\\\\c\\n\"]}", "missing field `version` @1:26"},
       {"{\"num_files\":\"a\\\"b\\\\c\\n\"}",
        "invalid type: string \"a\\\"b\\\\c\\n\", expected i32 @1:24"},
       {"{\"trace_id\":[\"\xff\"]}", "invalid unicode code point @1:16"},
@@ -218,8 +218,8 @@ TEST(JsonDecode, NestedFields) {
       "unknown variant `outbound`, expected one of `Inbound`, `Outbound`, `Unknown`";
   run_table({
       {c + "\"outbound\"}", unknown + after(c, 10)},
-      {c + "\"Up\"}", "unknown variant `Up`, expected one of `Inbound`, `Outbound`, `Unknown`" +
-                          after(c, 4)},
+      {c + "\"Up\"}",
+       "unknown variant `Up`, expected one of `Inbound`, `Outbound`, `Unknown`" + after(c, 4)},
       {c + "1}", "expected value" + after(c, 1)},
       {c + "[]}", "expected value" + after(c, 1)},
       {c + "{}}", "expected value" + after(c, 2)},
@@ -254,8 +254,7 @@ TEST(JsonDecode, NestedFields) {
        "trailing comma" + after(p, kKeyArray.size() + kValueArray.size() + 5)},
       {p + "[[[[],\"p\"]]]",
        "invalid length 2, expected struct CChainStatsKey with 3 elements" + after(p, 10)},
-      {p + "[[" + kKeyArray + ",{}]]",
-       "missing field `count`" + after(p, kKeyArray.size() + 5)},
+      {p + "[[" + kKeyArray + ",{}]]", "missing field `count`" + after(p, kKeyArray.size() + 5)},
   });
 }
 
@@ -299,9 +298,8 @@ TEST(JsonDecode, DecodesEveryField) {
   op.num_received_calls = 2;
   op.num_outbound_calls = 3;
   op.num_unknown_calls = 4;
-  CChainStatsKey key{{{"a", "x", CallDirection::Unknown}, {"b", "y", CallDirection::Outbound}},
-                     "",
-                     true};
+  CChainStatsKey key{
+      {{"a", "x", CallDirection::Unknown}, {"b", "y", CallDirection::Outbound}}, "", true};
   CChainStatsValue value;
   value.count = 3;
   value.depth = 2;

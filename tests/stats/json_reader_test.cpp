@@ -162,7 +162,8 @@ TEST(JsonReader, DecodesStrings) {
   };
   for (std::size_t block : kBlocks) {
     for (const Case& c : cases) {
-      EXPECT_EQ(string_value(c.input, block), c.expected) << "input: " << c.input << " block " << block;
+      EXPECT_EQ(string_value(c.input, block), c.expected)
+          << "input: " << c.input << " block " << block;
     }
   }
 }
@@ -208,7 +209,8 @@ TEST(JsonReader, ReadsAndClassifiesNumbers) {
   };
   for (std::size_t block : kBlocks) {
     for (const Case& c : cases) {
-      EXPECT_EQ(number_value(c.input, block), c.expected) << "input: " << c.input << " block " << block;
+      EXPECT_EQ(number_value(c.input, block), c.expected)
+          << "input: " << c.input << " block " << block;
     }
     // The fast path needs enough bytes in the buffer; the same numbers with room after them.
     for (const Case& c : cases) {

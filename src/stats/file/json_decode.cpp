@@ -331,10 +331,10 @@ class Decoder {
         if (n.kind == JsonNumber::Kind::Float) {
           found = "floating point `" + float_text(n.f) + "`";
         } else {
-          found = "integer `" +
-                  (n.kind == JsonNumber::Kind::Unsigned ? std::to_string(n.u)
-                                                        : std::to_string(n.i)) +
-                  "`";
+          found =
+              "integer `" +
+              (n.kind == JsonNumber::Kind::Unsigned ? std::to_string(n.u) : std::to_string(n.i)) +
+              "`";
         }
       }
     }

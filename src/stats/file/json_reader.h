@@ -146,7 +146,7 @@ class JsonReader {
       if (p == end_ || *p != ',') return next_element_slow(first);
       ++p;
     }
-    if (p < end_ && static_cast<unsigned char>(*p) > ' ' && *p != ']') {
+    if (p<end_&& static_cast<unsigned char>(*p)> ' ' && *p != ']') {
       p_ = p;
       look_ = true;
       return Next::Item;
@@ -220,8 +220,8 @@ class JsonReader {
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
     std::uint64_t quote = w ^ (kOnes * '"');
     std::uint64_t slash = w ^ (kOnes * '\\');
-    std::uint64_t t = ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) |
-                      ((w - kOnes * 0x20) & ~w);
+    std::uint64_t t =
+        ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((w - kOnes * 0x20) & ~w);
     return t & kHighBits;
   }
   static constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
