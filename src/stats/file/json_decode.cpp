@@ -117,9 +117,10 @@ class Decoder {
       if (!r_.read_string(text)) return false;
       key.assign(text);
       if (!r_.read_colon()) return false;
-      V value{};
-      if (!decode(value)) return false;
-      map.insert_or_assign(std::move(key), std::move(value));
+      // Decoded in place; a repeated key starts again from an empty value.
+      auto [entry, inserted] = map.try_emplace(std::move(key));
+      if (!inserted) entry->second = V{};
+      if (!decode(entry->second)) return false;
     }
     r_.take();
     r_.leave();
