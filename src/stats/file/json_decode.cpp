@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -87,19 +89,16 @@ class Decoder {
   bool decode(std::pair<CChainStatsKey, CChainStatsValue>& v);
   bool decode(HashMap<std::int16_t, std::uint64_t>& v);
 
+  // Elements are collected in a reused buffer and moved out once, so a list costs one
+  // allocation of its exact size instead of a chain of regrowths. No element type contains a
+  // list of its own type, so one buffer per type is never in use twice.
   template <class T>
   bool decode(std::vector<T>& v) {
-    if constexpr (std::is_integral_v<T>) {
-      // Numbers are collected in a reused buffer and copied out once, so a list costs one
-      // allocation of its exact size instead of a chain of regrowths.
-      auto& scratch = number_scratch<T>();
-      scratch.clear();
-      if (!list(scratch)) return false;
-      v.assign(scratch.begin(), scratch.end());
-      return true;
-    } else {
-      return list(v);
-    }
+    auto& scratch = std::get<std::vector<T>>(scratch_);
+    scratch.clear();
+    if (!list(scratch)) return false;
+    v.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
+    return true;
   }
 
   template <class V>
@@ -165,16 +164,6 @@ class Decoder {
     r_.take();
     r_.leave();
     return true;
-  }
-
-  template <class T>
-  std::vector<T>& number_scratch() {
-    if constexpr (std::is_same_v<T, std::int64_t>) {
-      return i64_scratch_;
-    } else {
-      static_assert(std::is_same_v<T, std::uint64_t>);
-      return u64_scratch_;
-    }
   }
 
   template <IsRecord T>
@@ -356,8 +345,10 @@ class Decoder {
   }
 
   JsonReader& r_;
-  std::vector<std::int64_t> i64_scratch_;
-  std::vector<std::uint64_t> u64_scratch_;
+  std::tuple<std::vector<std::int64_t>, std::vector<std::uint64_t>, std::vector<std::string>,
+             std::vector<Call>, std::vector<ExpectRoot>,
+             std::vector<std::pair<CChainStatsKey, CChainStatsValue>>>
+      scratch_;
 };
 
 bool Decoder::decode(CallDirection& v) {
