@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -23,16 +22,6 @@ namespace tracemill {
 namespace {
 
 using Next = JsonReader::Next;
-
-template <class T>
-struct IsVector : std::false_type {};
-template <class T>
-struct IsVector<std::vector<T>> : std::true_type {};
-
-template <class T>
-struct IsTextMap : std::false_type {};
-template <class V>
-struct IsTextMap<HashMap<std::string, V>> : std::true_type {};
 
 // The record's name, and its name in the array form ("struct Name with N elements").
 template <IsRecord T>
@@ -147,8 +136,6 @@ class Decoder {
   }
 
  private:
-  // Decoding of field I of T, one function per field, so a member name found at run time
-  // dispatches by index.
   template <class T>
   bool list(std::vector<T>& v) {
     int c = r_.peek();
@@ -166,6 +153,8 @@ class Decoder {
     return true;
   }
 
+  // Decoding of field I of T, one function per field, so a member name found at run time
+  // dispatches by index.
   template <IsRecord T>
   using FieldDecoder = bool (*)(Decoder&, T&);
   template <IsRecord T, std::size_t I>
