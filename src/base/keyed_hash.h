@@ -28,7 +28,7 @@ template <class K>
 class KeyedHash {
  public:
   KeyedHash() : key_(next_hash_key()) {}
-  std::size_t operator()(const K& k) const noexcept {
+  std::size_t operator()(const K& k) const {
     if constexpr (std::is_integral_v<K>) {
       return siphash13(key_.k0, key_.k1, &k, sizeof k);
     } else {
@@ -41,15 +41,21 @@ class KeyedHash {
   HashKey key_;
 };
 
+// Every map of the program. Two maps hash the same key differently, so equality looks each key
+// of one map up in the other: the standard comparison assumes both maps hash alike.
 template <class K, class V>
-using HashMap = std::unordered_map<K, V, KeyedHash<K>>;
+class HashMap : public std::unordered_map<K, V, KeyedHash<K>> {
+ public:
+  using std::unordered_map<K, V, KeyedHash<K>>::unordered_map;
+
+  friend bool operator==(const HashMap& a, const HashMap& b) {
+    if (a.size() != b.size()) return false;
+    for (const auto& [key, value] : a) {
+      auto found = b.find(key);
+      if (found == b.end() || !(found->second == value)) return false;
+    }
+    return true;
+  }
+};
 
 }  // namespace tracemill
-
-#if defined(__GLIBCXX__)
-// libstdc++ compares two unordered maps by looking up the elements of one with the hash codes
-// it cached, in the buckets of the other; maps keyed differently then never compare equal.
-// Without cached codes each map hashes with its own key.
-template <class K>
-struct std::__is_fast_hash<tracemill::KeyedHash<K>> : std::true_type {};
-#endif
