@@ -1,0 +1,314 @@
+// JsonReader: a strict streaming reader of one JSON document, pulling bytes straight from a
+// ByteSource's buffer. It recognises the tokens, keeps the position for error messages, skips
+// unwanted values and builds the JsonError; the record mapping (json_decode.cpp) drives it.
+//
+// Position model: every byte taken advances the position, including a byte only looked at
+// (the lookahead). Bytes before p_ are taken; the byte at p_ is taken too while look_ is set.
+// Line and column are derived lazily from the byte offset when an error is built.
+//
+// Errors: every operation returns false on failure and leaves the error in error(); the
+// reader must not be used after a failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/byte_source.h"
+#include "stats/file/load_error.h"
+
+namespace tracemill {
+
+// A number classified as an unsigned integer, a signed (negative) integer or a float.
+struct JsonNumber {
+  enum class Kind { Unsigned, Signed, Float };
+  Kind kind = Kind::Unsigned;
+  std::uint64_t u = 0;
+  std::int64_t i = 0;
+  double f = 0;
+};
+
+// "1.5", "2", "-0", "100000000000000000000": the shortest decimal that reads back as `value`,
+// written without exponent.
+std::string float_text(double value);
+
+class JsonReader {
+ public:
+  static constexpr int kEnd = -1;
+
+  // Reads from `source`, which must outlive the reader.
+  explicit JsonReader(ByteSource& source);
+
+  // Skips whitespace and looks at the next byte without consuming it (it counts for the
+  // position). Returns kEnd at the end of the input.
+  int peek() {
+    for (;;) {
+      while (p_ < end_) {
+        unsigned char c = static_cast<unsigned char>(*p_);
+        if (c > ' ' || !is_blank(c)) {
+          look_ = true;
+          return c;
+        }
+        ++p_;
+      }
+      if (!fill()) {
+        look_ = false;
+        return kEnd;
+      }
+    }
+  }
+  // Looks at the next byte without skipping whitespace.
+  int peek_byte() {
+    if (p_ == end_ && !fill()) {
+      look_ = false;
+      return kEnd;
+    }
+    look_ = true;
+    return static_cast<unsigned char>(*p_);
+  }
+  // Requires: the last peek returned a byte. Consumes it.
+  void take() {
+    ++p_;
+    look_ = false;
+  }
+
+  // Marks the start of the document: a read failure before it has no position.
+  void start_document() { started_ = true; }
+  // Checks that only whitespace follows the document ("trailing characters" otherwise).
+  bool end_document();
+
+  // Builds the error `message` at the current position and returns false. After a read
+  // failure of the source, the read failure is reported instead.
+  bool fail(std::string_view message);
+  const JsonError& error() const { return error_; }
+  JsonError take_error() { return std::move(error_); }
+
+  // Requires: the opening quote was taken. Reads a string, resolving escapes and checking
+  // UTF-8. `out` views the text until the next call on the reader.
+  bool read_string(std::string_view& out) {
+    const char* q = scan_plain(p_, end_);
+    if (q < end_ && *q == '"') {
+      out = std::string_view(p_, static_cast<std::size_t>(q - p_));
+      p_ = q + 1;
+      look_ = false;
+      if (ascii_seen_) return true;
+      return check_utf8(out);
+    }
+    return read_string_slow(out);
+  }
+  // Requires: the first byte ('-' or a digit) was peeked. Reads and classifies a number.
+  bool read_number(JsonNumber& out) {
+    // Fast path for integers of up to nineteen digits with room behind them in the buffer.
+    if (end_ - p_ >= 32) {
+      bool negative = *p_ == '-';
+      const char* s = p_ + (negative ? 1 : 0);
+      const char* d = s;
+      std::uint64_t v = 0;
+      for (int k = 0; k < 3; ++k) {
+        std::uint64_t w = load8(d);
+        int n = leading_digits(w);
+        if (n > 0) {
+          v = v * kPow10Int[n] + digits_value(w, n);
+          d += n;
+        }
+        if (n < 8) break;
+      }
+      char t = *d;
+      if (d > s && d - s <= 19 && t != '.' && t != 'e' && t != 'E' && !(d - s > 1 && *s == '0')) {
+        p_ = d;
+        look_ = true;  // the byte after the number was looked at
+        set_integer(out, negative, v);
+        return true;
+      }
+    }
+    return read_number_slow(out);
+  }
+  // Requires: 't', 'f' or 'n' was taken. Checks the rest of the literal.
+  bool read_ident(std::string_view rest);
+
+  // Skips one whole value of any kind, checking its form only.
+  bool skip_value();
+
+  // Typed containers. enter() spends one unit of the nesting allowance; leave() returns it.
+  bool enter() {
+    if (--depth_left_ == 0) return fail("recursion limit exceeded");
+    return true;
+  }
+  void leave() { ++depth_left_; }
+  enum class Next { Error, Close, Item };
+  // After "[" (first) or an element: Item when an element follows (its first byte peeked),
+  // Close when "]" was peeked (not taken).
+  Next next_element(bool first) {
+    // Compact input: a ',' (not before the first element) and the element's first byte.
+    const char* p = p_;
+    if (!first) {
+      if (p == end_ || *p != ',') return next_element_slow(first);
+      ++p;
+    }
+    if (p<end_&& static_cast<unsigned char>(*p)> ' ' && *p != ']') {
+      p_ = p;
+      look_ = true;
+      return Next::Item;
+    }
+    return next_element_slow(first);
+  }
+  // After "{" (first) or a member value: Item when a member follows (its opening quote
+  // taken), Close when "}" was peeked (not taken).
+  Next next_member(bool first) {
+    const char* p = p_;
+    if (!first) {
+      if (p == end_ || *p != ',') return next_member_slow(first);
+      ++p;
+    }
+    if (p < end_ && *p == '"') {
+      p_ = p + 1;
+      look_ = false;
+      return Next::Item;
+    }
+    return next_member_slow(first);
+  }
+  // Reads the ":" after a member name.
+  bool read_colon() {
+    if (p_ < end_ && *p_ == ':') {
+      ++p_;
+      look_ = false;
+      return true;
+    }
+    return read_colon_slow();
+  }
+  // The closing check of an array whose contents stopped by themselves.
+  bool close_array();
+
+ private:
+  static bool is_blank(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+  static bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+  // Returns the first byte in [p, end) that is a quote, a backslash or a control byte, or
+  // end; sets ascii_seen_ to whether every byte before it is ASCII.
+  const char* scan_plain(const char* p, const char* end) {
+    std::uint64_t high = 0;
+    while (end - p >= 8) {
+      std::uint64_t w = load8(p);
+      std::uint64_t hit = special_bytes(w);
+      if (hit != 0) {
+        int n = __builtin_ctzll(hit) / 8;
+        // Only the bytes before the hit count for the ASCII test.
+        if (n > 0) high |= w & (~std::uint64_t{0} >> (64 - 8 * n));
+        ascii_seen_ = (high & kHighBits) == 0;
+        return p + n;
+      }
+      high |= w;
+      p += 8;
+    }
+    while (p < end) {
+      unsigned char c = static_cast<unsigned char>(*p);
+      if (c == '"' || c == '\\' || c < 0x20) break;
+      high |= c;
+      ++p;
+    }
+    ascii_seen_ = (high & kHighBits) == 0;
+    return p;
+  }
+  static std::uint64_t load8(const char* p) {
+    std::uint64_t w;
+    __builtin_memcpy(&w, p, 8);
+    return w;
+  }
+  // High bit set in each byte of w that is '"', '\\' or below 0x20; exact for the lowest hit.
+  static std::uint64_t special_bytes(std::uint64_t w) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    std::uint64_t quote = w ^ (kOnes * '"');
+    std::uint64_t slash = w ^ (kOnes * '\\');
+    std::uint64_t t =
+        ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((w - kOnes * 0x20) & ~w);
+    return t & kHighBits;
+  }
+  static constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+  static constexpr std::uint64_t kPow10Int[9] = {1,      10,      100,      1000,     10000,
+                                                 100000, 1000000, 10000000, 100000000};
+  // The number of leading bytes of w (in memory order) that are ASCII digits.
+  static int leading_digits(std::uint64_t w) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    // A byte is a digit when its high nibble is 3 and adding 6 keeps it so; a carry out of a
+    // non-digit byte can only spoil the bytes after it.
+    std::uint64_t t = (w & (kOnes * 0xF0)) | (((w + kOnes * 0x06) & (kOnes * 0xF0)) >> 4);
+    std::uint64_t bad = t ^ (kOnes * 0x33);
+    return bad == 0 ? 8 : __builtin_ctzll(bad) / 8;
+  }
+  // The value of the first n (1..8) digit bytes of w.
+  static std::uint64_t digits_value(std::uint64_t w, int n) {
+    // Shifting the digits up leaves zero digits in front of them.
+    std::uint64_t v = (w & 0x0F0F0F0F0F0F0F0FULL) << (8 * (8 - n));
+    v = (v * 2561) >> 8 & 0x00FF00FF00FF00FFULL;
+    v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFFULL;
+    return (v * 42949672960001ULL) >> 32;
+  }
+
+  static void set_integer(JsonNumber& out, bool negative, std::uint64_t v) {
+    if (!negative) {
+      out.kind = JsonNumber::Kind::Unsigned;
+      out.u = v;
+    } else if (v == 0 || v > (std::uint64_t{1} << 63)) {
+      out.kind = JsonNumber::Kind::Float;  // "-0" and integers below the i64 range
+      out.f = -static_cast<double>(v);
+    } else {
+      out.kind = JsonNumber::Kind::Signed;
+      out.i = static_cast<std::int64_t>(~v + 1);
+    }
+  }
+
+  // Loads the next block; false at the end of the input or on a read failure.
+  bool fill();
+  // Takes the next byte; kEnd at the end.
+  int next_byte() {
+    int c = peek_byte();
+    if (c != kEnd) take();
+    return c;
+  }
+  void count_lines(const char* upto);
+
+  Next next_element_slow(bool first);
+  Next next_member_slow(bool first);
+  bool read_colon_slow();
+  bool read_string_slow(std::string_view& out);
+  bool read_escape(bool check);
+  bool read_hex4(unsigned& value);
+  bool skip_string();
+  bool check_utf8(std::string_view text);
+
+  bool read_number_slow(JsonNumber& out);
+  bool finish_number(bool positive, std::uint64_t significand, JsonNumber& out);
+  bool read_long_integer(bool positive, std::uint64_t significand, JsonNumber& out);
+  bool read_decimal(bool positive, std::uint64_t significand, int exponent, JsonNumber& out);
+  bool read_decimal_overflow(bool positive, std::uint64_t significand, int exponent,
+                             JsonNumber& out);
+  bool read_exponent(bool positive, std::uint64_t significand, int exponent, JsonNumber& out);
+  bool float_from_parts(bool positive, std::uint64_t significand, int exponent, JsonNumber& out);
+  bool skip_number();
+  bool skip_key();
+
+  ByteSource& source_;
+  const char* p_;
+  const char* end_;
+  bool look_ = false;
+  bool ascii_seen_ = true;
+  int depth_left_ = 128;
+
+  // Lazy position: bytes before scanned_ are counted into lines_ and line_start_.
+  const char* block_start_;
+  const char* scanned_;
+  std::uint64_t block_offset_ = 0;  // offset of block_start_ in the input
+  std::uint64_t lines_ = 0;         // line feeds counted
+  std::uint64_t line_start_ = 0;    // offset just after the last line feed counted
+
+  int read_errno_ = 0;
+  bool started_ = false;
+  bool ended_ = false;
+  JsonError error_;
+  std::string scratch_;
+  std::vector<char> open_brackets_;
+};
+
+}  // namespace tracemill
