@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/heap_pages.h"
 #include "base/sink.h"
 #include "stats/file/json_reader.h"
 #include "text_form/debug.h"
@@ -420,7 +419,6 @@ bool Decoder::decode(HashMap<std::int16_t, std::uint64_t>& map) {
 }  // namespace
 
 Result<StatsRecJson, JsonError> decode_json(ByteSource source) {
-  begin_bulk_heap();
   JsonReader reader(source);
   if (reader.peek() != JsonReader::kEnd) reader.start_document();
   Decoder decoder(reader);

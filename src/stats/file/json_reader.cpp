@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/heap_pages.h"
 #include "base/os_error.h"
+#include "base/utf8.h"
 
 namespace tracemill {
 
@@ -64,53 +64,6 @@ void append_utf8(std::string& out, unsigned cp) {
   }
 }
 
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-bool valid_utf8(std::string_view text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    // Runs of ASCII eight bytes at a time.
-    while (n - i >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, s + i, 8);
-      if ((w & 0x8080808080808080ULL) != 0) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t need;
-    unsigned char lo = 0x80;
-    unsigned char hi = 0xBF;
-    if (c < 0xC2) {
-      return false;
-    } else if (c < 0xE0) {
-      need = 1;
-    } else if (c < 0xF0) {
-      need = 2;
-      if (c == 0xE0) lo = 0xA0;  // overlong
-      if (c == 0xED) hi = 0x9F;  // surrogates
-    } else if (c < 0xF5) {
-      need = 3;
-      if (c == 0xF0) lo = 0x90;  // overlong
-      if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i <= need) return false;
-    if (s[i + 1] < lo || s[i + 1] > hi) return false;
-    for (std::size_t k = 2; k <= need; ++k) {
-      if (!is_continuation(s[i + k])) return false;
-    }
-    i += need + 1;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -162,7 +115,6 @@ bool JsonReader::fill() {
   block_start_ = scanned_ = p_ = source_.data();
   end_ = source_.limit();
   if (!ok && source_.error() != 0) read_errno_ = source_.error();
-  advise_new_heap();
   return ok;
 }
 
@@ -215,7 +167,7 @@ bool JsonReader::read_ident(std::string_view rest) {
 // --- strings ---
 
 bool JsonReader::check_utf8(std::string_view text) {
-  if (valid_utf8(text)) return true;
+  if (!tracemill::check_utf8(text)) return true;
   return fail("invalid unicode code point");
 }
 

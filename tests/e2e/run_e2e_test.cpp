@@ -1,0 +1,205 @@
+// The whole run as users see it: a statistics file in, diagnostics and the graph on standard
+// output, fatal reports on standard error, exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "bench/encode.h"
+#include "e2e/run_binary.h"
+#include "graph/graph_testing.h"
+#include "stats/file/operation_stats_json.h"
+
+namespace tracemill::e2e {
+namespace {
+
+using test_util::canonical_map_order;
+
+const char kNote[] =
+    "note: run with `TRACEMILL_BACKTRACE=1` environment variable to display a backtrace\n";
+
+Call call(std::string process, std::string method, CallDirection direction) {
+  return Call{std::move(process), std::move(method), direction};
+}
+
+// A record whose one operation holds the given chains with their counts.
+StatsRecJson record_with(std::vector<std::pair<std::vector<Call>, std::uint64_t>> chains) {
+  StatsRecJson record;
+  OperationStatsJson& op = record.stats["GET /users"];
+  for (auto& [calls, count] : chains) {
+    CChainStatsKey key;
+    key.call_chain = std::move(calls);
+    CChainStatsValue value;
+    value.count = count;
+    op.call_chain.emplace_back(std::move(key), std::move(value));
+  }
+  return record;
+}
+
+struct Encoding {
+  const char* extension;
+  std::string (*encode)(const StatsRecJson&);
+};
+
+const Encoding kEncodings[] = {
+    {"json",
+     [](const StatsRecJson& r) {
+       std::string out;
+       bench::encode_json(r, out, true);
+       return out;
+     }},
+    {"bincode",
+     [](const StatsRecJson& r) {
+       std::string out;
+       bench::encode_bincode(r, out);
+       return out;
+     }},
+};
+
+// Runs the tool on `record` written in `encoding`.
+RunResult run_on(const StatsRecJson& record, const Encoding& encoding,
+                 StdoutMode mode = StdoutMode::Pipe) {
+  TempDir dir;
+  std::string name = std::string("stats.") + encoding.extension;
+  dir.write_file(name, encoding.encode(record));
+  return run_binary({.args = {name}, .working_directory = dir.path(), .stdout_mode = mode});
+}
+
+TEST(Run, PrintsDiagnosticsThenTheGraphInBothEncodings) {
+  StatsRecJson record =
+      record_with({{{call("api", "GET /users", CallDirection::Unknown),
+                     call("api", "query", CallDirection::Outbound),
+                     call("db", "query", CallDirection::Outbound)},
+                    7}});
+  const std::string expected =
+      "\n"
+      "Failed on idx = [2]:\n"
+      "0: Call { process: \"api\", method: \"GET /users\", call_direction: Unknown }  ->  "
+      "Call { process: \"api\", method: \"GET /users\", call_direction: Inbound }\n"
+      "1: Call { process: \"api\", method: \"query\", call_direction: Outbound }  ->  "
+      "Call { process: \"api\", method: \"query\", call_direction: Outbound }\n"
+      "2: Call { process: \"db\", method: \"query\", call_direction: Outbound }  ->  "
+      "Call { process: \"db\", method: \"query\", call_direction: Outbound }\n"
+      "ProcessNodes(\n"
+      "    {\n"
+      "        \"api\": ProcessNode {\n"
+      "            name: \"api\",\n"
+      "            ptype: Unknown,\n"
+      "            operations: {\n"
+      "                \"GET /users\": 7,\n"
+      "            },\n"
+      "            methods: {\n"
+      "                \"query\": 7,\n"
+      "            },\n"
+      "            direction_unknown: {},\n"
+      "        },\n"
+      "        \"db\": ProcessNode {\n"
+      "            name: \"db\",\n"
+      "            ptype: Unknown,\n"
+      "            operations: {},\n"
+      "            methods: {\n"
+      "                \"query\": 7,\n"
+      "            },\n"
+      "            direction_unknown: {},\n"
+      "        },\n"
+      "    },\n"
+      ")\n";
+  for (const Encoding& encoding : kEncodings) {
+    RunResult r = run_on(record, encoding);
+    EXPECT_EQ(r.exit_status, 0) << encoding.extension;
+    EXPECT_EQ(r.err, "") << encoding.extension;
+    EXPECT_EQ(canonical_map_order(r.out), canonical_map_order(expected)) << encoding.extension;
+  }
+}
+
+TEST(Run, EmptyGraphAndSumsBeyondThirtyTwoBits) {
+  for (const Encoding& encoding : kEncodings) {
+    RunResult empty = run_on(StatsRecJson{}, encoding);
+    EXPECT_EQ(empty.exit_status, 0);
+    EXPECT_EQ(empty.out, "ProcessNodes(\n    {},\n)\n");
+
+    // Two chains of the largest accepted count: the sum is kept exactly, never wrapped.
+    RunResult big = run_on(record_with({{{call("a", "m", CallDirection::Inbound)}, 2147483647},
+                                        {{call("a", "m", CallDirection::Inbound)}, 2147483647}}),
+                           encoding);
+    EXPECT_EQ(big.exit_status, 0);
+    EXPECT_NE(big.out.find("                \"m\": 4294967294,\n"), std::string::npos) << big.out;
+  }
+}
+
+TEST(Run, ChainCountBeyondThirtyTwoBitsEndsTheRun) {
+  // The earlier pair's diagnostics stay on standard output; the graph is never printed.
+  StatsRecJson record = record_with({{{call("a", "x", CallDirection::Outbound)}, 1},
+                                     {{}, 2147483648u}});
+  for (const Encoding& encoding : kEncodings) {
+    RunResult r = run_on(record, encoding);
+    EXPECT_EQ(r.exit_status, 101);
+    EXPECT_EQ(r.out,
+              "\nFailed on idx = [0]:\n"
+              "0: Call { process: \"a\", method: \"x\", call_direction: Outbound }  ->  "
+              "Call { process: \"a\", method: \"x\", call_direction: Outbound }\n");
+    EXPECT_TRUE(std::regex_match(
+        r.err, std::regex("thread 'main' panicked at 'called `Result::unwrap\\(\\)` on an `Err` "
+                          "value: TryFromIntError\\(\\(\\)\\)', src/graph/build_graph\\.cpp:"
+                          "[0-9]+:[0-9]+\n" +
+                          std::string(kNote))))
+        << r.err;
+  }
+}
+
+TEST(Run, StandardOutputClosedOrBroken) {
+  StatsRecJson record = record_with({{{call("a", "m", CallDirection::Inbound)}, 1}});
+  for (const Encoding& encoding : kEncodings) {
+    // A closed descriptor 1 is reopened on /dev/null: the run succeeds silently.
+    RunResult closed = run_on(record, encoding, StdoutMode::Closed);
+    EXPECT_EQ(closed.exit_status, 0);
+    EXPECT_EQ(closed.err, "");
+
+    // A reader that went away: no signal kills the tool, the failed write ends the run.
+    RunResult broken = run_on(record, encoding, StdoutMode::BrokenPipe);
+    EXPECT_FALSE(broken.signal.has_value());
+    EXPECT_EQ(broken.exit_status, 101);
+    EXPECT_TRUE(std::regex_match(
+        broken.err, std::regex("thread 'main' panicked at 'failed printing to stdout: Broken "
+                               "pipe \\(os error 32\\)', src/main/netsketch\\.cpp:[0-9]+:[0-9]+\n" +
+                               std::string(kNote))))
+        << broken.err;
+  }
+}
+
+TEST(Run, DecodeErrorsOfEitherEncodingEndTheRun) {
+  struct Case {
+    const char* name;
+    const char* debug_form;
+  } cases[] = {
+      {"empty.json", "Error(\"EOF while parsing a value\", line: 1, column: 0)"},
+      {"empty.bincode",
+       "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write_file(c.name, "");
+    RunResult r = run_binary({.args = {c.name}, .working_directory = dir.path()});
+    EXPECT_EQ(r.exit_status, 101);
+    EXPECT_EQ(r.out, "");
+    std::string prefix =
+        std::string("thread 'main' panicked at 'Failed to read JSON-file: ") + c.debug_form +
+        "', src/main/netsketch.cpp:";
+    EXPECT_EQ(r.err.substr(0, prefix.size()), prefix) << r.err;
+  }
+}
+
+TEST(Run, ExampleFilesGiveTheSameGraphInBothEncodings) {
+  std::string root = TRACEMILL_SOURCE_DIR;
+  RunResult json = run_binary({.args = {root + "/examples/small.json"}});
+  RunResult bincode = run_binary({.args = {root + "/examples/small.bincode"}});
+  EXPECT_EQ(json.exit_status, 0) << json.err;
+  EXPECT_EQ(bincode.exit_status, 0) << bincode.err;
+  EXPECT_NE(json.out.find("ProcessNodes(\n"), std::string::npos);
+  EXPECT_EQ(canonical_map_order(json.out), canonical_map_order(bincode.out));
+}
+
+}  // namespace
+}  // namespace tracemill::e2e
