@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/bulk_heap.h"
+
 namespace tracemill {
 
 ByteSource::ByteSource(int fd) : fd_(fd), buffer_(kBufferSize, '\0') {
@@ -41,6 +43,8 @@ ByteSource::ByteSource(ByteSource&& other) noexcept
 }
 
 bool ByteSource::refill() {
+  // The record decoded from this source grows the heap between refills.
+  advise_new_heap();
   pos_ = end_ = buffer_.data();
   if (error_ != 0) return false;
   if (from_memory_) {

@@ -12,7 +12,7 @@
 
 #include "base/byte_source.h"
 #include "base/fatal.h"
-#include "base/heap_reserve.h"
+#include "base/bulk_heap.h"
 #include "base/sink.h"
 #include "base/utf8.h"
 #include "stats/file/bincode_decode.h"
@@ -101,7 +101,7 @@ Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::p
   // gets past here and fails at its first read.
   const bool known = extension == kBincodeExtension || extension == kJsonExtension;
   if (!known) fatal("Unknown extension '" + std::string(extension) + "'of inputfile " + path_text);
-  reserve_heap_for_input(fd);
+  begin_bulk_heap();
 
   // The decoder consumes the source, so the file is closed as soon as it returns.
   if (extension == kBincodeExtension) return to_load_result(decode_bincode(std::move(source)));
