@@ -54,7 +54,6 @@ TEST(BuildGraph, FoldsEveryRepairedChainOfEveryOperation) {
   const BuildCase cases[] = {
       {"no operations", {}, {}},
       {"operations without chains", record_of({{"op1", {}}, {"op2", {}}}), {}},
-      {"an empty chain adds nothing", record_of({{"op", {{{}, 5}}}}), {}},
       {"count 0 creates nodes and keys",
        record_of({{"op", {{{{"A", "x", I}, {"A", "y", O}}, 0}}}}),
        graph_of({node("A", {{"x", 0}}, {{"y", 0}})})},
