@@ -92,7 +92,6 @@ TEST(ProcessNodes, PrettyTextOfTheEmptyGraph) {
 // map, and names that need escapes.
 TEST(ProcessNodes, PrettyTextOfKindsLimitsAndEscapes) {
   ProcessNodes graph = graph_of({
-      node("", {{"", 0}}),
       node("q\"b\\t\tn\n", {{"a\"b\\c\td\ne", -5}, {"'", kInt64Max}, {"x", -1}}),
   });
   ProcessNode end_point = node("e", {}, {{"m", 1}, {"n", 2}}, {{"m", 3}});
@@ -106,15 +105,6 @@ TEST(ProcessNodes, PrettyTextOfKindsLimitsAndEscapes) {
   EXPECT_EQ(test_util::canonical_map_order(pretty(graph)),
             test_util::canonical_map_order(R"(ProcessNodes(
     {
-        "": ProcessNode {
-            name: "",
-            ptype: Unknown,
-            operations: {
-                "": 0,
-            },
-            methods: {},
-            direction_unknown: {},
-        },
         "q\"b\\t\tn\n": ProcessNode {
             name: "q\"b\\t\tn\n",
             ptype: Unknown,

@@ -16,16 +16,6 @@
 namespace tracemill {
 namespace {
 
-// Records every write as its own slice.
-class RecordingSink final : public Sink {
- public:
-  bool write(std::string_view text) override {
-    writes.emplace_back(text);
-    return true;
-  }
-  std::vector<std::string> writes;
-};
-
 // Accepts `limit` bytes, keeps the part of the write that crossed the limit that still fits
 // (as a short write would) and fails from then on. Counts the writes tried after the failure.
 class FailingSink final : public Sink {
@@ -137,27 +127,6 @@ TEST(WriteQuoted, Escapes) {
       {"\U0001f600!", "\"\U0001f600!\""},
   };
   for (const Case& c : cases) EXPECT_EQ(quoted(c.text), c.expected) << c.expected;
-}
-
-// Characters that need no escape go on as one slice between escapes, never one by one, and no
-// empty slice is written.
-TEST(WriteQuoted, WritesRunsBetweenEscapes) {
-  struct Case {
-    std::string_view text;
-    std::vector<std::string> writes;
-  };
-  const Case cases[] = {
-      {"", {"\"", "\""}},
-      {"ab\tcd\u00e9\u20ac\nef", {"\"", "ab", "\\t", "cd\u00e9\u20ac", "\\n", "ef", "\""}},
-      {"\"x\"", {"\"", "\\\"", "x", "\\\"", "\""}},
-      {"\n\n", {"\"", "\\n", "\\n", "\""}},
-      {"na\u0308ive", {"\"", "na", "\\u{308}", "ive", "\""}},
-  };
-  for (const Case& c : cases) {
-    RecordingSink out;
-    EXPECT_TRUE(write_quoted(out, c.text));
-    EXPECT_EQ(out.writes, c.writes) << c.text;
-  }
 }
 
 TEST(PadAdapter, IndentsEveryLineStart) {
