@@ -152,16 +152,6 @@ TEST(PadAdapter, IndentsEveryLineStart) {
   }
 }
 
-TEST(PadAdapter, StaysFailed) {
-  FailingSink out(3);
-  PadAdapter pad(out);
-  EXPECT_FALSE(pad.write("abc"));
-  EXPECT_EQ(out.written, "   ");
-  EXPECT_FALSE(pad.write(""));
-  EXPECT_FALSE(pad.write("d"));
-  EXPECT_EQ(out.writes_after_failure, 0);
-}
-
 TEST(DebugForm, PrettyNestingIndentsByFourPerLevel) {
   const std::string expected =
       "Wrapper(\n"
