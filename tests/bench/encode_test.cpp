@@ -68,11 +68,12 @@ TEST(EncodeJson, CompactAndPrettyRecord) {
       {{{"a", "m", CallDirection::Inbound}}, "c", true}, stats};
   std::string compact;
   encode_json(pair, compact, false);
-  EXPECT_EQ(compact,
-            R"([{"call_chain":[{"process":"a","method":"m","call_direction":"Inbound"}],)"
-            R"("caching_process":"c","is_leaf":true},{"count":0,"num_traces":0,)"
-            R"("duration_micros":[7,-9223372036854775808],"start_dt_micros":[],"num_not_http_ok":0,)"
-            R"("num_with_error_logs":0,"http_not_ok_codes":{"-1":1,"500":4},"error_logs":{}}])");
+  EXPECT_EQ(
+      compact,
+      R"([{"call_chain":[{"process":"a","method":"m","call_direction":"Inbound"}],)"
+      R"("caching_process":"c","is_leaf":true},{"count":0,"num_traces":0,)"
+      R"("duration_micros":[7,-9223372036854775808],"start_dt_micros":[],"num_not_http_ok":0,)"
+      R"("num_with_error_logs":0,"http_not_ok_codes":{"-1":1,"500":4},"error_logs":{}}])");
   std::string pretty;
   encode_json(pair, pretty, true);
   EXPECT_EQ(pretty, R"([

@@ -1,8 +1,8 @@
 #include "graph/graph_testing.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 namespace tracemill::test_util {
 namespace {
@@ -63,9 +63,11 @@ TEST(CanonicalMapOrder, ReordersMapEntriesOnly) {
       changed(changed(text, "            x: 1,\n            m: {\n", "            m: {\n"),
               "            },\n            l: [\n                2",
               "            },\n            x: 1,\n            l: [\n                2"),
-      changed(text, "                2,\n                1,\n", "                1,\n                2,\n"),
+      changed(text, "                2,\n                1,\n",
+              "                1,\n                2,\n"),
       // an entry moved from one node's map to the other's
-      changed(changed(text, q, ""), "            m: {},\n", "            m: {\n" + q + "            },\n"),
+      changed(changed(text, q, ""), "            m: {},\n",
+              "            m: {\n" + q + "            },\n"),
       changed(text, "                \"p\": 1,", "               \"p\": 1,"),
       changed(text, "\"p\": 1,", "\"p\": 1"),
       text + "\n",

@@ -84,10 +84,6 @@ TEST(ProcessNodeDeathTest, SumBeyondInt64EndsTheRun) {
   EXPECT_EXIT(low.add_call({"A", "m", O}, -1), ::testing::ExitedWithCode(101), "'count overflow'");
 }
 
-TEST(ProcessNodes, PrettyTextOfTheEmptyGraph) {
-  EXPECT_EQ(pretty(ProcessNodes{}), "ProcessNodes(\n    {},\n)");
-}
-
 // Nodes built by hand: every node kind, values at the ends of the range, several entries per
 // map, and names that need escapes.
 TEST(ProcessNodes, PrettyTextOfKindsLimitsAndEscapes) {

@@ -65,9 +65,12 @@ TEST(CommandLine, EndsTheRun) {
     Argv argv;
     std::string text;
   };
-  auto unexpected = [](std::string arg) { return "error: unexpected argument '" + arg + "' found\n"; };
+  auto unexpected = [](std::string arg) {
+    return "error: unexpected argument '" + arg + "' found\n";
+  };
   auto value_tip = [&](std::string arg) {
-    return unexpected(arg) + "\n  tip: to pass '" + arg + "' as a value, use '-- " + arg + "'\n" + kUsage;
+    return unexpected(arg) + "\n  tip: to pass '" + arg + "' as a value, use '-- " + arg + "'\n" +
+           kUsage;
   };
   auto similar = [&](std::string arg, std::string known, std::string usage) {
     return unexpected(arg) + "\n  tip: a similar argument exists: '" + known + "'\n\nUsage: tm " +
@@ -98,7 +101,8 @@ TEST(CommandLine, EndsTheRun) {
       {{"tm", "--verison"}, similar("--verison", "--version", "[INPUT]")},
       {{"tm", "a", "b"}, unexpected("b") + kUsage},
       {{"tm", "--", "a", "-b"}, unexpected("-b") + kUsage},
-      {{"tm", "-o"}, "error: a value is required for '--output <OUTPUT>' but none was supplied\n" + kMore},
+      {{"tm", "-o"},
+       "error: a value is required for '--output <OUTPUT>' but none was supplied\n" + kMore},
       {{"tm", "-o", "a", "-o", "b"}, repeated},
       {{"tm", "--output=a", "-o"}, repeated},
       {{"tm", "\xff"}, invalid_utf8},
@@ -109,7 +113,8 @@ TEST(CommandLine, EndsTheRun) {
       {{"tm", "--", "a", "\xff"}, invalid_utf8},
   };
   for (bool success : {true, false}) {
-    for (const Case& c : success ? std::span<const Case>(successes) : std::span<const Case>(errors)) {
+    for (const Case& c :
+         success ? std::span<const Case>(successes) : std::span<const Case>(errors)) {
       auto parsed = parse_command_line(c.argv, StyleEnvironment{});
       ASSERT_FALSE(parsed.ok()) << describe(c.argv);
       EXPECT_EQ(parsed.error().text, c.text) << describe(c.argv);
@@ -137,9 +142,12 @@ TEST(CommandLine, StyledTexts) {
            "a similar argument exists: '\x1b[32m--output\x1b[0m'\n\n" + usage +
            " \x1b[1m--output\x1b[0m <OUTPUT> <INPUT>\n\n" + more},
       {{"tm", "a", "b"},
-       error + "unexpected argument '\x1b[33mb\x1b[0m' found\n\n" + usage + " [OPTIONS] [INPUT]\n\n" + more},
+       error + "unexpected argument '\x1b[33mb\x1b[0m' found\n\n" + usage +
+           " [OPTIONS] [INPUT]\n\n" + more},
       {{"tm", "-o"},
-       error + "a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' but none was supplied\n\n" + more},
+       error +
+           "a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' but none was supplied\n\n" +
+           more},
       {{"tm", "-o", "a", "--output", "b"},
        error + "the argument '\x1b[33m--output <OUTPUT>\x1b[0m' cannot be used multiple times\n\n" +
            usage + " [OPTIONS] [INPUT]\n\n" + more},
@@ -165,16 +173,23 @@ TEST(CommandLine, StylingFollowsTheTargetStream) {
   EXPECT_EQ(parse_command_line(help, stdout_terminal).error().text, testing::help_text("tm", true));
   EXPECT_EQ(parse_command_line(error, stdout_terminal).error().text,
             "error: a value is required for '--output <OUTPUT>' but none was supplied\n" + kMore);
-  EXPECT_EQ(parse_command_line(error, stderr_terminal).error().text,
-            "\x1b[1m\x1b[31merror:\x1b[0m a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' "
-            "but none was supplied\n\nFor more information, try '\x1b[1m--help\x1b[0m'.\n");
+  EXPECT_EQ(
+      parse_command_line(error, stderr_terminal).error().text,
+      "\x1b[1m\x1b[31merror:\x1b[0m a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' "
+      "but none was supplied\n\nFor more information, try '\x1b[1m--help\x1b[0m'.\n");
 }
 
 TEST(CommandLine, ProgramNameIsTheLastPathComponent) {
   const std::pair<Argv, std::string> cases[] = {
-      {{}, "tracemill"},           {{""}, "tracemill"},      {{"./bin/netsketch"}, "netsketch"},
-      {{"/usr/bin/"}, "bin"},      {{"x//y//"}, "y"},        {{"a/."}, "a"},
-      {{"a/.."}, "tracemill"},     {{"/"}, "tracemill"},     {{"bin/\xc3\xa9"}, "\xc3\xa9"},
+      {{}, "tracemill"},
+      {{""}, "tracemill"},
+      {{"./bin/netsketch"}, "netsketch"},
+      {{"/usr/bin/"}, "bin"},
+      {{"x//y//"}, "y"},
+      {{"a/."}, "a"},
+      {{"a/.."}, "tracemill"},
+      {{"/"}, "tracemill"},
+      {{"bin/\xc3\xa9"}, "\xc3\xa9"},
       {{"bin/n\xff"}, "tracemill"},
   };
   for (const auto& [argv, name] : cases) EXPECT_EQ(program_name(argv), name) << describe(argv);
