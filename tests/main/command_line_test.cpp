@@ -133,6 +133,7 @@ TEST(CommandLine, StyledTexts) {
   const std::string more = "For more information, try '\x1b[1m--help\x1b[0m'.\n";
   const std::pair<Argv, std::string> cases[] = {
       {{"tm", "-h"}, testing::help_text("tm", true)},
+      {{"tm", "-V"}, kVersion},
       {{"tm", "--foo"},
        error + "unexpected argument '\x1b[33m--foo\x1b[0m' found\n\n" + tip +
            "to pass '\x1b[33m--foo\x1b[0m' as a value, use '\x1b[32m-- --foo\x1b[0m'\n\n" + usage +
