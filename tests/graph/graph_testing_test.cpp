@@ -1,8 +1,8 @@
 #include "graph/graph_testing.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 namespace tracemill::test_util {
 namespace {
@@ -52,40 +52,24 @@ TEST(CanonicalMapOrder, ReordersMapEntriesOnly) {
 ))";
   EXPECT_EQ(canonical_map_order(reordered), canonical_map_order(kText));
 
-  const std::string text = kText;
-  auto changed = [&](std::string from, std::string to) {
-    std::string t = text;
+  auto changed = [](std::string t, const std::string& from, const std::string& to) {
     t.replace(t.find(from), from.size(), to);
     return t;
   };
+  const std::string text = kText;
+  const std::string q = "                \"q\": 2,\n";
   const std::string different[] = {
-      changed("            x: 1,\n            m: {\n                \"p\": 1,\n                \"q\": 2,\n            },\n",
-              "            m: {\n                \"p\": 1,\n                \"q\": 2,\n            },\n            x: 1,\n"),
-      changed("                2,\n                1,\n", "                1,\n                2,\n"),
+      // a record's fields swapped
+      changed(changed(text, "            x: 1,\n            m: {\n", "            m: {\n"),
+              "            },\n            l: [\n                2",
+              "            },\n            x: 1,\n            l: [\n                2"),
+      changed(text, "                2,\n                1,\n",
+              "                1,\n                2,\n"),
       // an entry moved from one node's map to the other's
-      R"(W(
-    {
-        "a": R {
-            x: 1,
-            m: {
-                "p": 1,
-            },
-            l: [
-                2,
-                1,
-            ],
-        },
-        "b": R {
-            x: 2,
-            m: {
-                "q": 2,
-            },
-            l: [],
-        },
-    },
-))",
-      changed("                \"p\": 1,", "               \"p\": 1,"),
-      changed("\"p\": 1,", "\"p\": 1"),
+      changed(changed(text, q, ""), "            m: {},\n",
+              "            m: {\n" + q + "            },\n"),
+      changed(text, "                \"p\": 1,", "               \"p\": 1,"),
+      changed(text, "\"p\": 1,", "\"p\": 1"),
       text + "\n",
   };
   for (const std::string& d : different) {

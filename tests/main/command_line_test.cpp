@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "main/help_text.h"
 
 namespace tracemill {
 namespace {
@@ -13,25 +17,14 @@ using Argv = std::vector<std::string_view>;
 
 std::string describe(const Argv& argv) {
   std::string text;
-  for (std::string_view arg : argv) text += testing::PrintToString(std::string(arg)) + " ";
+  for (std::string_view arg : argv) text += ::testing::PrintToString(std::string(arg)) + " ";
   return text;
 }
 
-const std::string kHelp =
-    "Stitching results of different runs of hopscan into a single CSV for visualization in "
-    "Excel\n"
-    "\n"
-    "Usage: tm [OPTIONS] [INPUT]\n"
-    "\n"
-    "Arguments:\n"
-    "  [INPUT]  [default: input.json]\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output <OUTPUT>  [default: stitched.csv]\n"
-    "  -h, --help             Print help\n"
-    "  -V, --version          Print version\n";
-
+const std::string kHelp = testing::help_text("tm", false);
 const std::string kVersion = "tracemill 0.2.2\n";
+const std::string kMore = "\nFor more information, try '--help'.\n";
+const std::string kUsage = "\nUsage: tm [OPTIONS] [INPUT]\n" + kMore;
 
 TEST(CommandLine, AcceptedSpellings) {
   struct Case {
@@ -40,29 +33,21 @@ TEST(CommandLine, AcceptedSpellings) {
   };
   const Case cases[] = {
       {{}, "input.json", "stitched.csv"},
-      {{"tm"}, "input.json", "stitched.csv"},
       {{"tm", "stats.json", "-o", "out.csv"}, "stats.json", "out.csv"},
-      {{"tm", "-o", "out.csv", "stats.json"}, "stats.json", "out.csv"},
-      {{"tm", "--output=out.csv", "stats.json"}, "stats.json", "out.csv"},
       {{"tm", "--output", "out.csv", "stats.json"}, "stats.json", "out.csv"},
       {{"tm", "-oout.csv", "stats.json"}, "stats.json", "out.csv"},
       {{"tm", "stats.json", "-o=out.csv"}, "stats.json", "out.csv"},
       {{"tm", "-o==x"}, "input.json", "=x"},
       {{"tm", "--output==x"}, "input.json", "=x"},
       {{"tm", "--output="}, "input.json", ""},
-      {{"tm", "-o", ""}, "input.json", ""},
       {{"tm", ""}, "", "stitched.csv"},
       {{"tm", "-"}, "-", "stitched.csv"},
       {{"tm", "--", "-o"}, "-o", "stitched.csv"},
       {{"tm", "--", "--"}, "--", "stitched.csv"},
       {{"tm", "a", "--"}, "a", "stitched.csv"},
-      {{"tm", "-o", "x", "--", "-h"}, "-h", "x"},
       // The next argument is the value even when it looks like an option.
       {{"tm", "-o", "--help"}, "input.json", "--help"},
-      {{"tm", "--output", "-V"}, "input.json", "-V"},
-      {{"tm", "-o", "--"}, "input.json", "--"},
       {{"tm", "--output", "--foo", "in"}, "in", "--foo"},
-      {{"tm", "-o", "-", "-"}, "-", "-"},
       {{"tm", "-ohV"}, "input.json", "hV"},
       {{"tm", "\xc3\xa9.json", "-o\xe2\x82\xac"}, "\xc3\xa9.json", "\xe2\x82\xac"},
   };
@@ -74,147 +59,106 @@ TEST(CommandLine, AcceptedSpellings) {
   }
 }
 
+// Help and version go to standard output with status 0, usage errors to standard error with 2.
 TEST(CommandLine, EndsTheRun) {
   struct Case {
     Argv argv;
     std::string text;
-    OutputStream stream;
-    int status;
   };
-  auto error = [](std::string text) { return "error: " + text; };
-  const std::string more = "\nFor more information, try '--help'.\n";
-  const std::string usage = "\nUsage: tm [OPTIONS] [INPUT]\n" + more;
-  const std::string invalid_utf8 = error("invalid UTF-8 was detected in one or more arguments\n");
+  auto unexpected = [](std::string arg) {
+    return "error: unexpected argument '" + arg + "' found\n";
+  };
+  auto value_tip = [&](std::string arg) {
+    return unexpected(arg) + "\n  tip: to pass '" + arg + "' as a value, use '-- " + arg + "'\n" +
+           kUsage;
+  };
+  auto similar = [&](std::string arg, std::string known, std::string usage) {
+    return unexpected(arg) + "\n  tip: a similar argument exists: '" + known + "'\n\nUsage: tm " +
+           usage + "\n" + kMore;
+  };
+  const std::string invalid_utf8 =
+      "error: invalid UTF-8 was detected in one or more arguments\n" + kUsage;
   const std::string repeated =
-      error("the argument '--output <OUTPUT>' cannot be used multiple times\n") + usage;
-  const std::string value_required =
-      error("a value is required for '--output <OUTPUT>' but none was supplied\n") + more;
-  const auto out = OutputStream::Stdout;
-  const auto err = OutputStream::Stderr;
-  const Case cases[] = {
-      {{"tm", "-h"}, kHelp, out, 0},
-      {{"tm", "--help"}, kHelp, out, 0},
-      {{"tm", "-V"}, kVersion, out, 0},
-      {{"tm", "--version"}, kVersion, out, 0},
-      {{"tm", "--help", "--foo"}, kHelp, out, 0},
-      {{"tm", "-hV"}, kHelp, out, 0},
-      {{"tm", "-Vh"}, kVersion, out, 0},
-      {{"tm", "-h", "\xff"}, kHelp, out, 0},
-      {{"tm", "a", "-o", "x", "-V"}, kVersion, out, 0},
-      {{"./bin/netsketch", "--foo"},
-       "error: unexpected argument '--foo' found\n"
-       "\n"
-       "  tip: to pass '--foo' as a value, use '-- --foo'\n"
-       "\n"
-       "Usage: netsketch [OPTIONS] [INPUT]\n"
-       "\n"
-       "For more information, try '--help'.\n",
-       err,
-       2},
-      {{"tm", "--foo=bar", "--help"},
-       error("unexpected argument '--foo' found\n\n"
-             "  tip: to pass '--foo' as a value, use '-- --foo'\n") +
-           usage,
-       err,
-       2},
-      {{"tm", "--outpt"},
-       error("unexpected argument '--outpt' found\n\n"
-             "  tip: a similar argument exists: '--output'\n\n"
-             "Usage: tm --output <OUTPUT> [INPUT]\n") +
-           more,
-       err,
-       2},
-      {{"tm", "in", "--outptu=x"},
-       error("unexpected argument '--outptu' found\n\n"
-             "  tip: a similar argument exists: '--output'\n\n"
-             "Usage: tm --output <OUTPUT> <INPUT>\n") +
-           more,
-       err,
-       2},
-      {{"tm", "--o"},
-       error("unexpected argument '--o' found\n\n"
-             "  tip: a similar argument exists: '--output'\n\n"
-             "Usage: tm --output <OUTPUT> [INPUT]\n") +
-           more,
-       err,
-       2},
-      // help (0.75) beats version (0.71).
-      {{"tm", "-o", "x", "--e"},
-       error("unexpected argument '--e' found\n\n"
-             "  tip: a similar argument exists: '--help'\n\n"
-             "Usage: tm --output <OUTPUT> [INPUT]\n") +
-           more,
-       err,
-       2},
-      {{"tm", "--verison"},
-       error("unexpected argument '--verison' found\n\n"
-             "  tip: a similar argument exists: '--version'\n\n"
-             "Usage: tm [INPUT]\n") +
-           more,
-       err,
-       2},
-      {{"tm", "--help=x"},
-       error("unexpected argument '--help=x' found\n\n"
-             "  tip: to pass '--help=x' as a value, use '-- --help=x'\n") +
-           usage,
-       err,
-       2},
-      {{"tm", "-x"},
-       error("unexpected argument '-x' found\n\n"
-             "  tip: to pass '-x' as a value, use '-- -x'\n") +
-           usage,
-       err,
-       2},
-      {{"tm", "-\xc3\xa9h"},
-       error("unexpected argument '-\xc3\xa9' found\n\n"
-             "  tip: to pass '-\xc3\xa9' as a value, use '-- -\xc3\xa9'\n") +
-           usage,
-       err,
-       2},
-      {{"tm", "a", "b"}, error("unexpected argument 'b' found\n") + usage, err, 2},
-      {{"tm", "--", "a", "-b"}, error("unexpected argument '-b' found\n") + usage, err, 2},
-      {{"tm", "-o"}, value_required, err, 2},
-      {{"tm", "x", "--output"}, value_required, err, 2},
-      {{"tm", "-o", "a", "-o", "b"}, repeated, err, 2},
-      {{"tm", "-oa", "--output=b"}, repeated, err, 2},
-      {{"tm", "--output=a", "-o"}, repeated, err, 2},
-      {{"tm", "\xff"}, invalid_utf8 + usage, err, 2},
-      {{"tm", "\xff", "-h"}, invalid_utf8 + usage, err, 2},
-      {{"tm", "-o", "a\xff"}, invalid_utf8 + usage, err, 2},
-      {{"tm", "--output=\xc0\x80"}, invalid_utf8 + usage, err, 2},
-      {{"tm", "--ou\xfft"}, invalid_utf8 + usage, err, 2},
-      {{"tm", "-\xff"}, invalid_utf8 + usage, err, 2},
-      {{"tm", "--", "a", "\xff"}, invalid_utf8 + usage, err, 2},
+      "error: the argument '--output <OUTPUT>' cannot be used multiple times\n" + kUsage;
+  const Case successes[] = {
+      {{"tm", "--version"}, kVersion}, {{"tm", "--help", "--foo"}, kHelp},
+      {{"tm", "-hV"}, kHelp},          {{"tm", "-Vh"}, kVersion},
+      {{"tm", "-h", "\xff"}, kHelp},   {{"tm", "a", "-o", "x", "-V"}, kVersion},
   };
-  for (const Case& c : cases) {
-    auto parsed = parse_command_line(c.argv, StyleEnvironment{});
-    ASSERT_FALSE(parsed.ok()) << describe(c.argv);
-    EXPECT_EQ(parsed.error().text, c.text) << describe(c.argv);
-    EXPECT_EQ(parsed.error().stream, c.stream) << describe(c.argv);
-    EXPECT_EQ(parsed.error().status, c.status) << describe(c.argv);
+  const Case errors[] = {
+      {{"./bin/netsketch", "--foo"},
+       "error: unexpected argument '--foo' found\n\n"
+       "  tip: to pass '--foo' as a value, use '-- --foo'\n\n"
+       "Usage: netsketch [OPTIONS] [INPUT]\n\n"
+       "For more information, try '--help'.\n"},
+      {{"tm", "--foo=bar", "--help"}, value_tip("--foo")},
+      {{"tm", "--help=x"}, value_tip("--help=x")},
+      {{"tm", "-\xc3\xa9h"}, value_tip("-\xc3\xa9")},
+      {{"tm", "--outpt"}, similar("--outpt", "--output", "--output <OUTPUT> [INPUT]")},
+      {{"tm", "in", "--outptu=x"}, similar("--outptu", "--output", "--output <OUTPUT> <INPUT>")},
+      // help (0.75) beats version (0.71).
+      {{"tm", "-o", "x", "--e"}, similar("--e", "--help", "--output <OUTPUT> [INPUT]")},
+      {{"tm", "--verison"}, similar("--verison", "--version", "[INPUT]")},
+      {{"tm", "a", "b"}, unexpected("b") + kUsage},
+      {{"tm", "--", "a", "-b"}, unexpected("-b") + kUsage},
+      {{"tm", "-o"},
+       "error: a value is required for '--output <OUTPUT>' but none was supplied\n" + kMore},
+      {{"tm", "-o", "a", "-o", "b"}, repeated},
+      {{"tm", "--output=a", "-o"}, repeated},
+      {{"tm", "\xff"}, invalid_utf8},
+      {{"tm", "\xff", "-h"}, invalid_utf8},
+      {{"tm", "--output=\xc0\x80"}, invalid_utf8},
+      {{"tm", "--ou\xfft"}, invalid_utf8},
+      {{"tm", "-\xff"}, invalid_utf8},
+      {{"tm", "--", "a", "\xff"}, invalid_utf8},
+  };
+  for (bool success : {true, false}) {
+    for (const Case& c :
+         success ? std::span<const Case>(successes) : std::span<const Case>(errors)) {
+      auto parsed = parse_command_line(c.argv, StyleEnvironment{});
+      ASSERT_FALSE(parsed.ok()) << describe(c.argv);
+      EXPECT_EQ(parsed.error().text, c.text) << describe(c.argv);
+      EXPECT_EQ(parsed.error().stream, success ? OutputStream::Stdout : OutputStream::Stderr);
+      EXPECT_EQ(parsed.error().status, success ? 0 : 2) << describe(c.argv);
+    }
   }
 }
 
-TEST(CommandLine, ProgramNameIsTheLastPathComponent) {
-  struct Case {
-    Argv argv;
-    std::string name;
+TEST(CommandLine, StyledTexts) {
+  StyleEnvironment forced;
+  forced.clicolor_force = "1";
+  const std::string error = "\x1b[1m\x1b[31merror:\x1b[0m ";
+  const std::string tip = "  \x1b[32mtip:\x1b[0m ";
+  const std::string usage = "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mtm\x1b[0m";
+  const std::string more = "For more information, try '\x1b[1m--help\x1b[0m'.\n";
+  const std::pair<Argv, std::string> cases[] = {
+      {{"tm", "-h"}, testing::help_text("tm", true)},
+      {{"tm", "-V"}, kVersion},
+      {{"tm", "--foo"},
+       error + "unexpected argument '\x1b[33m--foo\x1b[0m' found\n\n" + tip +
+           "to pass '\x1b[33m--foo\x1b[0m' as a value, use '\x1b[32m-- --foo\x1b[0m'\n\n" + usage +
+           " [OPTIONS] [INPUT]\n\n" + more},
+      {{"tm", "in.json", "--outpt=x"},
+       error + "unexpected argument '\x1b[33m--outpt\x1b[0m' found\n\n" + tip +
+           "a similar argument exists: '\x1b[32m--output\x1b[0m'\n\n" + usage +
+           " \x1b[1m--output\x1b[0m <OUTPUT> <INPUT>\n\n" + more},
+      {{"tm", "a", "b"},
+       error + "unexpected argument '\x1b[33mb\x1b[0m' found\n\n" + usage +
+           " [OPTIONS] [INPUT]\n\n" + more},
+      {{"tm", "-o"},
+       error +
+           "a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' but none was supplied\n\n" +
+           more},
+      {{"tm", "-o", "a", "--output", "b"},
+       error + "the argument '\x1b[33m--output <OUTPUT>\x1b[0m' cannot be used multiple times\n\n" +
+           usage + " [OPTIONS] [INPUT]\n\n" + more},
+      {{"tm", "in\xff.json"},
+       error + "invalid UTF-8 was detected in one or more arguments\n\n" + usage +
+           " [OPTIONS] [INPUT]\n\n" + more},
   };
-  const Case cases[] = {
-      {{}, "tracemill"},
-      {{""}, "tracemill"},
-      {{"netsketch"}, "netsketch"},
-      {{"./bin/netsketch"}, "netsketch"},
-      {{"/usr/bin/"}, "bin"},
-      {{"x//y//"}, "y"},
-      {{"a/."}, "a"},
-      {{"."}, "tracemill"},
-      {{"a/.."}, "tracemill"},
-      {{"/"}, "tracemill"},
-      {{"bin/\xc3\xa9"}, "\xc3\xa9"},
-      {{"bin/n\xff"}, "tracemill"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(program_name(c.argv), c.name) << describe(c.argv);
+  for (const auto& [argv, text] : cases) {
+    EXPECT_EQ(parse_command_line(argv, forced).error().text, text) << describe(argv);
+  }
 }
 
 // Help is styled by what standard output is, errors by what standard error is.
@@ -224,22 +168,32 @@ TEST(CommandLine, StylingFollowsTheTargetStream) {
   stdout_terminal.stdout_is_terminal = true;
   StyleEnvironment stderr_terminal = stdout_terminal;
   std::swap(stderr_terminal.stdout_is_terminal, stderr_terminal.stderr_is_terminal);
-  StyleEnvironment forced;
-  forced.clicolor_force = "1";
   const Argv help = {"tm", "-h"};
   const Argv error = {"tm", "-o"};
-  const std::string plain_error =
-      "error: a value is required for '--output <OUTPUT>' but none was supplied\n"
-      "\nFor more information, try '--help'.\n";
-  const std::string styled_error =
-      "\x1b[1m\x1b[31merror:\x1b[0m a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' "
-      "but none was supplied\n\nFor more information, try '\x1b[1m--help\x1b[0m'.\n";
   EXPECT_EQ(parse_command_line(help, stderr_terminal).error().text, kHelp);
-  EXPECT_EQ(parse_command_line(help, stdout_terminal).error().text,
-            parse_command_line(help, forced).error().text);
-  EXPECT_NE(parse_command_line(help, forced).error().text, kHelp);
-  EXPECT_EQ(parse_command_line(error, stdout_terminal).error().text, plain_error);
-  EXPECT_EQ(parse_command_line(error, stderr_terminal).error().text, styled_error);
+  EXPECT_EQ(parse_command_line(help, stdout_terminal).error().text, testing::help_text("tm", true));
+  EXPECT_EQ(parse_command_line(error, stdout_terminal).error().text,
+            "error: a value is required for '--output <OUTPUT>' but none was supplied\n" + kMore);
+  EXPECT_EQ(
+      parse_command_line(error, stderr_terminal).error().text,
+      "\x1b[1m\x1b[31merror:\x1b[0m a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' "
+      "but none was supplied\n\nFor more information, try '\x1b[1m--help\x1b[0m'.\n");
+}
+
+TEST(CommandLine, ProgramNameIsTheLastPathComponent) {
+  const std::pair<Argv, std::string> cases[] = {
+      {{}, "tracemill"},
+      {{""}, "tracemill"},
+      {{"./bin/netsketch"}, "netsketch"},
+      {{"/usr/bin/"}, "bin"},
+      {{"x//y//"}, "y"},
+      {{"a/."}, "a"},
+      {{"a/.."}, "tracemill"},
+      {{"/"}, "tracemill"},
+      {{"bin/\xc3\xa9"}, "\xc3\xa9"},
+      {{"bin/n\xff"}, "tracemill"},
+  };
+  for (const auto& [argv, name] : cases) EXPECT_EQ(program_name(argv), name) << describe(argv);
 }
 
 }  // namespace

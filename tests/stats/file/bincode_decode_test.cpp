@@ -71,7 +71,6 @@ std::string example_file() {
 }
 
 constexpr std::size_t kIsLeafOffset = 224;
-constexpr std::size_t kRootedOffset = 265;
 constexpr std::size_t kDirectionOffset = 212;
 
 StatsRecJson example_record() {
@@ -139,21 +138,12 @@ StatsRecJson rich_record() {
 TEST(BincodeDecode, ExampleFileByteForByte) {
   std::string file = example_file();
   ASSERT_EQ(file.size(), 298u);
+  EXPECT_EQ(encode(example_record()), file) << "the test encoder writes the same bytes";
   for (std::size_t block : kBlockSizes) {
     auto result = decode(file, block);
     ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
     EXPECT_TRUE(result.value() == example_record()) << "block " << block;
   }
-}
-
-TEST(BincodeDecode, EmptyRecordWithAndWithoutTrailingBytes) {
-  for (const std::string& file : {zeros(128), zeros(128) + "\xFF\xFF garbage", zeros(4096)}) {
-    auto result = decode(file);
-    ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
-    EXPECT_TRUE(result.value() == StatsRecJson{});
-  }
-  // Nothing after the record is read, so a read error there goes unnoticed.
-  EXPECT_EQ(outcome(zeros(128), 64, EIO), "ok");
 }
 
 TEST(BincodeDecode, TopLevelFieldsSitAtTheirOffsets) {
@@ -206,10 +196,7 @@ TEST(BincodeDecode, Failures) {
     std::string_view error;
   };
   const Case cases[] = {
-      {"empty file", "", kEof},
-      {"127 zero bytes", zeros(127), kEof},
       {"is_leaf 2", patched(example, kIsLeafOffset, "\x02"), "InvalidBoolEncoding(2)"},
-      {"rooted 255", patched(example, kRootedOffset, "\xFF"), "InvalidBoolEncoding(255)"},
       {"direction 2 is Unknown", patched(example, kDirectionOffset, u32(2)), "ok"},
       {"direction 3", patched(example, kDirectionOffset, u32(3)),
        "Custom(\"invalid value: integer `3`, expected variant index 0 <= i < 3\")"},
@@ -218,11 +205,9 @@ TEST(BincodeDecode, Failures) {
       {"key text not UTF-8", patched(example, 136, "o\xC0"),
        "InvalidUtf8Encoding(Utf8Error { valid_up_to: 1, error_len: Some(1) })"},
       {"trace_id count 2^40", patched(zeros(128), 4, u64(1ULL << 40)), kEof},
-      {"num_spans count 2^40", patched(zeros(128), 20, u64(1ULL << 40)), kEof},
       {"start_dt count 2^64-1", patched(zeros(128), 80, u64(UINT64_MAX)), kEof},
       {"stats count 2^40", patched(zeros(128), 120, u64(1ULL << 40)), kEof},
       {"text length 2^40", zeros(4) + u64(1) + u64(1ULL << 40) + std::string(20000, 'a'), kEof},
-      {"text length 2^64-1", zeros(4) + u64(1) + u64(UINT64_MAX) + "abc", kEof},
   };
   for (const Case& c : cases) {
     for (std::size_t block : kBlockSizes) {
@@ -248,29 +233,22 @@ TEST(BincodeDecode, TextsMustBeUtf8) {
       {"a\xE2\x82", fault(1, "None")},
       {"\xED\xA0\x80", fault(0, "Some(1)")},          // surrogate U+D800
       {"\xC0\x80", fault(0, "Some(1)")},              // overlong two-byte form
-      {"\xC1\xBF", fault(0, "Some(1)")},
+      {"\xC1\xBF", fault(0, "Some(1)")},              // last overlong two-byte lead
       {"\xE0\x80\x80", fault(0, "Some(1)")},          // overlong three-byte form
       {"\xF0\x80\x80\x80", fault(0, "Some(1)")},      // overlong four-byte form
       {"\xF4\x90\x80\x80", fault(0, "Some(1)")},      // above U+10FFFF
-      {"\xF5\x80\x80\x80", fault(0, "Some(1)")},
-      {"\xFF", fault(0, "Some(1)")},
       {"ab\x80", fault(2, "Some(1)")},                // lone continuation byte
       {"\xE2\x82" "A", fault(0, "Some(2)")},
       {"\xF0\x9F\x98" "A", fault(0, "Some(3)")},
-      {"\xF0\x9F" "A", fault(0, "Some(2)")},
       {"\xE0\x80", fault(0, "Some(1)")},              // wrong second byte beats the end
       {"\xF0\x9F\x98", fault(0, "None")},
-      {"\xC3", fault(0, "None")},
-      {"abcdefghij\xC3(", fault(10, "Some(1)")},
       {"\xC3\xA9\xE2\x82\xAC\xFF", fault(5, "Some(1)")},
       {long_ascii + "\xF0\x9F\x98\x80\xED\xBF\xBF", fault(9004, "Some(1)")},
       {long_ascii + "\xE2", fault(9000, "None")},
       // Well-formed texts at the edges of the ranges.
-      {"", ""},
-      {"\x7F\xC2\x80\xDF\xBF", ""},
+      {"\x7F\xC2\x80\xDF\xBF", ""},                          // U+007F U+0080 U+07FF
       {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", ""},  // U+0800 U+D7FF U+E000 U+FFFF
       {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", ""},                  // U+10000 U+10FFFF
-      {long_ascii + "\xC3\xA9", ""},
   };
   for (const auto& [bytes, error] : cases) {
     for (std::size_t block : kBlockSizes) {
@@ -315,6 +293,8 @@ TEST(BincodeDecode, ReadErrorsCarryTheSystemError) {
     EXPECT_EQ(outcome("", block, EIO), io_error);
     EXPECT_EQ(outcome(example_file().substr(0, 200), block, EIO), io_error);
   }
+  // Nothing after the record is read, so a read error there goes unnoticed.
+  EXPECT_EQ(outcome(zeros(128), 64, EIO), "ok");
 }
 
 }  // namespace

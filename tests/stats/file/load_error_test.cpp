@@ -27,8 +27,6 @@ TEST(LoadError, DebugForms) {
   utf8_none.valid_up_to = 4096;
   BincodeError bad_bool = bincode(Kind::InvalidBoolEncoding);
   bad_bool.bool_byte = 2;
-  BincodeError custom = bincode(Kind::Custom);
-  custom.message = "invalid value: integer `3`, expected variant index 0 <= i < 3";
   BincodeError custom_quoted = bincode(Kind::Custom);
   custom_quoted.message = "tab\there \"q\"";
 
@@ -38,17 +36,13 @@ TEST(LoadError, DebugForms) {
   };
   const Case cases[] = {
       {OsError{ENOENT}, R"(Os { code: 2, kind: NotFound, message: "No such file or directory" })"},
-      {OsError{EACCES}, R"(Os { code: 13, kind: PermissionDenied, message: "Permission denied" })"},
       {JsonError{"missing field `stats`", 3, 1}, R"(Error("missing field `stats`", line: 3, column: 1))"},
-      {JsonError{"EOF while parsing a value", 1, 0},
-       R"(Error("EOF while parsing a value", line: 1, column: 0))"},
       {bincode(Kind::UnexpectedEof),
        R"(Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" }))"},
       {os, R"(Io(Os { code: 21, kind: IsADirectory, message: "Is a directory" }))"},
       {utf8_some, "InvalidUtf8Encoding(Utf8Error { valid_up_to: 1, error_len: Some(1) })"},
       {utf8_none, "InvalidUtf8Encoding(Utf8Error { valid_up_to: 4096, error_len: None })"},
       {bad_bool, "InvalidBoolEncoding(2)"},
-      {custom, R"(Custom("invalid value: integer `3`, expected variant index 0 <= i < 3"))"},
       {custom_quoted, R"(Custom("tab\there \"q\""))"},
   };
   for (const Case& c : cases) EXPECT_EQ(compact_string(c.error), c.expected);
