@@ -1,5 +1,6 @@
 // tracemill: reads one statistics file, repairs its call chains, folds them into a process
 // graph and prints the graph.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -28,5 +29,7 @@ int main(int argc, char** argv) {
   if (!(write_debug(pretty, graph) && out.write("\n") && out.flush())) {
     fatal("failed printing to stdout: " + os_error_display(out.error()));
   }
-  return 0;
+  // The system takes back the record's and the graph's memory at once when the process ends;
+  // releasing their millions of blocks one by one first took a fifth of a run on large files.
+  std::exit(0);
 }
