@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/utf8.h"
 #include "main/command_line.h"
-#include "main/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tracemill;
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   auto parsed = parse_command_line(argv, environment);
   if (parsed) {
-    if (!is_valid_utf8(parsed.value().input) || !is_valid_utf8(parsed.value().output)) {
+    if (check_utf8(parsed.value().input) || check_utf8(parsed.value().output)) {
       __builtin_trap();
     }
     return 0;
