@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "base/fatal.h"
 #include "base/os_error.h"
@@ -13,6 +14,30 @@
 #include "stats/file/operation_stats_json.h"
 #include "text_form/debug.h"
 
+namespace tracemill {
+namespace {
+
+[[noreturn]] void printing_failed(const FdSink& out) {
+  fatal("failed printing to stdout: " + os_error_display(out.error()));
+}
+
+// Standard output as graph building sees it: the first failed write of a repair diagnostic
+// ends the run right there, before any later pair is looked at.
+class DiagnosticsSink final : public Sink {
+ public:
+  explicit DiagnosticsSink(FdSink& out) : out_(out) {}
+  bool write(std::string_view text) override {
+    if (!out_.write(text)) printing_failed(out_);
+    return true;
+  }
+
+ private:
+  FdSink& out_;
+};
+
+}  // namespace
+}  // namespace tracemill
+
 int main(int argc, char** argv) {
   using namespace tracemill;
   prepare_process();
@@ -22,13 +47,12 @@ int main(int argc, char** argv) {
   if (!record) fatal("Failed to read JSON-file: " + compact_string(record.error()));
 
   // Repair diagnostics and the graph share standard output; a failed write (a full device, a
-  // reader that went away) stops all further output and ends the run below.
+  // reader that went away) stops all further output and ends the run.
   FdSink& out = stdout_sink();
-  ProcessNodes graph = build_graph(record.value(), out);
+  DiagnosticsSink diagnostics(out);
+  ProcessNodes graph = build_graph(record.value(), diagnostics);
   Formatter pretty(out, Form::Pretty);
-  if (!(write_debug(pretty, graph) && out.write("\n") && out.flush())) {
-    fatal("failed printing to stdout: " + os_error_display(out.error()));
-  }
+  if (!(write_debug(pretty, graph) && out.write("\n") && out.flush())) printing_failed(out);
   // The system takes back the record's and the graph's memory at once when the process ends;
   // releasing their millions of blocks one by one first took a fifth of a run on large files.
   std::exit(0);

@@ -146,6 +146,16 @@ TEST(Run, ChainCountBeyondThirtyTwoBitsEndsTheRun) {
                           "[0-9]+:[0-9]+\n" +
                           std::string(kNote))))
         << r.err;
+
+    // With standard output gone, the failed write of the earlier pair's diagnostics ends the
+    // run before the next pair is looked at.
+    RunResult broken = run_on(record, encoding, StdoutMode::BrokenPipe);
+    EXPECT_EQ(broken.exit_status, 101);
+    EXPECT_TRUE(std::regex_match(
+        broken.err, std::regex("thread 'main' panicked at 'failed printing to stdout: Broken "
+                               "pipe \\(os error 32\\)', src/main/netsketch\\.cpp:[0-9]+:[0-9]+\n" +
+                               std::string(kNote))))
+        << broken.err;
   }
 }
 
