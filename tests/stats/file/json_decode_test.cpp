@@ -246,6 +246,7 @@ TEST(JsonDecode, NestedFields) {
       {h + "[]", "invalid type: sequence, expected a map" + after(h, 1)},
       {p + "[[]]", "invalid length 0, expected a tuple of size 2" + after(p, 3)},
       {p + "[5]", "invalid type: integer `5`, expected a tuple of size 2" + after(p, 3)},
+      {p + "[[[[],\"p\",1]]", "invalid type: integer `1`, expected a boolean" + after(p, 12)},
       {p + "[[" + kKeyArray + "]]",
        "invalid length 1, expected a tuple of size 2" + after(p, kKeyArray.size() + 3)},
       {p + "[[" + kKeyArray + "," + kValueArray + ",5]]",
