@@ -20,6 +20,14 @@ using test_util::canonical_map_order;
 const char kNote[] =
     "note: run with `TRACEMILL_BACKTRACE=1` environment variable to display a backtrace\n";
 
+// The report of a write to standard output after its reader went away.
+std::regex broken_pipe_report() {
+  return std::regex(
+      "thread 'main' panicked at 'failed printing to stdout: Broken pipe \\(os error 32\\)', "
+      "src/main/netsketch\\.cpp:[0-9]+:[0-9]+\n" +
+      std::string(kNote));
+}
+
 Call call(std::string process, std::string method, CallDirection direction) {
   return Call{std::move(process), std::move(method), direction};
 }
@@ -151,11 +159,7 @@ TEST(Run, ChainCountBeyondThirtyTwoBitsEndsTheRun) {
     // run before the next pair is looked at.
     RunResult broken = run_on(record, encoding, StdoutMode::BrokenPipe);
     EXPECT_EQ(broken.exit_status, 101);
-    EXPECT_TRUE(std::regex_match(
-        broken.err, std::regex("thread 'main' panicked at 'failed printing to stdout: Broken "
-                               "pipe \\(os error 32\\)', src/main/netsketch\\.cpp:[0-9]+:[0-9]+\n" +
-                               std::string(kNote))))
-        << broken.err;
+    EXPECT_TRUE(std::regex_match(broken.err, broken_pipe_report())) << broken.err;
   }
 }
 
@@ -171,11 +175,7 @@ TEST(Run, StandardOutputClosedOrBroken) {
     RunResult broken = run_on(record, encoding, StdoutMode::BrokenPipe);
     EXPECT_FALSE(broken.signal.has_value());
     EXPECT_EQ(broken.exit_status, 101);
-    EXPECT_TRUE(std::regex_match(
-        broken.err, std::regex("thread 'main' panicked at 'failed printing to stdout: Broken "
-                               "pipe \\(os error 32\\)', src/main/netsketch\\.cpp:[0-9]+:[0-9]+\n" +
-                               std::string(kNote))))
-        << broken.err;
+    EXPECT_TRUE(std::regex_match(broken.err, broken_pipe_report())) << broken.err;
   }
 }
 

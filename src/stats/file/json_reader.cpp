@@ -173,29 +173,17 @@ bool JsonReader::check_utf8(std::string_view text) {
 
 bool JsonReader::read_string_slow(std::string_view& out) {
   scratch_.clear();
-  for (;;) {
-    const char* q = scan_plain(p_, end_);
-    scratch_.append(p_, q);
-    p_ = q;
-    look_ = false;
-    if (q == end_) {
-      if (!fill()) return fail("EOF while parsing a string");
-      continue;
-    }
-    char c = *q;
-    p_ = q + 1;
-    if (c == '"') {
-      out = scratch_;
-      return check_utf8(out);
-    }
-    if (c != '\\') return fail("control character (\\u0000-\\u001F) found while parsing a string");
-    if (!read_escape(true)) return false;
-  }
+  if (!string_body(&scratch_)) return false;
+  out = scratch_;
+  return check_utf8(out);
 }
 
-bool JsonReader::skip_string() {
+bool JsonReader::skip_string() { return string_body(nullptr); }
+
+bool JsonReader::string_body(std::string* keep) {
   for (;;) {
     const char* q = scan_plain(p_, end_);
+    if (keep != nullptr) keep->append(p_, q);
     p_ = q;
     look_ = false;
     if (q == end_) {
@@ -206,7 +194,7 @@ bool JsonReader::skip_string() {
     p_ = q + 1;
     if (c == '"') return true;
     if (c != '\\') return fail("control character (\\u0000-\\u001F) found while parsing a string");
-    if (!read_escape(false)) return false;
+    if (!read_escape(keep != nullptr)) return false;
   }
 }
 

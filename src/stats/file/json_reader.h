@@ -276,6 +276,9 @@ class JsonReader {
   bool read_escape(bool check);
   bool read_hex4(unsigned& value);
   bool skip_string();
+  // The rest of a string after its opening quote, up to and including the closing quote; the
+  // text with its escapes resolved is appended to `*keep` unless it is null.
+  bool string_body(std::string* keep);
   bool check_utf8(std::string_view text);
 
   bool read_number_slow(JsonNumber& out);
