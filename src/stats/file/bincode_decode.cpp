@@ -115,6 +115,8 @@ class Reader {
   bool read(HashMap<K, V>& out) {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
+    // Most maps of a file are empty; reserving for none would still allocate buckets.
+    if (count == 0) return true;
     out.reserve(reserve_hint<typename HashMap<K, V>::value_type>(count));
     for (std::uint64_t i = 0; i < count; ++i) {
       K key;
