@@ -26,13 +26,15 @@ HashKey next_hash_key();
 
 // The key is drawn when the hasher first hashes: most maps of a record stay empty and never
 // hash at all. A copy made before that draws its own key later, as if constructed then.
+// The all-zero key marks "not drawn yet", so the hasher (and every map) stays 16 bytes.
 template <class K>
 class KeyedHash {
  public:
   std::size_t operator()(const K& k) const {
-    if (!keyed_) [[unlikely]] {
+    if ((key_.k0 | key_.k1) == 0) [[unlikely]] {
       key_ = next_hash_key();
-      keyed_ = true;
+      // A drawn key of all zeros (one chance in 2^128) would be drawn again at every call.
+      if ((key_.k0 | key_.k1) == 0) key_.k1 = 1;
     }
     if constexpr (std::is_integral_v<K>) {
       return siphash13(key_.k0, key_.k1, &k, sizeof k);
@@ -44,7 +46,6 @@ class KeyedHash {
 
  private:
   mutable HashKey key_{};
-  mutable bool keyed_ = false;
 };
 
 // Every map of the program. Two maps hash the same key differently, so equality looks each key
