@@ -1,6 +1,6 @@
 // Randomly keyed hashing for every hash map of the program.
 //
-// Each hasher draws its own 128-bit SipHash key when it is constructed (every new map
+// Each hasher draws its own 128-bit SipHash key before it hashes the first time (every new map
 // constructs one), derived from random bytes read once per process. A hostile input therefore
 // cannot force collisions, and nothing can come to depend on the iteration order.
 #pragma once
@@ -24,11 +24,18 @@ struct HashKey {
 // A fresh key: different for every call, unpredictable from outside the process.
 HashKey next_hash_key();
 
+// The key is drawn when the hasher first hashes: most maps of a record stay empty and never
+// hash at all. A copy made before that draws its own key later, as if constructed then.
+// The all-zero key marks "not drawn yet", so the hasher (and every map) stays 16 bytes.
 template <class K>
 class KeyedHash {
  public:
-  KeyedHash() : key_(next_hash_key()) {}
   std::size_t operator()(const K& k) const {
+    if ((key_.k0 | key_.k1) == 0) [[unlikely]] {
+      key_ = next_hash_key();
+      // A drawn key of all zeros (one chance in 2^128) would be drawn again at every call.
+      if ((key_.k0 | key_.k1) == 0) key_.k1 = 1;
+    }
     if constexpr (std::is_integral_v<K>) {
       return siphash13(key_.k0, key_.k1, &k, sizeof k);
     } else {
@@ -38,7 +45,7 @@ class KeyedHash {
   }
 
  private:
-  HashKey key_;
+  mutable HashKey key_{};
 };
 
 // Every map of the program. Two maps hash the same key differently, so equality looks each key

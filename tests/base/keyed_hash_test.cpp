@@ -19,6 +19,31 @@ TEST(KeyedHash, EveryHasherHasItsOwnKey) {
   EXPECT_NE(c(404), d(404));
 }
 
+// The key is drawn at the first hash: a copy taken afterwards hashes alike (a copied map finds
+// its keys), a copy taken before draws a key of its own.
+TEST(KeyedHash, CopiesKeepADrawnKeyAndDrawTheirOwnOtherwise) {
+  KeyedHash<std::string> unused;
+  KeyedHash<std::string> early_copy = unused;
+  KeyedHash<std::string> used;
+  std::size_t first = used("process");
+  KeyedHash<std::string> late_copy = used;
+  EXPECT_EQ(late_copy("process"), first);
+  EXPECT_EQ(used("process"), first);
+  EXPECT_NE(early_copy("process"), unused("process"));
+
+  HashMap<std::string, int> map{{"a", 1}, {"b", 2}};
+  HashMap<std::string, int> copy = map;
+  ASSERT_EQ(copy.size(), 2u);
+  EXPECT_EQ(copy.at("a"), 1);
+  EXPECT_EQ(copy.at("b"), 2);
+  HashMap<std::string, int> empty;
+  HashMap<std::string, int> empty_copy = empty;
+  empty_copy.emplace("c", 3);
+  empty.emplace("c", 4);
+  EXPECT_EQ(empty_copy.at("c"), 3);
+  EXPECT_EQ(empty.at("c"), 4);
+}
+
 // Every byte of the input and its length matter, including across the 8-byte block boundary.
 TEST(KeyedHash, NearbyInputsDoNotCollide) {
   KeyedHash<std::string> h;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -45,6 +46,37 @@ T from_little_endian(T value) {
 
 template <class T>
 concept FixedInteger = std::is_integral_v<T> && !std::is_same_v<T, bool>;
+
+// Walks integers stored at any alignment in a byte buffer, reading each with memcpy.
+template <class T>
+struct UnalignedIterator {
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = T;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const T*;
+  using reference = T;
+
+  const char* at;
+
+  T operator*() const {
+    T value;
+    std::memcpy(&value, at, sizeof(T));
+    return value;
+  }
+  UnalignedIterator& operator++() {
+    at += sizeof(T);
+    return *this;
+  }
+  UnalignedIterator operator++(int) {
+    UnalignedIterator before = *this;
+    at += sizeof(T);
+    return before;
+  }
+  friend difference_type operator-(UnalignedIterator a, UnalignedIterator b) {
+    return (a.at - b.at) / static_cast<difference_type>(sizeof(T));
+  }
+  friend bool operator==(UnalignedIterator a, UnalignedIterator b) { return a.at == b.at; }
+};
 
 // Decodes values in file order from the source's buffer. Every read returns false on the
 // first failure, which error() then holds; the caller stops there.
@@ -115,6 +147,8 @@ class Reader {
   bool read(HashMap<K, V>& out) {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
+    // Most maps of a file are empty; reserving for none would still allocate buckets.
+    if (count == 0) return true;
     out.reserve(reserve_hint<typename HashMap<K, V>::value_type>(count));
     for (std::uint64_t i = 0; i < count; ++i) {
       K key;
@@ -163,10 +197,11 @@ class Reader {
         continue;
       }
       std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(count, whole));
-      std::size_t old_size = out.size();
-      out.resize(old_size + take);
-      std::memcpy(out.data() + old_size, source_.data(), take * sizeof(T));
-      source_.advance_to(source_.data() + take * sizeof(T));
+      // Appended straight from the buffer: resize() would first zero what is then copied over.
+      const char* first = source_.data();
+      const char* last = first + take * sizeof(T);
+      out.insert(out.end(), UnalignedIterator<T>{first}, UnalignedIterator<T>{last});
+      source_.advance_to(last);
       count -= take;
     }
     return true;

@@ -238,6 +238,8 @@ TEST(BincodeDecode, TextsMustBeUtf8) {
       {"\xF0\x80\x80\x80", fault(0, "Some(1)")},      // overlong four-byte form
       {"\xF4\x90\x80\x80", fault(0, "Some(1)")},      // above U+10FFFF
       {"ab\x80", fault(2, "Some(1)")},                // lone continuation byte
+      {"abcdefg\xFF", fault(7, "Some(1)")},           // last byte of one whole word
+      {"abcdefghij\xFF", fault(10, "Some(1)")},       // last byte, in the overlapping word
       {"\xE2\x82" "A", fault(0, "Some(2)")},
       {"\xF0\x9F\x98" "A", fault(0, "Some(3)")},
       {"\xE0\x80", fault(0, "Some(1)")},              // wrong second byte beats the end
