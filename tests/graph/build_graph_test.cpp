@@ -16,9 +16,9 @@ namespace {
 using test_util::graph_of;
 using test_util::node;
 
-constexpr CallDirection I = CallDirection::Inbound;
-constexpr CallDirection O = CallDirection::Outbound;
-constexpr CallDirection U = CallDirection::Unknown;
+using test_util::I;
+using test_util::O;
+using test_util::U;
 
 struct Pair {
   std::vector<Call> chain;

@@ -11,9 +11,9 @@
 namespace tracemill {
 namespace {
 
-constexpr CallDirection I = CallDirection::Inbound;
-constexpr CallDirection O = CallDirection::Outbound;
-constexpr CallDirection U = CallDirection::Unknown;
+using test_util::I;
+using test_util::O;
+using test_util::U;
 
 struct RepairCase {
   const char* what;

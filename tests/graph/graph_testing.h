@@ -17,6 +17,11 @@ void PrintTo(const ProcessNodes& graph, std::ostream* os);
 
 namespace tracemill::test_util {
 
+// Short names for the directions in tables of chains.
+inline constexpr CallDirection I = CallDirection::Inbound;
+inline constexpr CallDirection O = CallDirection::Outbound;
+inline constexpr CallDirection U = CallDirection::Unknown;
+
 // A node of kind Unknown with the given name and maps.
 ProcessNode node(std::string name, MethodCounts operations, MethodCounts methods = {},
                  MethodCounts direction_unknown = {});

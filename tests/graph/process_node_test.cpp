@@ -18,9 +18,9 @@ namespace {
 using test_util::graph_of;
 using test_util::node;
 
-constexpr CallDirection I = CallDirection::Inbound;
-constexpr CallDirection O = CallDirection::Outbound;
-constexpr CallDirection U = CallDirection::Unknown;
+using test_util::I;
+using test_util::O;
+using test_util::U;
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
 std::string pretty(const ProcessNodes& graph) {
