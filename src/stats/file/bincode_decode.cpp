@@ -138,8 +138,16 @@ class Reader {
   bool read(std::vector<T, A>& out) {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
-    if constexpr (kStream) out.clear();  // the chain of the pair being decoded, reused
-    if constexpr (FixedInteger<T> && kLittleEndianHost) {
+    if constexpr (kStream) {
+      // The calls of the pair being decoded, decoded over those of the pair before so that
+      // their texts keep their room: only the first chain_length_ are this chain's.
+      chain_length_ = 0;
+      for (std::uint64_t i = 0; i < count; ++i) {
+        if (chain_length_ == out.size()) out.emplace_back();
+        if (!read(out[chain_length_++])) return false;
+      }
+      return true;
+    } else if constexpr (FixedInteger<T> && kLittleEndianHost) {
       return read_integers(out, count);
     } else {
       for (std::uint64_t i = 0; i < count; ++i) {
@@ -263,7 +271,8 @@ class Reader {
     if (!read_fixed(count)) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
       if (!read(pair_)) return false;
-      receiver_->chain(pair_.first.call_chain, pair_.second.count);
+      receiver_->chain(std::span<const Call>(pair_.first.call_chain).first(chain_length_),
+                       pair_.second.count);
     }
     return true;
   }
@@ -406,6 +415,7 @@ class Reader {
   std::string key_;
   OperationStatsJson operation_;
   std::pair<CChainStatsKey, CChainStatsValue> pair_;
+  std::size_t chain_length_ = 0;
 };
 
 }  // namespace
