@@ -28,6 +28,8 @@ namespace {
   return m;
 }
 
+}  // namespace
+
 [[gnu::target("avx2")]] std::size_t integer_run_avx2(const char* p, const char* end, bool first,
                                                      bool negatives) {
   const char* const start = p;
@@ -40,6 +42,8 @@ namespace {
   return static_cast<std::size_t>(p - start);
 }
 
+namespace {
+
 [[gnu::target("avx512bw")]] inline ListBytes list_bytes_avx512(const char* p) {
   const __m512i v = _mm512_loadu_si512(p);
   const __m512i offset = _mm512_sub_epi8(v, _mm512_set1_epi8('0'));
@@ -48,6 +52,8 @@ namespace {
           _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('-')),
           _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('0'))};
 }
+
+}  // namespace
 
 [[gnu::target("avx512bw")]] std::size_t integer_run_avx512(const char* p, const char* end,
                                                            bool first, bool negatives) {
@@ -61,16 +67,19 @@ namespace {
   return static_cast<std::size_t>(p - start);
 }
 
-IntegerRun widest_integer_run() {
+bool have_avx2() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512bw")) return integer_run_avx512;
-  if (__builtin_cpu_supports("avx2")) return integer_run_avx2;
-  return nullptr;
+  return __builtin_cpu_supports("avx2");
 }
 
-}  // namespace
+bool have_avx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512bw");
+}
 
-const IntegerRun kWideIntegerRun = widest_integer_run();
+const IntegerRun kWideIntegerRun = have_avx512() ? integer_run_avx512
+                                   : have_avx2() ? integer_run_avx2
+                                                 : nullptr;
 
 }  // namespace tracemill::json_scan
 

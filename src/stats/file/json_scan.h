@@ -220,8 +220,13 @@ inline std::size_t integer_run_vector(const char* p, const char* end, bool first
 #endif
 
 #if TRACEMILL_JSON_WIDE
-// The same with the widest vectors the processor has, 64 or 32 bytes, chosen when the program
-// starts (json_scan.cpp); null when it has neither.
+// The same with 32- and 64-byte vectors (json_scan.cpp). Requires a processor with AVX2, or
+// with AVX-512BW.
+std::size_t integer_run_avx2(const char* p, const char* end, bool first, bool negatives);
+std::size_t integer_run_avx512(const char* p, const char* end, bool first, bool negatives);
+bool have_avx2();
+bool have_avx512();
+// The widest of them the processor has, chosen when the program starts; null for neither.
 using IntegerRun = std::size_t (*)(const char* p, const char* end, bool first, bool negatives);
 extern const IntegerRun kWideIntegerRun;
 #endif
