@@ -159,7 +159,7 @@ void ChainFold::log_chain(std::span<const Call> calls, std::uint64_t count) {
 
 void ChainFold::repeat(std::span<const Call> calls, std::span<const std::uint32_t> ids,
                        std::uint32_t count, bool add, Sink& diagnostics) {
-  repair_directions(calls, directions_, diagnostics);
+  if (repair_directions(calls, directions_, diagnostics)) ++reported_;
   if (add) target_.add(names_, ids, directions_, count);
 }
 

@@ -117,6 +117,8 @@ class ChainFold final : public ChainReceiver {
   Result<FoldEnd, LoadError> finish(StatsFile& file, Sink& diagnostics);
 
   const CallNames& names() const { return names_; }
+  // How many repair reports finish() wrote.
+  std::uint64_t reported_chains() const { return reported_; }
 
  private:
   class SecondReading;
@@ -151,6 +153,8 @@ class ChainFold final : public ChainReceiver {
 
   std::vector<std::uint64_t> log_;
   bool log_dropped_ = false;  // outgrew its allowance: diagnostics come from a second reading
+
+  std::uint64_t reported_ = 0;
 
   std::vector<std::uint32_t> ids_;
   std::vector<CallDirection> directions_;
