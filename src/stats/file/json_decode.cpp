@@ -297,10 +297,9 @@ class Decoder {
     return true;
   }
 
-  // An object as a map from text: key(name) as soon as the name is read (the view lives until
-  // the reader moves on), then value() after the colon.
-  template <class K, class V>
-  bool string_map(K&& key, V&& value) {
+  // An object read as a map: member() for each member, after its opening quote.
+  template <class M>
+  bool map(M&& member) {
     int c = r_.peek();
     if (c != '{') return other_value(c, "a map");
     if (!r_.enter()) return false;
@@ -309,27 +308,29 @@ class Decoder {
       Next next = r_.next_member(first);
       if (next == Next::Error) return false;
       if (next == Next::Close) break;
-      std::string_view text;
-      if (!r_.read_string(text) || !key(text) || !r_.read_colon() || !value()) return false;
+      if (!member()) return false;
     }
     r_.take();
     r_.leave();
     return true;
   }
 
-  // An object as a map from i16: member names are integers written inside the quotes;
-  // entry(key) reads the value after the colon.
+  // A map from text: key(name) as soon as the name is read (the view lives until the reader
+  // moves on), then value() after the colon.
+  template <class K, class V>
+  bool string_map(K&& key, V&& value) {
+    return map([&] {
+      std::string_view text;
+      return r_.read_string(text) && key(text) && r_.read_colon() && value();
+    });
+  }
+
+  // A map from i16: member names are integers written inside the quotes; entry(key) reads the
+  // value after the colon.
   template <class E>
   bool i16_map(E&& entry) {
-    int c = r_.peek();
-    if (c != '{') return other_value(c, "a map");
-    if (!r_.enter()) return false;
-    r_.take();
-    for (bool first = true;; first = false) {
-      Next next = r_.next_member(first);
-      if (next == Next::Error) return false;
-      if (next == Next::Close) break;
-      c = r_.peek_byte();
+    return map([&] {
+      int c = r_.peek_byte();
       if (c != '-' && (c < '0' || c > '9')) {
         return r_.fail("invalid value: expected key to be a number in quotes");
       }
@@ -337,11 +338,8 @@ class Decoder {
       if (!signed_integer(key, "i16")) return false;
       if (r_.peek_byte() != '"') return r_.fail("expected `\"`");
       r_.take();
-      if (!r_.read_colon() || !entry(key)) return false;
-    }
-    r_.take();
-    r_.leave();
-    return true;
+      return r_.read_colon() && entry(key);
+    });
   }
 
   // An array of exactly two elements.

@@ -32,14 +32,7 @@ namespace {
 
 [[gnu::target("avx2")]] std::size_t integer_run_avx2(const char* p, const char* end, bool first,
                                                      bool negatives) {
-  const char* const start = p;
-  while (p < end) {
-    std::size_t n = elements_in_block(list_bytes_avx2(p), end - p, first, negatives);
-    if (n == 0) break;
-    p += n;
-    first = false;
-  }
-  return static_cast<std::size_t>(p - start);
+  return integer_run_with(list_bytes_avx2, p, end, first, negatives);
 }
 
 namespace {
@@ -57,14 +50,7 @@ namespace {
 
 [[gnu::target("avx512bw")]] std::size_t integer_run_avx512(const char* p, const char* end,
                                                            bool first, bool negatives) {
-  const char* const start = p;
-  while (p < end) {
-    std::size_t n = elements_in_block(list_bytes_avx512(p), end - p, first, negatives);
-    if (n == 0) break;
-    p += n;
-    first = false;
-  }
-  return static_cast<std::size_t>(p - start);
+  return integer_run_with(list_bytes_avx512, p, end, first, negatives);
 }
 
 bool have_avx2() {

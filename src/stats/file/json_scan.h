@@ -194,9 +194,12 @@ inline std::size_t elements_in_block(const ListBytes& m, std::ptrdiff_t availabl
   return bad == 0 ? static_cast<std::size_t>(last) : 0;
 }
 
+// The loop over blocks; inlined into each form, so that a form compiled for wider vectors
+// has its classification inlined too.
 template <class Classify>
-std::size_t integer_run_with(Classify classify, const char* p, const char* end, bool first,
-                             bool negatives) {
+[[gnu::always_inline]] inline std::size_t integer_run_with(Classify classify, const char* p,
+                                                           const char* end, bool first,
+                                                           bool negatives) {
   const char* const start = p;
   while (p < end) {
     std::size_t n = elements_in_block(classify(p), end - p, first, negatives);
