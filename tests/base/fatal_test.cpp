@@ -2,10 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "base/build_config.h"
+
 namespace tracemill {
 namespace {
 
-// The report names the check's own source location, relative to the project root.
+// The report names the check's own source location, relative to the project root. The stack
+// trace names functions as they are written (the test binary exports its symbols); glibc has
+// every call that takes, so there a build without them lost them by mistake.
 TEST(FatalDeathTest, ReportLineThenNoteOrBacktrace) {
   unsetenv("TRACEMILL_BACKTRACE");
   EXPECT_EXIT(fatal("it's broken"), ::testing::ExitedWithCode(101),
@@ -15,9 +24,33 @@ TEST(FatalDeathTest, ReportLineThenNoteOrBacktrace) {
   setenv("TRACEMILL_BACKTRACE", "0", 1);
   EXPECT_EXIT(fatal("x"), ::testing::ExitedWithCode(101), "\nnote: run with");
   setenv("TRACEMILL_BACKTRACE", "1", 1);
+#if (TRACEMILL_HAVE_BACKTRACE && TRACEMILL_HAVE_CXXABI) || \
+    (defined(__GLIBC__) && !TRACEMILL_PORTABLE_FALLBACKS)
+  const char* frames = "[^\n]*\\(tracemill::fatal\\(std::basic_string_view<char, ";
+#else
+  const char* frames = "note: stack traces are not available on this system\n";
+#endif
   EXPECT_EXIT(fatal("x"), ::testing::ExitedWithCode(101),
-              "^thread 'main' panicked at 'x', [^\n]*\nstack backtrace:\n.+");
+              std::string("^thread 'main' panicked at 'x', [^\n]*\nstack backtrace:\n") + frames);
   unsetenv("TRACEMILL_BACKTRACE");
+}
+
+// An exception that nothing catches ends in the report of its what(), a length_error in
+// "capacity overflow"; anything thrown that is not a standard exception aborts.
+TEST(FatalDeathTest, UncaughtExceptions) {
+  auto uncaught = [](auto thrown) {
+    prepare_process();
+    try {
+      throw thrown;
+    } catch (...) {
+      std::terminate();
+    }
+  };
+  EXPECT_EXIT(uncaught(std::runtime_error("no way")), ::testing::ExitedWithCode(101),
+              "^thread 'main' panicked at 'no way', src/base/fatal.cpp:[0-9]+:[0-9]+\nnote: ");
+  EXPECT_EXIT(uncaught(std::length_error("vector::reserve")), ::testing::ExitedWithCode(101),
+              "^thread 'main' panicked at 'capacity overflow', src/base/fatal.cpp:");
+  EXPECT_EXIT(uncaught(7), ::testing::KilledBySignal(SIGABRT), "");
 }
 
 }  // namespace
