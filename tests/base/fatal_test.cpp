@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <exception>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -51,6 +53,21 @@ TEST(FatalDeathTest, UncaughtExceptions) {
   EXPECT_EXIT(uncaught(std::length_error("vector::reserve")), ::testing::ExitedWithCode(101),
               "^thread 'main' panicked at 'capacity overflow', src/base/fatal.cpp:");
   EXPECT_EXIT(uncaught(7), ::testing::KilledBySignal(SIGABRT), "");
+}
+
+// A request no system can meet: the nothrow forms answer null; the others report the size, every
+// digit of it, and abort.
+TEST(AllocationDeathTest, FailedRequests) {
+#if defined(TRACEMILL_NO_ALLOC_HOOK) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer builds keep their own allocation functions";
+#endif
+  volatile std::size_t huge = SIZE_MAX;
+  EXPECT_EQ(::operator new(huge, std::nothrow), nullptr);
+  EXPECT_EQ(::operator new[](huge, std::nothrow), nullptr);
+  EXPECT_EQ(::operator new (huge / 2, std::align_val_t{64}, std::nothrow), nullptr);
+  EXPECT_EQ(::operator new[](huge, std::align_val_t{64}, std::nothrow), nullptr);
+  EXPECT_EXIT((void)::operator new(huge), ::testing::KilledBySignal(SIGABRT),
+              "^memory allocation of " + std::to_string(SIZE_MAX) + " bytes failed\n$");
 }
 
 }  // namespace
