@@ -49,18 +49,5 @@ TEST(RunBinary, StdoutModesAndWorkingDirectory) {
   EXPECT_EQ(broken.exit_status, std::nullopt);
 }
 
-TEST(RunBinary, KillsAChildThatOutlivesTheLimit) {
-  RunResult r = run_binary(
-      {.binary = "/bin/sleep", .args = {"30"}, .time_limit = std::chrono::milliseconds(200)});
-  EXPECT_TRUE(r.timed_out);
-  EXPECT_EQ(r.signal, SIGKILL);
-}
-
-TEST(RunBinary, ReportsAFailedStart) {
-  RunResult r = run_binary({.binary = "/nonexistent/tool"});
-  EXPECT_EQ(r.exit_status, 127);
-  EXPECT_EQ(r.err, "execve: No such file or directory\n");
-}
-
 }  // namespace
 }  // namespace tracemill::e2e
