@@ -21,12 +21,13 @@ using tracemill::bench::Profile;
 constexpr const char* kUsage =
     "usage: tracemill_gen [--seed N] [--size SIZE | --operations N]\n"
     "                     [--format json|json-pretty|bincode] [--profile typical|chains]\n"
-    "                     [-o FILE]\n"
+    "                     [--repeat-keys PER_MILLE] [-o FILE]\n"
     "\n"
     "Writes a statistics file generated from the seed (default 1). SIZE (default 100M) is the\n"
     "approximate size of the compact JSON form, with K, M, G (powers of 1000) or Ki, Mi, Gi\n"
     "(powers of 1024); every format holds the same records for the same seed, profile and\n"
-    "size. The file goes to FILE, or to standard output when FILE is - or absent.\n";
+    "size. With --repeat-keys, that many operations in a thousand take the key of an earlier\n"
+    "one. The file goes to FILE, or to standard output when FILE is - or absent.\n";
 
 int usage_error(std::string_view message) {
   std::fprintf(stderr, "tracemill_gen: %.*s\n\n%s", static_cast<int>(message.size()),
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
         options.profile = Profile::Chains;
       } else {
         return usage_error("unknown profile: " + std::string(value));
+      }
+    } else if (arg == "--repeat-keys") {
+      if (!parse_u64(value, options.repeat_keys) || options.repeat_keys > 1000) {
+        return usage_error("bad per mille: " + std::string(value));
       }
     } else if (arg == "-o" || arg == "--output") {
       path = value;

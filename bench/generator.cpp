@@ -485,8 +485,18 @@ GenSummary write_stats_file(const GenOptions& options, Sink& out) {
     detail::put_le(buf, summary.operations);
   }
 
+  // Repeated keys come from a stream of their own, so the operations stay those of the seed.
+  Rng repeats(options.seed ^ 0x9e3779b97f4a7c15ULL);
+  std::vector<std::string> keys;
   for (std::uint64_t i = 0; i < summary.operations && ok; ++i) {
     auto [key, op] = gen.next_operation();
+    if (options.repeat_keys > 0) {
+      if (!keys.empty() && repeats.chance(options.repeat_keys)) {
+        key = keys[repeats.below(keys.size())];
+      } else {
+        keys.push_back(key);
+      }
+    }
     summary.call_chains += op.call_chain.size();
     if (json) {
       if (i > 0) buf.push_back(',');

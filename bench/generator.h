@@ -82,6 +82,9 @@ struct GenOptions {
   std::optional<std::uint64_t> operations;
   Format format = Format::Json;
   Profile profile = Profile::Typical;
+  // Per mille of the operations after the first that take the key of an earlier one (a later
+  // operation replaces an earlier one with its key). The records are otherwise the same.
+  std::uint64_t repeat_keys = 0;
 };
 
 struct GenSummary {

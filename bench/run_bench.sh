@@ -1,92 +1,133 @@
 #!/usr/bin/env bash
 # End-to-end benchmark: builds the release preset, generates statistics files (once; they are
-# cached) and times whole runs of build/release/tracemill on each of them.
+# cached) and times whole runs on each of them:
+#   md5sum       reading the file once, as a yardstick measured in the same run: machines differ
+#                and are noisy, the ratio to md5sum travels between them;
+#   stream       build/release/tracemill, which folds the chains while the file is decoded;
+#   whole        build/release/bench/tracemill_whole, which decodes the whole record first.
+# For every file: its size, then per program the median wall time of the runs, the throughput,
+# and for the two tools the median peak resident set size and the time as a multiple of
+# md5sum's. The three programs take turns in every round, so a noisy moment hits all of them.
+# A last column gives the exit status of the streaming run (a fatal report is still timed).
 #
-# For every file it prints the size, the median wall time of the runs, the throughput and the
-# median peak resident set size, plus the exit status of the last run (a run that ends with a
-# fatal report is still timed; its status shows up in the table).
-#
-# Usage: bench/run_bench.sh [--runs N] [--size SIZE] [--seed N] [--cache DIR] [--no-build]
-#                           [--regen] [--only NAME]
+# Usage: bench/run_bench.sh [--runs N] [--seed N] [--cache DIR] [--no-build] [--regen]
+#                           [--only NAME] [--skip-whole]
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-runs=5
-size=100M
+runs=7
 seed=7
 cache=${TRACEMILL_BENCH_CACHE:-/tmp/tracemill-bench}
 build=1
 regen=0
 only=
+whole=1
 
 while [[ $# -gt 0 ]]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
-    --size) size=$2; shift 2 ;;
     --seed) seed=$2; shift 2 ;;
     --cache) cache=$2; shift 2 ;;
     --no-build) build=0; shift ;;
     --regen) regen=1; shift ;;
     --only) only=$2; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --skip-whole) whole=0; shift ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_bench.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
 
 if [[ $build == 1 ]]; then
-  (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release)
+  (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
 fi
 tool=$root/build/release/tracemill
+whole_tool=$root/build/release/bench/tracemill_whole
 gen=$root/build/release/bench/tracemill_gen
-for exe in "$tool" "$gen"; do
+for exe in "$tool" "$whole_tool" "$gen"; do
   [[ -x $exe ]] || { echo "run_bench.sh: $exe is missing; build the release preset" >&2; exit 1; }
 done
 [[ -x /usr/bin/time ]] || { echo "run_bench.sh: /usr/bin/time is needed (apt-get install time)" >&2; exit 1; }
 
 mkdir -p "$cache"
 
-# name profile format extension
+# name profile format extension generator-size extra-options
+# --size is the size of the compact JSON form of the records; the sizes below make every file
+# about 100 MB in its own format, and one typical JSON file about 1 GB.
 cases=(
-  "json typical json json"
-  "json-pretty typical json-pretty json"
-  "bincode typical bincode bincode"
-  "chains-json chains json json"
-  "chains-bincode chains bincode bincode"
+  "json typical json json 100M"
+  "json-pretty typical json-pretty json 47M"
+  "bincode typical bincode bincode 152M"
+  "chains-json chains json json 91M"
+  "chains-bincode chains bincode bincode 184M"
+  "json-repeats typical json json 100M --repeat-keys 5"
+  "json-1g typical json json 1000M"
 )
 
 median() { sort -g | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-printf '%-15s %10s %9s %9s %10s %6s\n' file size_MB median_s MB/s peak_MiB status
+# Runs "$@" once with output to /dev/null; prints "seconds peak_KiB status". The wall time is
+# taken around the whole command to the microsecond (time(1) itself rounds to 10 ms).
+timed() {
+  local out status start end
+  out=$(mktemp)
+  set +e
+  start=$EPOCHREALTIME
+  /usr/bin/time -o "$out" -f '%M' "$@" >/dev/null 2>/dev/null
+  status=$?
+  end=$EPOCHREALTIME
+  set -e
+  read -r m < <(tail -n 1 "$out")
+  rm -f "$out"
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $m $status"
+}
+
+printf '%-15s %8s | %7s %6s | %7s %6s %5s %7s | %7s %6s %5s %7s | %s\n' \
+  file MB md5_s MB/s stream_s MB/s xmd5 MiB whole_s MB/s xmd5 MiB status
 for c in "${cases[@]}"; do
-  read -r name profile format ext <<<"$c"
+  read -r name profile format ext size extra <<<"$c"
   [[ -n $only && $only != "$name" ]] && continue
-  file=$cache/stats-seed$seed-$size-$name.$ext
+  file=$cache/stats-seed$seed-$name.$ext
   if [[ $regen == 1 || ! -s $file ]]; then
-    "$gen" --seed "$seed" --size "$size" --profile "$profile" --format "$format" -o "$file.tmp" 2>/dev/null
+    # shellcheck disable=SC2086 # extra holds options
+    "$gen" --seed "$seed" --size "$size" --profile "$profile" --format "$format" $extra \
+      -o "$file.tmp" 2>/dev/null
     mv "$file.tmp" "$file"
   fi
   bytes=$(stat -c %s "$file")
 
   # One unmeasured run brings the file into the page cache.
-  "$tool" "$file" >/dev/null 2>&1 || true
-  times=()
-  rss=()
+  md5sum "$file" >/dev/null
+  md5=() stream=() stream_rss=() whole_t=() whole_rss=()
   status=0
   for ((i = 0; i < runs; i++)); do
-    out=$(mktemp)
-    set +e
-    /usr/bin/time -o "$out" -f '%e %M' "$tool" "$file" >/dev/null 2>/dev/null
-    status=$?
-    set -e
-    read -r t m < <(tail -n 1 "$out")
-    rm -f "$out"
-    times+=("$t")
-    rss+=("$m")
+    read -r t _ _ < <(timed md5sum "$file")
+    md5+=("$t")
+    read -r t m status < <(timed "$tool" "$file")
+    stream+=("$t")
+    stream_rss+=("$m")
+    if [[ $whole == 1 ]]; then
+      read -r t m _ < <(timed "$whole_tool" "$file")
+      whole_t+=("$t")
+      whole_rss+=("$m")
+    fi
   done
-  t=$(printf '%s\n' "${times[@]}" | median)
-  m=$(printf '%s\n' "${rss[@]}" | median)
-  awk -v n="$name" -v b="$bytes" -v t="$t" -v m="$m" -v s="$status" 'BEGIN {
-    mbs = t > 0 ? sprintf("%.1f", b / 1e6 / t) : "inf"
-    printf "%-15s %10.1f %9.3f %9s %10.1f %6d\n", n, b / 1e6, t, mbs, m / 1024, s
+  md5_s=$(printf '%s\n' "${md5[@]}" | median)
+  stream_s=$(printf '%s\n' "${stream[@]}" | median)
+  stream_m=$(printf '%s\n' "${stream_rss[@]}" | median)
+  if [[ $whole == 1 ]]; then
+    whole_s=$(printf '%s\n' "${whole_t[@]}" | median)
+    whole_m=$(printf '%s\n' "${whole_rss[@]}" | median)
+  else
+    whole_s=0 whole_m=0
+  fi
+  awk -v n="$name" -v b="$bytes" -v md5="$md5_s" -v st="$stream_s" -v sm="$stream_m" \
+      -v wt="$whole_s" -v wm="$whole_m" -v s="$status" 'BEGIN {
+    mb = b / 1e6
+    printf "%-15s %8.1f | %7.3f %6s | %7.3f %6s %5s %7.1f | %7.3f %6s %5s %7.1f | %d\n",
+      n, mb,
+      md5, (md5 > 0 ? sprintf("%.0f", mb / md5) : "inf"),
+      st, (st > 0 ? sprintf("%.0f", mb / st) : "inf"), (md5 > 0 ? sprintf("%.2f", st / md5) : "-"), sm / 1024,
+      wt, (wt > 0 ? sprintf("%.0f", mb / wt) : "-"), (md5 > 0 && wt > 0 ? sprintf("%.2f", wt / md5) : "-"), wm / 1024,
+      s
   }'
 done

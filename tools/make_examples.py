@@ -1,17 +1,34 @@
 #!/usr/bin/env python3
-"""Writes the small example statistics file in both encodings.
+"""Writes the example statistics files and the output the tool prints for each.
 
-    tools/make_examples.py [OUTPUT_DIR]      (default: examples/ beside this tool)
+    tools/make_examples.py [--build DIR] [OUTPUT_DIR]
 
-examples/small.json and examples/small.bincode hold the same record: a few operations of a
-shop with a frontend, an api, an auth service, a cache and a database, including a chain whose
-directions contradict each other. Both files are generated from the one description below, so
-they cannot drift apart; rerun the script after changing it.
+OUTPUT_DIR defaults to examples/ beside this tool; DIR, the build directory whose tracemill and
+bench/tracemill_gen are used, to build/default.
+
+- small.json, small.bincode: a few operations of a shop with a frontend, an api, an auth
+  service, a cache and a database, including a chain whose directions contradict each other.
+- repair.json, repair.bincode: one chain for every case of the direction repair (see
+  examples/README.md); the chain counts are powers of two, so every sum in the graph shows which
+  chains it holds.
+- minimal.json, minimal.bincode: the smallest useful file, one chain of one call; the binary
+  file is the 298-byte example of docs/format.md.
+- generated.json, generated.bincode: a realistic file from the generator (seed 114, one
+  operation, the typical profile).
+- expected/NAME.txt: what the tool prints for NAME.json and NAME.bincode (repair diagnostics,
+  then the graph), with the diagnostic blocks and the map entries sorted: the tool prints them
+  in a different order on every run, so the tests compare outputs without the order.
+
+The hand-written files come from the one description below, so the two encodings of each
+cannot drift apart; rerun the script after changing it and read the new expected outputs
+against the repair rules before committing them.
 """
 
+import argparse
 import json
 import os
 import struct
+import subprocess
 import sys
 
 # Field layouts, in declaration order: the binary encoding writes the fields in this order and
@@ -183,15 +200,139 @@ def record():
     }
 
 
-def main():
-    out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "examples")
-    rec = record()
-    with open(os.path.join(out_dir, "small.bincode"), "wb") as f:
+def single_operation(name, chains):
+    """A record whose only operation holds `chains`, every other field empty or zero."""
+    rec = {name: [] if isinstance(t, list) else 0 for name, t in LAYOUTS["StatsRecJson"]}
+    rec["version"] = {"major": 0, "minor": 0}
+    rec["stats"] = {name: operation({}, chains)}
+    return rec
+
+
+def bare_chain(calls, count):
+    """A chain with `count` and nothing else: no timings, not rooted, no errors."""
+    return chain(calls, count, rooted=False, leaf=False)
+
+
+def repair_record():
+    # One chain per case of the repair; the counts are powers of two so that each sum in the
+    # graph tells which chains it holds.
+    chains = [
+        # A change of process turns Unknown into Inbound; on the same process Unknown and
+        # Outbound stay.
+        [call("web", "POST /checkout", "Unknown"), call("web", "render", "Unknown"),
+         call("cart", "load", "Unknown"), call("cart", "total", "Outbound")],
+        # A change of process keeps Inbound.
+        [call("web", "POST /checkout", "Inbound"), call("pay", "charge", "Inbound")],
+        # A change of process with Outbound is reported (index 1); the diagnostic shows the
+        # first call's Unknown counted as Inbound.
+        [call("web", "POST /checkout", "Unknown"), call("pay", "charge", "Outbound")],
+        # The same process with Inbound is reported (index 1).
+        [call("web", "POST /checkout", "Inbound"), call("web", "validate", "Inbound")],
+        # The first call is compared with the empty process name: a named process is a change,
+        # so Outbound is reported (index 0).
+        [call("web", "poll", "Outbound")],
+        # A first call on the empty process name is no change: Inbound is reported (index 0),
+        # the following Outbound on it stays.
+        [call("", "boot", "Inbound"), call("", "tick", "Outbound")],
+        # ... and Unknown on it stays Unknown; the next process is a change.
+        [call("", "boot", "Unknown"), call("web", "hello", "Unknown")],
+        # A, B, A: only the call right before counts, so the second call on web is a change
+        # again and becomes Inbound.
+        [call("web", "POST /checkout", "Unknown"), call("pay", "charge", "Unknown"),
+         call("web", "receipt", "Unknown")],
+        # ... and with Outbound there it is reported (index 2).
+        [call("web", "POST /checkout", "Inbound"), call("pay", "charge", "Inbound"),
+         call("web", "notify", "Outbound")],
+        # Two contradictions in one chain: one header lists both (indices 1 and 3).
+        [call("web", "POST /checkout", "Inbound"), call("web", "validate", "Inbound"),
+         call("cart", "load", "Inbound"), call("pay", "charge", "Outbound")],
+    ]
+    return single_operation("POST /checkout",
+                            [bare_chain(calls, 1 << i) for i, calls in enumerate(chains)])
+
+
+def minimal_record():
+    # The 298-byte layout example of docs/format.md: operation "op", one chain of one call.
+    key_value = chain([call("p", "m", "Outbound")], 5, rooted=False, leaf=True)
+    key_value[1]["depth"] = 0
+    return single_operation("op", [key_value])
+
+
+def write_pair(out_dir, name, rec):
+    with open(os.path.join(out_dir, name + ".bincode"), "wb") as f:
         f.write(encode("StatsRecJson", rec))
-    with open(os.path.join(out_dir, "small.json"), "w", encoding="utf-8") as f:
+    with open(os.path.join(out_dir, name + ".json"), "w", encoding="utf-8") as f:
         json.dump(to_json("StatsRecJson", rec), f, indent=2, ensure_ascii=False)
         f.write("\n")
+
+
+def canonical(output):
+    """`output` of the tool with its diagnostic blocks and its map entries in sorted order."""
+    at = output.find("ProcessNodes(\n")
+    if at < 0:
+        raise ValueError("no graph in the output:\n" + output)
+    header = "\nFailed on idx = "
+    blocks = [header + b for b in output[:at].split(header) if b]
+    if output[:at] != "".join(blocks):
+        raise ValueError("unexpected text before the graph:\n" + output[:at])
+    lines = output[at:].splitlines()
+    return "".join(sorted(blocks)) + "".join(line + "\n" for item in sorted_entries(lines)
+                                              for line in item)
+
+
+def sorted_entries(lines):
+    """`lines` of a pretty text form as a list of items, each a line with the block it opens,
+    with the entries of every map block sorted. A map block opens with a line whose content is
+    "{" or ends in ": {"; its entries are the items one level deeper."""
+    items, i = [], 0
+    while i < len(lines):
+        line = lines[i]
+        end = i + 1
+        item = [line]
+        if line.endswith(("{", "(", "[")):
+            depth = len(line) - len(line.lstrip(" "))
+            while len(lines[end]) - len(lines[end].lstrip(" ")) > depth:
+                end += 1
+            inner = sorted_entries(lines[i + 1:end])
+            if line.strip() == "{" or line.endswith(": {"):
+                inner.sort()
+            item += sum(inner, []) + [lines[end]]
+            end += 1
+        items.append(item)
+        i = end
+    return items
+
+
+def run(*args):
+    return subprocess.run(args, check=True, capture_output=True, text=True).stdout
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description="Writes the example statistics files.")
+    parser.add_argument("--build", default=os.path.join(here, "..", "build", "default"),
+                        help="build directory with tracemill and bench/tracemill_gen")
+    parser.add_argument("out_dir", nargs="?", default=os.path.join(here, "..", "examples"))
+    args = parser.parse_args()
+    tool = os.path.join(args.build, "tracemill")
+    generator = os.path.join(args.build, "bench", "tracemill_gen")
+
+    write_pair(args.out_dir, "small", record())
+    write_pair(args.out_dir, "repair", repair_record())
+    write_pair(args.out_dir, "minimal", minimal_record())
+    for extension in ("json", "bincode"):
+        run(generator, "--seed", "114", "--operations", "1", "--format", extension,
+            "-o", os.path.join(args.out_dir, "generated." + extension))
+
+    os.makedirs(os.path.join(args.out_dir, "expected"), exist_ok=True)
+    for name in ("small", "repair", "minimal", "generated"):
+        outputs = {canonical(run(tool, os.path.join(args.out_dir, name + "." + extension)))
+                   for extension in ("json", "bincode")}
+        if len(outputs) != 1:
+            sys.exit(f"{name}: the two encodings give different outputs")
+        with open(os.path.join(args.out_dir, "expected", name + ".txt"), "w",
+                  encoding="utf-8") as f:
+            f.write(outputs.pop())
 
 
 if __name__ == "__main__":

@@ -1,68 +1,70 @@
 #include "base/byte_source.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
-
-#include "base/bulk_heap.h"
 
 namespace tracemill {
 
-ByteSource::ByteSource(int fd) : fd_(fd), buffer_(kBufferSize, '\0') {
-  pos_ = end_ = buffer_.data();
+ByteSource::ByteSource(std::size_t capacity)
+    : capacity_(capacity), buffer_(new char[capacity + kPadding]) {
+  // The padding is read by wide loads near the end of a block; give it defined contents.
+  std::memset(buffer_.get(), 0, capacity + kPadding);
+  pos_ = end_ = buffer_.get();
 }
 
-ByteSource ByteSource::from_memory(std::string bytes, std::size_t block, int fail_errno) {
-  ByteSource source;
+ByteSource::ByteSource(int fd) : ByteSource(kBufferSize) {
+  fd_ = fd;
+  struct stat info {};
+  regular_file_ = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+ByteSource ByteSource::from_memory(std::string bytes, std::size_t block, int fail_errno,
+                                   bool rewindable) {
+  ByteSource source(std::max<std::size_t>(block, 1));
   source.memory_ = std::move(bytes);
-  source.block_ = std::max<std::size_t>(block, 1);
   source.fail_errno_ = fail_errno;
   source.from_memory_ = true;
-  source.buffer_.assign(source.block_, '\0');
-  source.pos_ = source.end_ = source.buffer_.data();
+  source.regular_file_ = rewindable;
   return source;
 }
 
 ByteSource::ByteSource(ByteSource&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+    : capacity_(other.capacity_),
+      buffer_(std::move(other.buffer_)),
+      fd_(std::exchange(other.fd_, -1)),
       error_(other.error_),
+      regular_file_(other.regular_file_),
+      pos_(std::exchange(other.pos_, nullptr)),
+      end_(std::exchange(other.end_, nullptr)),
       memory_(std::move(other.memory_)),
       memory_pos_(other.memory_pos_),
-      block_(other.block_),
       fail_errno_(other.fail_errno_),
-      from_memory_(other.from_memory_) {
-  // Bytes buffered but not yet taken move along: keep them at the same offsets.
-  std::ptrdiff_t pos = other.pos_ - other.buffer_.data();
-  std::ptrdiff_t end = other.end_ - other.buffer_.data();
-  buffer_ = std::move(other.buffer_);
-  pos_ = buffer_.data() + pos;
-  end_ = buffer_.data() + end;
-  other.pos_ = other.end_ = nullptr;
-}
+      from_memory_(other.from_memory_) {}
 
 bool ByteSource::refill() {
-  // The record decoded from this source grows the heap between refills.
-  advise_new_heap();
-  pos_ = end_ = buffer_.data();
+  pos_ = end_ = buffer_.get();
   if (error_ != 0) return false;
   if (from_memory_) {
     if (memory_pos_ >= memory_.size()) {
       error_ = fail_errno_;
       return false;
     }
-    std::size_t n = std::min(block_, memory_.size() - memory_pos_);
-    std::copy_n(memory_.data() + memory_pos_, n, buffer_.data());
+    std::size_t n = std::min(capacity_, memory_.size() - memory_pos_);
+    std::memcpy(buffer_.get(), memory_.data() + memory_pos_, n);
     memory_pos_ += n;
-    end_ = buffer_.data() + n;
+    end_ = buffer_.get() + n;
     return true;
   }
   if (fd_ < 0) return false;
   for (;;) {
-    ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+    ssize_t n = ::read(fd_, buffer_.get(), capacity_);
     if (n > 0) {
-      end_ = buffer_.data() + n;
+      end_ = buffer_.get() + n;
       return true;
     }
     if (n == 0) return false;
@@ -70,6 +72,18 @@ bool ByteSource::refill() {
     error_ = errno;
     return false;
   }
+}
+
+bool ByteSource::rewind() {
+  if (!regular_file_) return false;
+  if (from_memory_) {
+    memory_pos_ = 0;
+  } else if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+    return false;
+  }
+  error_ = 0;
+  pos_ = end_ = buffer_.get();
+  return true;
 }
 
 void ByteSource::close() {

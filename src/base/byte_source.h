@@ -1,24 +1,32 @@
-// ByteSource: the 8192-byte buffered reader that both decoders pull their bytes from.
+// ByteSource: the buffered reader that both decoders pull their bytes from.
 //
 // The decoders read straight from the buffer: data() .. limit() are the bytes not yet taken,
-// advance_to() takes them, refill() loads the next block once the buffer is used up.
+// advance_to() takes them, refill() loads the next block once the buffer is used up. The
+// buffer has kPadding readable bytes after limit(), so a word or vector load that starts before
+// limit() never leaves the buffer; what those bytes hold is unspecified.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace tracemill {
 
 class ByteSource {
  public:
-  static constexpr std::size_t kBufferSize = 8192;
+  // The read size. Larger blocks mean fewer read calls; beyond a few hundred KiB the block no
+  // longer stays in the processor's cache while it is decoded. Chosen by measurement (see the
+  // design notes).
+  static constexpr std::size_t kBufferSize = std::size_t{128} << 10;
+  static constexpr std::size_t kPadding = 64;
 
   // Reads from `fd` and closes it when destroyed (or at close()).
   explicit ByteSource(int fd);
   // Test door: serves `bytes` in blocks of at most `block` bytes; after the last one, a
   // refill fails with `fail_errno` when it is not 0, else reports the end of the input.
+  // `rewindable` says whether rewind() may start it again, as for a regular file.
   static ByteSource from_memory(std::string bytes, std::size_t block = kBufferSize,
-                                int fail_errno = 0);
+                                int fail_errno = 0, bool rewindable = true);
 
   ByteSource(ByteSource&& other) noexcept;
   ByteSource& operator=(ByteSource&&) = delete;
@@ -37,21 +45,29 @@ class ByteSource {
   bool refill();
   int error() const { return error_; }
 
+  // Starts again from the first byte, for a second read of the same input. Only a regular
+  // file (or a rewindable memory source) can be read twice; false for anything else (a pipe,
+  // a terminal, a closed source), and the source is then left as it was.
+  bool rewind();
+  // Whether rewind() can work: the source is a regular file (or a rewindable memory source).
+  bool rereadable() const { return regular_file_; }
+
   // Closes the file now; later refills report the end of the input.
   void close();
 
  private:
-  ByteSource() = default;
+  ByteSource(std::size_t capacity);
 
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
   int fd_ = -1;
   int error_ = 0;
+  bool regular_file_ = false;
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
-  std::string buffer_;
-  // Memory door only: the bytes not yet served, the block size and the error at the end.
+  // Memory door only: the bytes, how many were served, the block size and the error at the end.
   std::string memory_;
   std::size_t memory_pos_ = 0;
-  std::size_t block_ = kBufferSize;
   int fail_errno_ = 0;
   bool from_memory_ = false;
 };

@@ -1,5 +1,6 @@
 #include "base/utf8.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tracemill {
@@ -98,6 +99,45 @@ std::optional<Utf8Fault> check_utf8(std::string_view bytes) {
     }
     i += s.width;
   }
+  return std::nullopt;
+}
+
+void Utf8Checker::add(std::string_view piece) {
+  if (fault_ || piece.empty()) return;
+  if (pending_size_ > 0) {
+    // Complete the cut character from the front of this piece, then judge it alone.
+    const unsigned char lead = pending_[0];
+    const std::size_t width = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    const std::size_t take = std::min(width - pending_size_, piece.size());
+    std::memcpy(pending_ + pending_size_, piece.data(), take);
+    pending_size_ += take;
+    piece.remove_prefix(take);
+    std::string_view sequence(reinterpret_cast<const char*>(pending_), pending_size_);
+    std::optional<Utf8Fault> fault = check_utf8(sequence);
+    if (fault && fault->error_len) {
+      fault_ = Utf8Fault{complete_ + fault->valid_up_to, fault->error_len};
+      return;
+    }
+    if (fault) return;  // still cut: this piece ended too
+    complete_ += pending_size_;
+    pending_size_ = 0;
+  }
+  std::optional<Utf8Fault> fault = check_utf8(piece);
+  if (!fault) {
+    complete_ += piece.size();
+  } else if (fault->error_len) {
+    fault_ = Utf8Fault{complete_ + fault->valid_up_to, fault->error_len};
+  } else {
+    // The piece ends inside a character that was valid so far: keep its start (1 to 3 bytes).
+    complete_ += fault->valid_up_to;
+    pending_size_ = piece.size() - fault->valid_up_to;
+    std::memcpy(pending_, piece.data() + fault->valid_up_to, pending_size_);
+  }
+}
+
+std::optional<Utf8Fault> Utf8Checker::finish() const {
+  if (fault_) return fault_;
+  if (pending_size_ > 0) return Utf8Fault{complete_, std::nullopt};
   return std::nullopt;
 }
 

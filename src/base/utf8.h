@@ -23,6 +23,22 @@ struct Utf8Fault {
 // Empty when `bytes` is well-formed UTF-8, else its first fault.
 std::optional<Utf8Fault> check_utf8(std::string_view bytes);
 
+// check_utf8 for bytes that arrive in pieces (a text longer than a read buffer), without
+// keeping them: finish() gives the fault that check_utf8 finds in all the pieces together.
+class Utf8Checker {
+ public:
+  // Adds the next piece; does nothing once a fault is found.
+  void add(std::string_view piece);
+  // The first fault of everything added, or empty when it is well-formed.
+  std::optional<Utf8Fault> finish() const;
+
+ private:
+  std::uint64_t complete_ = 0;  // bytes added before pending_, all complete characters
+  unsigned char pending_[4] = {};
+  std::size_t pending_size_ = 0;  // the start of a character cut by the end of a piece
+  std::optional<Utf8Fault> fault_;
+};
+
 struct Utf8Char {
   char32_t value;
   std::size_t length;  // bytes taken, 1 to 4

@@ -25,7 +25,7 @@ void report(std::span<const Call> input, const std::vector<CallDirection>& direc
 
 }  // namespace
 
-void repair_directions(std::span<const Call> chain, std::vector<CallDirection>& directions,
+bool repair_directions(std::span<const Call> chain, std::vector<CallDirection>& directions,
                        Sink& out) {
   directions.resize(chain.size());
   std::vector<std::uint64_t> failed;
@@ -46,7 +46,9 @@ void repair_directions(std::span<const Call> chain, std::vector<CallDirection>& 
     }
     directions[i] = direction;
   }
-  if (!failed.empty()) report(chain, directions, failed, out);
+  if (failed.empty()) return false;
+  report(chain, directions, failed, out);
+  return true;
 }
 
 std::vector<Call> fix_callchain(std::span<const Call> chain, Sink& out) {

@@ -25,8 +25,9 @@ std::vector<Call> fix_callchain(std::span<const Call> chain, Sink& out);
 
 // fix_callchain without copying the calls: sets `directions` to the repaired direction of every
 // call of `chain` (resizing it; a caller may reuse one buffer for many chains) and writes the
-// same report to `out`. Graph building uses this to avoid copying every name of every chain.
-void repair_directions(std::span<const Call> chain, std::vector<CallDirection>& directions,
+// same report to `out`. Returns whether there were contradictions (a report was written).
+// Graph building uses this to avoid copying every name of every chain.
+bool repair_directions(std::span<const Call> chain, std::vector<CallDirection>& directions,
                        Sink& out);
 
 }  // namespace tracemill

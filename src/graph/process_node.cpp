@@ -20,7 +20,10 @@ void ProcessNode::add_method(const std::string& method, CallDirection direction,
     case CallDirection::Unknown: break;
   }
   // try_emplace copies the method name only when the key is new.
-  std::int64_t& sum = counts->try_emplace(method, 0).first->second;
+  add_to_sum(counts->try_emplace(method, 0).first->second, count);
+}
+
+void add_to_sum(std::int64_t& sum, std::int32_t count) {
   if (__builtin_add_overflow(sum, count, &sum)) fatal("count overflow");
 }
 

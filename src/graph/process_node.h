@@ -74,6 +74,10 @@ struct ProcessNodes {
   bool operator==(const ProcessNodes&) const = default;
 };
 
+// Adds `count` to a per-method sum; a sum beyond the signed 64-bit range ends the run with the
+// fatal report "count overflow".
+void add_to_sum(std::int64_t& sum, std::int32_t count);
+
 // The wrapper "ProcessNodes" around the map of nodes, in the formatter's variant.
 bool write_debug(Formatter& f, const ProcessNodes& graph);
 

@@ -17,6 +17,10 @@
 namespace tracemill {
 namespace {
 
+[[noreturn]] void read_failed(const LoadError& error) {
+  fatal("Failed to read JSON-file: " + compact_string(error));
+}
+
 [[noreturn]] void printing_failed(const FdSink& out) {
   fatal("failed printing to stdout: " + os_error_display(out.error()));
 }
@@ -43,17 +47,20 @@ int main(int argc, char** argv) {
   prepare_process();
   CommandLine command_line = read_command_line(argc, argv);
   std::filesystem::path input_path(command_line.input);
-  auto record = StatsRecJson::read_file(input_path);
-  if (!record) fatal("Failed to read JSON-file: " + compact_string(record.error()));
+  auto file = StatsFile::open(input_path);
+  if (!file) read_failed(file.error());
 
   // Repair diagnostics and the graph share standard output; a failed write (a full device, a
   // reader that went away) stops all further output and ends the run.
   FdSink& out = stdout_sink();
   DiagnosticsSink diagnostics(out);
-  ProcessNodes graph = build_graph(record.value(), diagnostics);
+  StreamedGraph built = stream_graph(file.value(), diagnostics);
+  if (const LoadError* error = std::get_if<LoadError>(&built)) read_failed(*error);
+  if (std::holds_alternative<CountOutOfRange>(built)) report_count_out_of_range();
   Formatter pretty(out, Form::Pretty);
-  if (!(write_debug(pretty, graph) && out.write("\n") && out.flush())) printing_failed(out);
-  // The system takes back the record's and the graph's memory at once when the process ends;
-  // releasing their millions of blocks one by one first took a fifth of a run on large files.
+  if (!(write_debug(pretty, std::get<ProcessNodes>(built)) && out.write("\n") && out.flush())) {
+    printing_failed(out);
+  }
+  // The system takes back the graph's memory at once when the process ends.
   std::exit(0);
 }

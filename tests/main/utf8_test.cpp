@@ -27,5 +27,29 @@ TEST(Utf8, DecodesValidAndRejectsMalformedText) {
   }
 }
 
+// A text cut into pieces anywhere, even inside a character, has the fault of the whole.
+TEST(Utf8, CheckerOverPiecesFindsTheFaultOfTheWhole) {
+  const std::string_view texts[] = {
+      "ab\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z",  // valid
+      "ab\xe2\x82",                         // ends inside a character
+      "ab\xe2\x28\xa1cd",                   // bad second byte
+      "\xf0\x9f\x98\x41",                   // bad fourth byte
+      "a\xed\xa0\x80",                      // surrogate
+      "\xc3\xa9\x80",                        // stray continuation byte
+  };
+  for (std::string_view text : texts) {
+    for (std::size_t first = 0; first <= text.size(); ++first) {
+      for (std::size_t second = first; second <= text.size(); ++second) {
+        Utf8Checker checker;
+        checker.add(text.substr(0, first));
+        checker.add(text.substr(first, second - first));
+        checker.add(text.substr(second));
+        EXPECT_EQ(checker.finish(), check_utf8(text))
+            << testing::PrintToString(std::string(text)) << " cut at " << first << ", " << second;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tracemill

@@ -1,3 +1,6 @@
+// The binary decoder. One reader serves both uses, as in the JSON mapping: Reader<false> keeps
+// the whole record; Reader<true> keeps what a ChainReceiver takes and runs the same reads and
+// checks over everything else without storing it (Checked<T>).
 #include "stats/file/bincode_decode.h"
 
 #include <algorithm>
@@ -6,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -19,17 +23,7 @@
 namespace tracemill {
 namespace {
 
-// Room reserved before the first element of a list or map, whatever count the input declares:
-// a corrupt count then costs at most this much before the input runs out.
-constexpr std::size_t kMaxReserveBytes = std::size_t{1} << 20;
-
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
-
-template <class T>
-std::size_t reserve_hint(std::uint64_t count) {
-  constexpr std::size_t kMost = std::max<std::size_t>(kMaxReserveBytes / sizeof(T), 1);
-  return static_cast<std::size_t>(std::min<std::uint64_t>(count, kMost));
-}
 
 template <class T>
 T from_little_endian(T value) {
@@ -80,11 +74,15 @@ struct UnalignedIterator {
 
 // Decodes values in file order from the source's buffer. Every read returns false on the
 // first failure, which error() then holds; the caller stops there.
+template <bool kStream>
 class Reader {
  public:
-  explicit Reader(ByteSource& source) : source_(source) {}
+  explicit Reader(ByteSource& source, ChainReceiver* receiver = nullptr)
+      : source_(source), receiver_(receiver) {}
 
   BincodeError take_error() { return std::move(error_); }
+
+  // --- values that are kept ---
 
   template <FixedInteger T>
   bool read(T& out) {
@@ -120,19 +118,27 @@ class Reader {
     std::uint64_t length;
     if (!read_fixed(length)) return false;
     const char* p = source_.data();
-    if (length > source_.available()) return read_text_across(out, length);
+    if (length > source_.available()) {
+      // Read piece by piece as the blocks arrive: a length beyond the end of the input fails
+      // there instead of being allocated up front.
+      out.clear();
+      return text_across(length, [&](std::string_view piece) { out.append(piece); }) &&
+             utf8_ok(check_utf8(out));
+    }
     std::string_view bytes(p, static_cast<std::size_t>(length));
-    if (auto fault = check_utf8(bytes)) return fail_utf8(*fault);
+    if (!utf8_ok(check_utf8(bytes))) return false;
     out.assign(bytes);
     source_.advance_to(p + length);
     return true;
   }
 
+  // Lists and maps grow as their elements arrive; nothing is reserved from the declared
+  // count, which a damaged or hostile file may set to anything.
   template <class T, class A>
   bool read(std::vector<T, A>& out) {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
-    out.reserve(reserve_hint<T>(count));
+    if constexpr (kStream) out.clear();  // the chain of the pair being decoded, reused
     if constexpr (FixedInteger<T> && kLittleEndianHost) {
       return read_integers(out, count);
     } else {
@@ -147,9 +153,6 @@ class Reader {
   bool read(HashMap<K, V>& out) {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
-    // Most maps of a file are empty; reserving for none would still allocate buckets.
-    if (count == 0) return true;
-    out.reserve(reserve_hint<typename HashMap<K, V>::value_type>(count));
     for (std::uint64_t i = 0; i < count; ++i) {
       K key;
       if (!read(key)) return false;
@@ -168,10 +171,128 @@ class Reader {
 
   template <IsRecord T>
   bool read(T& out) {
-    return for_each_field<T>([&](const auto& fd) { return read(fd.of(out)); });
+    return read_fields<T>(out, std::make_index_sequence<field_count<T>()>());
+  }
+
+  // --- values that are only checked ---
+
+  template <FixedInteger T>
+  bool read(Checked<T>) {
+    return skip(sizeof(T));
+  }
+
+  bool read(Checked<bool>) {
+    bool value;
+    return read(value);
+  }
+
+  bool read(Checked<CallDirection>) {
+    CallDirection value;
+    return read(value);
+  }
+
+  bool read(Checked<std::string>) {
+    std::uint64_t length;
+    if (!read_fixed(length)) return false;
+    const char* p = source_.data();
+    if (length > source_.available()) {
+      Utf8Checker utf8;
+      return text_across(length, [&](std::string_view piece) { utf8.add(piece); }) &&
+             utf8_ok(utf8.finish());
+    }
+    if (!utf8_ok(check_utf8(std::string_view(p, static_cast<std::size_t>(length))))) {
+      return false;
+    }
+    source_.advance_to(p + length);
+    return true;
+  }
+
+  template <class T>
+  bool read(Checked<std::vector<T>>) {
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    if constexpr (FixedInteger<T>) {
+      return skip_elements(count, sizeof(T));
+    } else {
+      for (std::uint64_t i = 0; i < count; ++i) {
+        if (!read(Checked<T>{})) return false;
+      }
+      return true;
+    }
+  }
+
+  template <class K, class V>
+  bool read(Checked<HashMap<K, V>>) {
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    if constexpr (FixedInteger<K> && FixedInteger<V>) {
+      return skip_elements(count, sizeof(K) + sizeof(V));
+    } else {
+      for (std::uint64_t i = 0; i < count; ++i) {
+        if (!read(Checked<K>{}) || !read(Checked<V>{})) return false;
+      }
+      return true;
+    }
+  }
+
+  template <class A, class B>
+  bool read(Checked<std::pair<A, B>>) {
+    return read(Checked<A>{}) && read(Checked<B>{});
+  }
+
+  template <IsRecord T>
+  bool read(Checked<T>) {
+    return check_fields<T>(std::make_index_sequence<field_count<T>()>());
+  }
+
+  // --- lists and maps whose elements go to the receiver ---
+
+  bool stream(HashMap<std::string, OperationStatsJson>&) {
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (!read(key_)) return false;
+      receiver_->operation(key_);
+      if (!read(operation_)) return false;
+    }
+    return true;
+  }
+
+  bool stream(std::vector<std::pair<CChainStatsKey, CChainStatsValue>>&) {
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (!read(pair_)) return false;
+      receiver_->chain(pair_.first.call_chain, pair_.second.count);
+    }
+    return true;
   }
 
  private:
+  template <IsRecord T, std::size_t... I>
+  bool read_fields(T& out, std::index_sequence<I...>) {
+    return (read_field<T, I>(out) && ...);
+  }
+  template <IsRecord T, std::size_t I>
+  bool read_field(T& out) {
+    const auto& field = std::get<I>(Record<T>::fields);
+    using F = typename std::remove_cvref_t<decltype(field)>::Type;
+    constexpr FieldUse use = kStream ? chain_field_use<T, I>() : FieldUse::Keep;
+    if constexpr (use == FieldUse::Check) {
+      return read(Checked<F>{});
+    } else if constexpr (use == FieldUse::Stream) {
+      return stream(field.of(out));
+    } else {
+      return read(field.of(out));
+    }
+  }
+  template <IsRecord T, std::size_t... I>
+  bool check_fields(std::index_sequence<I...>) {
+    return (read(Checked<typename std::remove_cvref_t<
+                     decltype(std::get<I>(Record<T>::fields))>::Type>{}) &&
+            ...);
+  }
+
   template <class T>
   bool read_fixed(T& out) {
     const char* p = source_.data();
@@ -207,6 +328,27 @@ class Reader {
     return true;
   }
 
+  // Takes `n` bytes without looking at them; fails like any read when the input ends first.
+  bool skip(std::uint64_t n) {
+    for (;;) {
+      std::size_t here = source_.available();
+      if (n <= here) {
+        source_.advance_to(source_.data() + n);
+        return true;
+      }
+      n -= here;
+      source_.advance_to(source_.limit());
+      if (!refill()) return false;
+    }
+  }
+
+  // `count` elements of `size` bytes each. A count whose bytes exceed the 64-bit range cannot
+  // be satisfied by any input: skipping to the end gives the same error as reading them.
+  bool skip_elements(std::uint64_t count, std::size_t size) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    return skip(count > kMax / size ? kMax : count * size);
+  }
+
   // Fills `n` bytes at `out` from what is left in the buffer and the blocks that follow.
   [[gnu::noinline, gnu::cold]] bool read_across(void* out, std::size_t n) {
     auto* dst = static_cast<char*>(out);
@@ -221,19 +363,19 @@ class Reader {
     return true;
   }
 
-  // A text longer than what is buffered, read piece by piece as the blocks arrive, so a
-  // length beyond the end of the input fails there instead of being allocated up front.
-  [[gnu::noinline]] bool read_text_across(std::string& out, std::uint64_t length) {
-    out.reserve(reserve_hint<char>(length));
+  // Hands the `length` bytes of a text that does not fit in the buffer to `piece`, block by
+  // block.
+  template <class F>
+  [[gnu::noinline]] bool text_across(std::uint64_t length, F&& piece) {
     std::uint64_t left = length;
     while (left > 0) {
       if (source_.available() == 0 && !refill()) return false;
-      std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, source_.available()));
-      out.append(source_.data(), take);
+      std::size_t take =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, source_.available()));
+      piece(std::string_view(source_.data(), take));
       source_.advance_to(source_.data() + take);
       left -= take;
     }
-    if (auto fault = check_utf8(out)) return fail_utf8(*fault);
     return true;
   }
 
@@ -248,26 +390,41 @@ class Reader {
     return false;
   }
 
-  bool fail_utf8(const Utf8Fault& fault) {
+  bool utf8_ok(const std::optional<Utf8Fault>& fault) {
+    if (!fault) return true;
     error_.kind = BincodeError::Kind::InvalidUtf8Encoding;
-    error_.valid_up_to = fault.valid_up_to;
-    error_.error_len = fault.error_len;
+    error_.valid_up_to = fault->valid_up_to;
+    error_.error_len = fault->error_len;
     return false;
   }
 
   ByteSource& source_;
+  ChainReceiver* receiver_;
   BincodeError error_;
+  // Decoding for a receiver: the operation key, the operation and the pair being decoded,
+  // reused for every one.
+  std::string key_;
+  OperationStatsJson operation_;
+  std::pair<CChainStatsKey, CChainStatsValue> pair_;
 };
 
 }  // namespace
 
 Result<StatsRecJson, BincodeError> decode_bincode(ByteSource source) {
   StatsRecJson record;
-  Reader reader(source);
+  Reader<false> reader(source);
   bool ok = reader.read(record);
   source.close();
   if (!ok) return Err{reader.take_error()};
   return record;
+}
+
+std::optional<BincodeError> stream_bincode(ByteSource& source, ChainReceiver& receiver) {
+  Reader<true> reader(source, &receiver);
+  // Only `stats` of the top-level record is used, and it is streamed: the record stays empty.
+  StatsRecJson top;
+  if (!reader.read(top)) return reader.take_error();
+  return std::nullopt;
 }
 
 }  // namespace tracemill

@@ -6,8 +6,11 @@
 // after the record are not read.
 #pragma once
 
+#include <optional>
+
 #include "base/byte_source.h"
 #include "base/result.h"
+#include "stats/file/chain_receiver.h"
 #include "stats/file/load_error.h"
 #include "stats/file/operation_stats_json.h"
 
@@ -16,5 +19,10 @@ namespace tracemill {
 // Decodes one StatsRecJson from `source` (consumed: the file is closed when this returns).
 // Stops at the first problem and returns its error; nothing partly decoded is kept.
 Result<StatsRecJson, BincodeError> decode_bincode(ByteSource source);
+
+// The same decoding and the same checks from the current position of `source`, handing the
+// operations and chains to `receiver` as they are decoded instead of keeping them. Returns the
+// error that stopped it, or nothing when the record was complete.
+std::optional<BincodeError> stream_bincode(ByteSource& source, ChainReceiver& receiver);
 
 }  // namespace tracemill

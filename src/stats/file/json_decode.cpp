@@ -1,5 +1,10 @@
 // The JSON record mapping: decodes straight into the records, driven by their descriptions
 // (Record<T>), checking every value against the declared type of its field.
+//
+// One decoder serves both uses. Decoder<false> keeps the whole record. Decoder<true> keeps only
+// what a ChainReceiver takes (chain_field_use() decides, field by field) and checks everything
+// else through the same code: Checked<T> runs the reading and the checks of a T without storing
+// it, so both uses accept the same documents and fail with the same errors at the same places.
 #include "stats/file/json_decode.h"
 
 #include <array>
@@ -9,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -42,9 +48,58 @@ constexpr std::array<std::string_view, sizeof...(I)> field_names(std::index_sequ
 template <IsRecord T>
 inline constexpr auto kFieldNames = field_names<T>(std::make_index_sequence<field_count<T>()>());
 
+template <class T>
+struct IsVector : std::false_type {};
+template <class T>
+struct IsVector<std::vector<T>> : std::true_type {};
+
+// Whether decoding a U may decode a std::vector<T> somewhere inside it.
+template <class T, class U>
+constexpr bool holds_list_of();
+template <class T, IsRecord U, std::size_t... I>
+constexpr bool any_field_holds_list_of(std::index_sequence<I...>) {
+  return (holds_list_of<T, typename std::remove_cvref_t<
+                               decltype(std::get<I>(Record<U>::fields))>::Type>() ||
+          ...);
+}
+template <class T, class U>
+constexpr bool holds_list_of() {
+  if constexpr (IsVector<U>::value) {
+    return std::is_same_v<U, std::vector<T>> || holds_list_of<T, typename U::value_type>();
+  } else if constexpr (requires { typename U::mapped_type; }) {
+    return holds_list_of<T, typename U::mapped_type>();
+  } else if constexpr (requires { typename U::first_type; }) {
+    return holds_list_of<T, typename U::first_type>() ||
+           holds_list_of<T, typename U::second_type>();
+  } else if constexpr (IsRecord<U>) {
+    return any_field_holds_list_of<T, U>(std::make_index_sequence<field_count<U>()>());
+  } else {
+    return false;
+  }
+}
+
+// The element types of the record's lists, one reused buffer each.
+using ListScratch =
+    std::tuple<std::vector<std::int64_t>, std::vector<std::uint64_t>, std::vector<std::string>,
+               std::vector<Call>, std::vector<ExpectRoot>,
+               std::vector<std::pair<CChainStatsKey, CChainStatsValue>>>;
+
+// A list is collected in the buffer of its element type and moved out when it is complete, so
+// the buffer must not be in use twice at once: no element type may hold a list of itself.
+template <class... L>
+constexpr bool no_list_holds_itself(std::tuple<L...>*) {
+  return (!holds_list_of<typename L::value_type, typename L::value_type>() && ...);
+}
+static_assert(no_list_holds_itself(static_cast<ListScratch*>(nullptr)),
+              "a list element type holds a list of its own type: give it its own buffer");
+
+template <bool kStream>
 class Decoder {
  public:
-  explicit Decoder(JsonReader& reader) : r_(reader) {}
+  explicit Decoder(JsonReader& reader, ChainReceiver* receiver = nullptr)
+      : r_(reader), receiver_(receiver) {}
+
+  // --- values that are kept ---
 
   bool decode(std::uint64_t& v) { return unsigned_integer(v, "usize"); }
   bool decode(std::uint16_t& v) { return unsigned_integer(v, "u16"); }
@@ -74,69 +129,128 @@ class Decoder {
   }
 
   bool decode(CallDirection& v);
-  bool decode(std::pair<CChainStatsKey, CChainStatsValue>& v);
-  bool decode(HashMap<std::int16_t, std::uint64_t>& v);
 
-  // Elements are collected in a reused buffer and moved out once, so a list costs one
-  // allocation of its exact size instead of a chain of regrowths. No element type contains a
-  // list of its own type, so one buffer per type is never in use twice.
   template <class T>
   bool decode(std::vector<T>& v) {
-    auto& scratch = std::get<std::vector<T>>(scratch_);
-    scratch.clear();
-    if (!list(scratch)) return false;
-    v.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
-    return true;
+    if constexpr (kStream) {
+      // The chain of the pair being decoded: refilled in place for every pair.
+      v.clear();
+      return list([&] { return decode(v.emplace_back()); });
+    } else {
+      // Collected in a reused buffer and moved out once, so a list costs one allocation of
+      // its exact size instead of a chain of regrowths.
+      auto& scratch = std::get<std::vector<T>>(scratch_);
+      scratch.clear();
+      if (!list([&] { return decode(scratch.emplace_back()); })) return false;
+      v.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
+      return true;
+    }
   }
 
   template <class V>
   bool decode(HashMap<std::string, V>& map) {
-    int c = r_.peek();
-    if (c != '{') return other_value(c, "a map");
-    if (!r_.enter()) return false;
-    r_.take();
     std::string key;
-    for (bool first = true;; first = false) {
-      Next next = r_.next_member(first);
-      if (next == Next::Error) return false;
-      if (next == Next::Close) break;
-      std::string_view text;
-      if (!r_.read_string(text)) return false;
-      key.assign(text);
-      if (!r_.read_colon()) return false;
-      // Decoded in place; a repeated key starts again from an empty value.
-      auto [entry, inserted] = map.try_emplace(std::move(key));
-      if (!inserted) entry->second = V{};
-      if (!decode(entry->second)) return false;
-    }
-    r_.take();
-    r_.leave();
-    return true;
+    return string_map(
+        [&](std::string_view text) {
+          key.assign(text);
+          return true;
+        },
+        [&] {
+          // Decoded in place; a repeated key starts again from an empty value.
+          auto [entry, inserted] = map.try_emplace(std::move(key));
+          if (!inserted) entry->second = V{};
+          return decode(entry->second);
+        });
+  }
+
+  bool decode(HashMap<std::int16_t, std::uint64_t>& map) {
+    return i16_map([&](std::int16_t key) {
+      std::uint64_t value = 0;
+      if (!decode(value)) return false;
+      map.insert_or_assign(key, value);
+      return true;
+    });
+  }
+
+  template <class A, class B>
+  bool decode(std::pair<A, B>& v) {
+    return pair([&] { return decode(v.first); }, [&] { return decode(v.second); });
   }
 
   template <IsRecord T>
   bool decode(T& rec) {
+    return record<T, false>(&rec);
+  }
+
+  // --- values that are only checked ---
+
+  template <class S>
+    requires std::is_arithmetic_v<S> || std::is_enum_v<S>
+  bool decode(Checked<S>) {
+    S v{};
+    return decode(v);
+  }
+
+  bool decode(Checked<std::string>) {
     int c = r_.peek();
-    if (c == '{') {
-      if (!r_.enter()) return false;
+    if (c == '"') {
       r_.take();
-      if (!record_object(rec)) return false;
-      r_.leave();
-      return true;
+      return r_.check_string();
     }
-    if (c == '[') {
-      if (!r_.enter()) return false;
-      r_.take();
-      if (!record_array(rec)) return false;
-      r_.leave();
+    return other_value(c, "a string");
+  }
+
+  template <class T>
+  bool decode(Checked<std::vector<T>>) {
+    return list([&] { return decode(Checked<T>{}); });
+  }
+
+  template <class V>
+  bool decode(Checked<HashMap<std::string, V>>) {
+    return string_map([](std::string_view) { return true; },
+                      [&] { return decode(Checked<V>{}); });
+  }
+
+  bool decode(Checked<HashMap<std::int16_t, std::uint64_t>>) {
+    return i16_map([&](std::int16_t) { return decode(Checked<std::uint64_t>{}); });
+  }
+
+  template <class A, class B>
+  bool decode(Checked<std::pair<A, B>>) {
+    return pair([&] { return decode(Checked<A>{}); }, [&] { return decode(Checked<B>{}); });
+  }
+
+  template <IsRecord T>
+  bool decode(Checked<T>) {
+    return record<T, true>(nullptr);
+  }
+
+  // --- lists and maps whose elements go to the receiver ---
+
+  bool stream(HashMap<std::string, OperationStatsJson>&) {
+    return string_map(
+        [&](std::string_view key) {
+          receiver_->operation(key);
+          return true;
+        },
+        [&] { return decode(operation_); });
+  }
+
+  bool stream(std::vector<std::pair<CChainStatsKey, CChainStatsValue>>&) {
+    return list([&] {
+      if (!decode(pair_)) return false;
+      receiver_->chain(pair_.first.call_chain, pair_.second.count);
       return true;
-    }
-    return other_value(c, struct_name<T>());
+    });
   }
 
  private:
-  template <class T>
-  bool list(std::vector<T>& v) {
+  // The shapes. Each reads the brackets, separators and positions of its shape and calls back
+  // for the parts; keeping and checking differ only in the callbacks.
+
+  // An array: element() for each element.
+  template <class F>
+  bool list(F&& element) {
     int c = r_.peek();
     if (c != '[') return other_value(c, "a sequence");
     if (!r_.enter()) return false;
@@ -145,32 +259,133 @@ class Decoder {
       Next next = r_.next_element(first);
       if (next == Next::Error) return false;
       if (next == Next::Close) break;
-      if (!decode(v.emplace_back())) return false;
+      if (!element()) return false;
     }
     r_.take();
     r_.leave();
     return true;
   }
 
-  // Decoding of field I of T, one function per field, so a member name found at run time
-  // dispatches by index.
-  template <IsRecord T>
-  using FieldDecoder = bool (*)(Decoder&, T&);
-  template <IsRecord T, std::size_t I>
-  static bool decode_field(Decoder& d, T& rec) {
-    return d.decode(std::get<I>(Record<T>::fields).of(rec));
+  // An object as a map from text: key(name) as soon as the name is read (the view lives until
+  // the reader moves on), then value() after the colon.
+  template <class K, class V>
+  bool string_map(K&& key, V&& value) {
+    int c = r_.peek();
+    if (c != '{') return other_value(c, "a map");
+    if (!r_.enter()) return false;
+    r_.take();
+    for (bool first = true;; first = false) {
+      Next next = r_.next_member(first);
+      if (next == Next::Error) return false;
+      if (next == Next::Close) break;
+      std::string_view text;
+      if (!r_.read_string(text) || !key(text) || !r_.read_colon() || !value()) return false;
+    }
+    r_.take();
+    r_.leave();
+    return true;
   }
-  template <IsRecord T, std::size_t... I>
+
+  // An object as a map from i16: member names are integers written inside the quotes;
+  // entry(key) reads the value after the colon.
+  template <class E>
+  bool i16_map(E&& entry) {
+    int c = r_.peek();
+    if (c != '{') return other_value(c, "a map");
+    if (!r_.enter()) return false;
+    r_.take();
+    for (bool first = true;; first = false) {
+      Next next = r_.next_member(first);
+      if (next == Next::Error) return false;
+      if (next == Next::Close) break;
+      c = r_.peek_byte();
+      if (c != '-' && (c < '0' || c > '9')) {
+        return r_.fail("invalid value: expected key to be a number in quotes");
+      }
+      std::int16_t key = 0;
+      if (!signed_integer(key, "i16")) return false;
+      if (r_.peek_byte() != '"') return r_.fail("expected `\"`");
+      r_.take();
+      if (!r_.read_colon() || !entry(key)) return false;
+    }
+    r_.take();
+    r_.leave();
+    return true;
+  }
+
+  // An array of exactly two elements.
+  template <class A, class B>
+  bool pair(A&& first, B&& second) {
+    int c = r_.peek();
+    if (c != '[') return other_value(c, "a tuple of size 2");
+    if (!r_.enter()) return false;
+    r_.take();
+    for (int k = 0; k < 2; ++k) {
+      Next next = r_.next_element(k == 0);
+      if (next == Next::Error) return false;
+      if (next == Next::Close) {
+        r_.take();
+        return r_.fail("invalid length " + std::to_string(k) + ", expected a tuple of size 2");
+      }
+      if (!(k == 0 ? first() : second())) return false;
+    }
+    if (!r_.close_array()) return false;
+    r_.leave();
+    return true;
+  }
+
+  // A record, in object or array form. With kCheck every field is checked and `rec` is unused
+  // (null); otherwise each field is kept, checked or streamed as the decoder's use says.
+  template <IsRecord T, bool kCheck>
+  bool record(T* rec) {
+    int c = r_.peek();
+    if (c == '{') {
+      if (!r_.enter()) return false;
+      r_.take();
+      if (!record_object<T, kCheck>(rec)) return false;
+      r_.leave();
+      return true;
+    }
+    if (c == '[') {
+      if (!r_.enter()) return false;
+      r_.take();
+      if (!record_array<T, kCheck>(rec)) return false;
+      r_.leave();
+      return true;
+    }
+    return other_value(c, struct_name<T>());
+  }
+
+  // Field I of T, one function per field, so a member name found at run time dispatches by
+  // index.
+  template <IsRecord T>
+  using FieldDecoder = bool (*)(Decoder&, T*);
+  template <IsRecord T, bool kCheck, std::size_t I>
+  static bool decode_field(Decoder& d, T* rec) {
+    const auto& field = std::get<I>(Record<T>::fields);
+    using F = typename std::remove_cvref_t<decltype(field)>::Type;
+    constexpr FieldUse use = kCheck    ? FieldUse::Check
+                             : kStream ? chain_field_use<T, I>()
+                                       : FieldUse::Keep;
+    if constexpr (use == FieldUse::Check) {
+      return d.decode(Checked<F>{});
+    } else if constexpr (use == FieldUse::Stream) {
+      return d.stream(field.of(*rec));
+    } else {
+      return d.decode(field.of(*rec));
+    }
+  }
+  template <IsRecord T, bool kCheck, std::size_t... I>
   static constexpr std::array<FieldDecoder<T>, sizeof...(I)> field_decoders(
       std::index_sequence<I...>) {
-    return {&decode_field<T, I>...};
+    return {&decode_field<T, kCheck, I>...};
   }
-  template <IsRecord T>
+  template <IsRecord T, bool kCheck>
   static constexpr auto kFieldDecoders =
-      field_decoders<T>(std::make_index_sequence<field_count<T>()>());
+      field_decoders<T, kCheck>(std::make_index_sequence<field_count<T>()>());
 
-  template <IsRecord T>
-  bool record_object(T& rec) {
+  template <IsRecord T, bool kCheck>
+  bool record_object(T* rec) {
     constexpr std::size_t n = field_count<T>();
     static_assert(n <= 32);
     std::uint32_t seen = 0;
@@ -200,7 +415,7 @@ class Decoder {
       }
       seen |= std::uint32_t{1} << index;
       guess = index + 1 < n ? index + 1 : 0;
-      if (!r_.read_colon() || !kFieldDecoders<T>[index](*this, rec)) return false;
+      if (!r_.read_colon() || !kFieldDecoders<T, kCheck>[index](*this, rec)) return false;
     }
     r_.take();  // '}'
     for (std::size_t k = 0; k < n; ++k) {
@@ -211,8 +426,8 @@ class Decoder {
     return true;
   }
 
-  template <IsRecord T>
-  bool record_array(T& rec) {
+  template <IsRecord T, bool kCheck>
+  bool record_array(T* rec) {
     constexpr std::size_t n = field_count<T>();
     for (std::size_t k = 0; k < n; ++k) {
       Next next = r_.next_element(k == 0);
@@ -222,7 +437,7 @@ class Decoder {
         return r_.fail("invalid length " + std::to_string(k) + ", expected " +
                        struct_length_name<T>());
       }
-      if (!kFieldDecoders<T>[k](*this, rec)) return false;
+      if (!kFieldDecoders<T, kCheck>[k](*this, rec)) return false;
     }
     return r_.close_array();
   }
@@ -333,13 +548,15 @@ class Decoder {
   }
 
   JsonReader& r_;
-  std::tuple<std::vector<std::int64_t>, std::vector<std::uint64_t>, std::vector<std::string>,
-             std::vector<Call>, std::vector<ExpectRoot>,
-             std::vector<std::pair<CChainStatsKey, CChainStatsValue>>>
-      scratch_;
+  ChainReceiver* receiver_;
+  ListScratch scratch_;
+  // Decoding for a receiver: the operation and the pair being decoded, reused for every one.
+  OperationStatsJson operation_;
+  std::pair<CChainStatsKey, CChainStatsValue> pair_;
 };
 
-bool Decoder::decode(CallDirection& v) {
+template <bool kStream>
+bool Decoder<kStream>::decode(CallDirection& v) {
   int c = r_.peek();
   if (c == '"') {
     r_.take();
@@ -369,62 +586,30 @@ bool Decoder::decode(CallDirection& v) {
   return true;
 }
 
-bool Decoder::decode(std::pair<CChainStatsKey, CChainStatsValue>& v) {
-  int c = r_.peek();
-  if (c != '[') return other_value(c, "a tuple of size 2");
-  if (!r_.enter()) return false;
-  r_.take();
-  for (int k = 0; k < 2; ++k) {
-    Next next = r_.next_element(k == 0);
-    if (next == Next::Error) return false;
-    if (next == Next::Close) {
-      r_.take();
-      return r_.fail("invalid length " + std::to_string(k) + ", expected a tuple of size 2");
-    }
-    if (!(k == 0 ? decode(v.first) : decode(v.second))) return false;
-  }
-  if (!r_.close_array()) return false;
-  r_.leave();
-  return true;
-}
-
-// Member names are integers written inside the quotes.
-bool Decoder::decode(HashMap<std::int16_t, std::uint64_t>& map) {
-  int c = r_.peek();
-  if (c != '{') return other_value(c, "a map");
-  if (!r_.enter()) return false;
-  r_.take();
-  for (bool first = true;; first = false) {
-    Next next = r_.next_member(first);
-    if (next == Next::Error) return false;
-    if (next == Next::Close) break;
-    c = r_.peek_byte();
-    if (c != '-' && (c < '0' || c > '9')) {
-      return r_.fail("invalid value: expected key to be a number in quotes");
-    }
-    std::int16_t key = 0;
-    if (!signed_integer(key, "i16")) return false;
-    if (r_.peek_byte() != '"') return r_.fail("expected `\"`");
-    r_.take();
-    if (!r_.read_colon()) return false;
-    std::uint64_t value = 0;
-    if (!decode(value)) return false;
-    map.insert_or_assign(key, value);
-  }
-  r_.take();
-  r_.leave();
-  return true;
+// Decodes the document into `rec` with `decoder`, then checks that only whitespace follows.
+template <bool kStream>
+bool decode_document(JsonReader& reader, Decoder<kStream>& decoder, StatsRecJson& rec) {
+  if (reader.peek() != JsonReader::kEnd) reader.start_document();
+  return decoder.decode(rec) && reader.end_document();
 }
 
 }  // namespace
 
 Result<StatsRecJson, JsonError> decode_json(ByteSource source) {
   JsonReader reader(source);
-  if (reader.peek() != JsonReader::kEnd) reader.start_document();
-  Decoder decoder(reader);
+  Decoder<false> decoder(reader);
   StatsRecJson rec;
-  if (!decoder.decode(rec) || !reader.end_document()) return Err{reader.take_error()};
+  if (!decode_document(reader, decoder, rec)) return Err{reader.take_error()};
   return rec;
+}
+
+std::optional<JsonError> stream_json(ByteSource& source, ChainReceiver& receiver) {
+  JsonReader reader(source);
+  Decoder<true> decoder(reader, &receiver);
+  // Only `stats` of the top-level record is used, and it is streamed: the record stays empty.
+  StatsRecJson top;
+  if (!decode_document(reader, decoder, top)) return reader.take_error();
+  return std::nullopt;
 }
 
 }  // namespace tracemill

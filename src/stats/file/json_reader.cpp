@@ -173,17 +173,20 @@ bool JsonReader::check_utf8(std::string_view text) {
 
 bool JsonReader::read_string_slow(std::string_view& out) {
   scratch_.clear();
-  if (!string_body(&scratch_)) return false;
+  if (!string_body(StringUse::Keep)) return false;
   out = scratch_;
   return check_utf8(out);
 }
 
-bool JsonReader::skip_string() { return string_body(nullptr); }
-
-bool JsonReader::string_body(std::string* keep) {
+bool JsonReader::string_body(StringUse use) {
+  Utf8Checker utf8;
   for (;;) {
     const char* q = scan_plain(p_, end_);
-    if (keep != nullptr) keep->append(p_, q);
+    if (use == StringUse::Keep) {
+      scratch_.append(p_, q);
+    } else if (use == StringUse::Check) {
+      utf8.add(std::string_view(p_, static_cast<std::size_t>(q - p_)));
+    }
     p_ = q;
     look_ = false;
     if (q == end_) {
@@ -192,9 +195,18 @@ bool JsonReader::string_body(std::string* keep) {
     }
     char c = *q;
     p_ = q + 1;
-    if (c == '"') return true;
+    if (c == '"') {
+      if (use == StringUse::Check && utf8.finish()) return fail("invalid unicode code point");
+      return true;
+    }
     if (c != '\\') return fail("control character (\\u0000-\\u001F) found while parsing a string");
-    if (!read_escape(keep != nullptr)) return false;
+    if (use == StringUse::Keep) {
+      if (!read_escape(use, scratch_)) return false;
+    } else {
+      escaped_.clear();
+      if (!read_escape(use, escaped_)) return false;
+      if (use == StringUse::Check) utf8.add(escaped_);
+    }
   }
 }
 
@@ -210,9 +222,7 @@ bool JsonReader::read_hex4(unsigned& value) {
   return true;
 }
 
-// After a backslash. With `decode`, the escaped character goes into scratch_ and surrogate
-// escapes must pair up; without, only the form of the escape is checked.
-bool JsonReader::read_escape(bool decode) {
+bool JsonReader::read_escape(StringUse use, std::string& out) {
   int c = next_byte();
   char plain;
   switch (c) {
@@ -241,7 +251,7 @@ bool JsonReader::read_escape(bool decode) {
     case 'u': {
       unsigned cp;
       if (!read_hex4(cp)) return false;
-      if (!decode) return true;
+      if (use == StringUse::Skip) return true;
       if (cp >= 0xDC00 && cp <= 0xDFFF) return fail("lone leading surrogate in hex escape");
       if (cp >= 0xD800 && cp <= 0xDBFF) {
         for (char expected : {'\\', 'u'}) {
@@ -254,13 +264,13 @@ bool JsonReader::read_escape(bool decode) {
         if (low < 0xDC00 || low > 0xDFFF) return fail("lone leading surrogate in hex escape");
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
       }
-      append_utf8(scratch_, cp);
+      append_utf8(out, cp);
       return true;
     }
     default:
       return fail("invalid escape");
   }
-  if (decode) scratch_ += plain;
+  out += plain;
   return true;
 }
 
@@ -522,7 +532,7 @@ bool JsonReader::skip_key() {
   if (c == kEnd) return fail("EOF while parsing an object");
   if (c != '"') return fail("key must be a string");
   take();
-  return skip_string() && read_colon();
+  return string_body(StringUse::Skip) && read_colon();
 }
 
 // Iterative, with an explicit stack of the open brackets, so that depth costs no call stack.
@@ -548,7 +558,7 @@ bool JsonReader::skip_value() {
         break;
       case '"':
         take();
-        if (!skip_string()) return false;
+        if (!string_body(StringUse::Skip)) return false;
         break;
       case '[':
       case '{': {

@@ -97,6 +97,19 @@ class JsonReader {
     }
     return read_string_slow(out);
   }
+  // read_string for a text that is only checked: the same checks and errors, but the text is
+  // not kept, so a string of any length costs no memory.
+  bool check_string() {
+    const char* q = scan_plain(p_, end_);
+    if (q < end_ && *q == '"') {
+      std::string_view text(p_, static_cast<std::size_t>(q - p_));
+      p_ = q + 1;
+      look_ = false;
+      if (ascii_seen_) return true;
+      return check_utf8(text);
+    }
+    return string_body(StringUse::Check);
+  }
   // Requires: the first byte ('-' or a digit) was peeked. Reads and classifies a number.
   bool read_number(JsonNumber& out) {
     // Fast path for integers of up to nineteen digits with room behind them in the buffer.
@@ -273,12 +286,16 @@ class JsonReader {
   Next next_member_slow(bool first);
   bool read_colon_slow();
   bool read_string_slow(std::string_view& out);
-  bool read_escape(bool check);
+  // What string_body does with the text: resolves its escapes into scratch_ (Keep), checks the
+  // resolved text for UTF-8 as it goes without keeping it (Check), or checks the form of the
+  // escapes only, as for a skipped value (Skip).
+  enum class StringUse { Keep, Check, Skip };
+  // The rest of a string after its opening quote, up to and including the closing quote.
+  bool string_body(StringUse use);
+  // After a backslash: checks the escape; with Keep or Check, a \u escape must be a whole
+  // character (surrogates paired) and the character is appended to `out`.
+  bool read_escape(StringUse use, std::string& out);
   bool read_hex4(unsigned& value);
-  bool skip_string();
-  // The rest of a string after its opening quote, up to and including the closing quote; the
-  // text with its escapes resolved is appended to `*keep` unless it is null.
-  bool string_body(std::string* keep);
   bool check_utf8(std::string_view text);
 
   bool read_number_slow(JsonNumber& out);
@@ -311,6 +328,7 @@ class JsonReader {
   bool ended_ = false;
   JsonError error_;
   std::string scratch_;
+  std::string escaped_;  // one escaped character of a checked string
   std::vector<char> open_brackets_;
 };
 

@@ -12,7 +12,6 @@
 
 #include "base/byte_source.h"
 #include "base/fatal.h"
-#include "base/bulk_heap.h"
 #include "base/sink.h"
 #include "base/utf8.h"
 #include "stats/file/bincode_decode.h"
@@ -39,6 +38,12 @@ template <class E>
 Result<StatsRecJson, LoadError> to_load_result(Result<StatsRecJson, E> decoded) {
   if (!decoded) return Err{LoadError{std::move(decoded).error()}};
   return std::move(decoded).value();
+}
+
+template <class E>
+std::optional<LoadError> to_load_error(std::optional<E> error) {
+  if (!error) return std::nullopt;
+  return LoadError{std::move(*error)};
 }
 
 }  // namespace
@@ -83,7 +88,7 @@ std::string path_debug_form(std::string_view bytes) {
   return sink.take();
 }
 
-Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::path& path) {
+Result<StatsFile, LoadError> StatsFile::open(const std::filesystem::path& path) {
   const std::string& path_text = path.native();
   if (check_utf8(path_text).has_value()) fatal(kPathNotText + path_debug_form(path_text));
   int fd = open_read_only(path_text.c_str());
@@ -99,13 +104,26 @@ Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::p
   // empty extension of a name ending in ".". A missing file has been reported above whatever
   // its name, since the open comes first; an existing directory named like a statistics file
   // gets past here and fails at its first read.
-  const bool known = extension == kBincodeExtension || extension == kJsonExtension;
-  if (!known) fatal("Unknown extension '" + std::string(extension) + "'of inputfile " + path_text);
-  begin_bulk_heap();
+  if (extension == kBincodeExtension) return StatsFile(Encoding::Bincode, std::move(source));
+  if (extension == kJsonExtension) return StatsFile(Encoding::Json, std::move(source));
+  fatal("Unknown extension '" + std::string(extension) + "'of inputfile " + path_text);
+}
 
+Result<StatsRecJson, LoadError> StatsFile::read() && {
   // The decoder consumes the source, so the file is closed as soon as it returns.
-  if (extension == kBincodeExtension) return to_load_result(decode_bincode(std::move(source)));
-  return to_load_result(decode_json(std::move(source)));
+  if (encoding_ == Encoding::Bincode) return to_load_result(decode_bincode(std::move(source_)));
+  return to_load_result(decode_json(std::move(source_)));
+}
+
+std::optional<LoadError> StatsFile::stream(ChainReceiver& receiver) {
+  if (encoding_ == Encoding::Bincode) return to_load_error(stream_bincode(source_, receiver));
+  return to_load_error(stream_json(source_, receiver));
+}
+
+Result<StatsRecJson, LoadError> StatsRecJson::read_file(const std::filesystem::path& path) {
+  Result<StatsFile, LoadError> file = StatsFile::open(path);
+  if (!file) return Err{std::move(file).error()};
+  return std::move(file).value().read();
 }
 
 }  // namespace tracemill

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/byte_source.h"
 #include "base/keyed_hash.h"
 #include "base/record.h"
 #include "base/result.h"
@@ -88,6 +89,40 @@ struct Record<StatsRecJson> {
       field("time_to_respond_micros", &StatsRecJson::time_to_respond_micros),
       field("caching_processes", &StatsRecJson::caching_processes),
       field("stats", &StatsRecJson::stats));
+};
+
+class ChainReceiver;
+
+// The two encodings of a statistics file, chosen by the file-name extension.
+enum class Encoding { Json, Bincode };
+
+// An open statistics file: its bytes and the encoding its extension selects. Decoding it once,
+// whole or as a stream of chains, reads it to the end; rewind() starts a second reading.
+class StatsFile {
+ public:
+  // Opens `path` read-only. A path that is not UTF-8 ends the run with a fatal report; a file
+  // that cannot be opened is the returned operating-system error; then a path without
+  // extension, or with one other than "json" and "bincode", ends the run with a fatal report.
+  // (A missing file is therefore reported whatever its name.)
+  static Result<StatsFile, LoadError> open(const std::filesystem::path& path);
+  // Test door: `source` holds a file in `encoding`.
+  StatsFile(Encoding encoding, ByteSource source)
+      : encoding_(encoding), source_(std::move(source)) {}
+
+  Encoding encoding() const { return encoding_; }
+  // Decodes the whole record. The file is closed when this returns.
+  Result<StatsRecJson, LoadError> read() &&;
+  // Decodes from the current position, handing operations and chains to `receiver`; returns the
+  // error that stopped decoding, if any.
+  std::optional<LoadError> stream(ChainReceiver& receiver);
+  // Back to the first byte, for a second reading. Only a regular file can be read twice: false
+  // for a pipe or a terminal.
+  bool rewind() { return source_.rewind(); }
+  bool rereadable() const { return source_.rereadable(); }
+
+ private:
+  Encoding encoding_;
+  ByteSource source_;
 };
 
 // The extension of the final name of `path`: the text after its last ".". Trailing "/"

@@ -14,6 +14,7 @@
 
 #include "base/byte_source.h"
 #include "base/os_error.h"
+#include "stats/file/json_corpus.h"
 
 namespace tracemill {
 namespace {
@@ -358,33 +359,16 @@ TEST(JsonDecode, ReadFailures) {
 namespace tracemill {
 namespace {
 
-// The conformance corpus in tests/data/json-test-suite: y_ documents must be accepted, n_
-// documents rejected, i_ documents may go either way.
-struct CorpusFile {
-  std::string name;
-  std::string text;
-};
-
-std::vector<CorpusFile> corpus() {
-  std::vector<CorpusFile> files;
-  const std::filesystem::path dir =
-      std::filesystem::path(TRACEMILL_SOURCE_DIR) / "tests/data/json-test-suite/test_parsing";
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    files.push_back({entry.path().filename().string(), text.str()});
-  }
-  std::sort(files.begin(), files.end(),
-            [](const CorpusFile& a, const CorpusFile& b) { return a.name < b.name; });
-  return files;
-}
-
 std::string message_of(const std::string& input) {
   auto result = decode_json(ByteSource::from_memory(input));
   return result.ok() ? "ok" : result.error().message;
 }
 
+using test_util::corpus;
+using test_util::CorpusFile;
+
+// The conformance corpus: y_ documents must be accepted, n_ documents rejected, i_ documents
+// may go either way.
 TEST(JsonDecode, CorpusAsSkippedValue) {
   // A skipped value is not checked for UTF-8, paired surrogates or number range, but no n_
   // document relies on those checks alone: all of them fail here too.

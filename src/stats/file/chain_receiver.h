@@ -1,0 +1,78 @@
+// ChainReceiver: what a statistics file is decoded into when only its call chains are wanted.
+//
+// Decoding for a receiver checks every field of the file exactly as decoding the whole record
+// does (the same errors at the same places), but keeps only what graph building reads: the key
+// of each operation and, for each pair of its call_chain list, the calls of the key and the
+// count of the value. Those are handed over as soon as they are decoded, so nothing of the
+// record accumulates. A receiver sees only a prefix of the file's chains when decoding fails.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "base/record.h"
+#include "stats/call_chain/call.h"
+#include "stats/call_chain/cchain_stats.h"
+#include "stats/file/operation_stats_json.h"
+
+namespace tracemill {
+
+class ChainReceiver {
+ public:
+  virtual ~ChainReceiver() = default;
+  // An entry of the `stats` map begins; the pairs of its call_chain list follow. The view
+  // lives until the call returns.
+  virtual void operation(std::string_view key) = 0;
+  // The next pair of the current operation's call_chain list, in list order. The calls live
+  // until the call returns.
+  virtual void chain(std::span<const Call> calls, std::uint64_t count) = 0;
+};
+
+// What decoding for a receiver does with a field.
+enum class FieldUse {
+  Check,   // decoded and checked, nothing kept
+  Keep,    // decoded into the record as usual
+  Stream,  // a list or map whose elements go to the receiver one by one
+};
+
+namespace detail {
+template <auto Wanted, class R, class T>
+constexpr bool is_member(T R::*member) {
+  if constexpr (std::is_same_v<decltype(Wanted), T R::*>) {
+    return member == Wanted;
+  } else {
+    return false;
+  }
+}
+}  // namespace detail
+
+// The records on the way from the top of the file to the chains: only their listed fields are
+// used. Every other record met while keeping a field (the calls of a chain) is kept whole.
+template <class T>
+inline constexpr bool kOnChainPath =
+    std::is_same_v<T, StatsRecJson> || std::is_same_v<T, OperationStatsJson> ||
+    std::is_same_v<T, CChainStatsKey> || std::is_same_v<T, CChainStatsValue>;
+
+// The use of field I of T when decoding for a receiver.
+template <IsRecord T, std::size_t I>
+constexpr FieldUse chain_field_use() {
+  constexpr auto member = std::get<I>(Record<T>::fields).member;
+  if constexpr (!kOnChainPath<T>) {
+    return FieldUse::Keep;
+  } else if constexpr (detail::is_member<&StatsRecJson::stats>(member) ||
+                       detail::is_member<&OperationStatsJson::call_chain>(member)) {
+    return FieldUse::Stream;
+  } else if constexpr (detail::is_member<&CChainStatsKey::call_chain>(member) ||
+                       detail::is_member<&CChainStatsValue::count>(member)) {
+    return FieldUse::Keep;
+  } else {
+    return FieldUse::Check;
+  }
+}
+
+// A value of type T that is decoded and checked but not kept.
+template <class T>
+struct Checked {};
+
+}  // namespace tracemill

@@ -1,0 +1,216 @@
+// The streaming run gives what the whole-record path gives, on generated files of every
+// profile, on the cases its bookkeeping exists for, and on damaged files.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench/encode.h"
+#include "bench/generator.h"
+#include "graph/graph_testing.h"
+#include "graph/path_equivalence.h"
+#include "stats/file/json_corpus.h"
+
+namespace tracemill {
+namespace {
+
+using test_util::path_difference;
+using test_util::O;
+
+using Operations = std::vector<std::pair<std::string, OperationStatsJson>>;
+
+// Where `stats` stands in a JSON file: last (as written by the encoder), first, or in the
+// array form of the record.
+enum class Layout { StatsLast, StatsFirst, Array };
+
+// A file of `head` with the operations in this order, keys repeated as they come.
+std::string file_of(const StatsRecJson& head, const Operations& operations, Encoding encoding,
+                    Layout layout = Layout::StatsLast) {
+  std::string out;
+  if (encoding == Encoding::Bincode) {
+    bench::encode_bincode(head, out);
+    out.resize(out.size() - 8);  // the count of the empty `stats`
+    bench::detail::put_le(out, static_cast<std::uint64_t>(operations.size()));
+    for (const auto& [key, operation] : operations) {
+      bench::encode_bincode(key, out);
+      bench::encode_bincode(operation, out);
+    }
+    return out;
+  }
+  std::string stats = "{";
+  for (const auto& [key, operation] : operations) {
+    if (stats.size() > 1) stats += ',';
+    bench::write_json_string(key, stats);
+    stats += ':';
+    bench::encode_json(operation, stats, false);
+  }
+  stats += '}';
+  if (layout == Layout::Array) {
+    out = "[";
+    for_each_field<StatsRecJson>([&](const auto& field) {
+      if (out.size() > 1) out += ',';
+      if (field.name == "stats") {
+        out += stats;
+      } else {
+        bench::encode_json(field.of(head), out, false);
+      }
+    });
+    return out + "]";
+  }
+  std::string members;
+  bench::encode_json(head, members, false);
+  const std::string empty_stats = ",\"stats\":{}}";
+  members.resize(members.size() - empty_stats.size());  // "{...members" without stats
+  if (layout == Layout::StatsFirst) return "{\"stats\":" + stats + "," + members.substr(1) + "}";
+  return members + ",\"stats\":" + stats + "}";
+}
+
+// Each way the streaming run can be set up: the read block, whether the file can be read a
+// second time, and the memory allowed for waiting diagnostics (none: every report comes from
+// a second reading, or from the log of everything when the file cannot be read twice).
+struct StreamSetup {
+  std::size_t block;
+  bool rereadable;
+  std::size_t log_allowance;
+};
+constexpr StreamSetup kSetups[] = {
+    {ByteSource::kBufferSize, true, ChainFold::kDefaultLogAllowance},
+    {7, true, 0},
+    {ByteSource::kBufferSize, false, 0},
+    {13, false, ChainFold::kDefaultLogAllowance},
+};
+
+void expect_same_paths(const std::string& file, Encoding encoding, const std::string& what) {
+  for (const StreamSetup& s : kSetups) {
+    EXPECT_EQ(path_difference(file, encoding, s.block, s.rereadable, s.log_allowance), "")
+        << what << ", block " << s.block << ", rereadable " << s.rereadable << ", allowance "
+        << s.log_allowance;
+  }
+}
+
+Operations generated(bench::StatsGenerator& generator, int n) {
+  Operations operations;
+  for (int i = 0; i < n; ++i) operations.push_back(generator.next_operation());
+  return operations;
+}
+
+// A pair of one chain with this count.
+std::pair<CChainStatsKey, CChainStatsValue> chain_pair(std::vector<Call> calls,
+                                                       std::uint64_t count) {
+  std::pair<CChainStatsKey, CChainStatsValue> pair;
+  pair.first.call_chain = std::move(calls);
+  pair.second.count = count;
+  return pair;
+}
+
+constexpr std::uint64_t kOutOfRange = 2147483648u;
+
+TEST(StreamGraph, AgreesWithTheWholeRecordOnGeneratedFiles) {
+  for (bench::Profile profile : {bench::Profile::Typical, bench::Profile::Chains}) {
+    bench::StatsGenerator generator(11, profile);
+    StatsRecJson head = generator.header(8);
+    Operations operations = generated(generator, 8);
+    expect_same_paths(file_of(head, operations, Encoding::Bincode), Encoding::Bincode, "binary");
+    for (Layout layout : {Layout::StatsLast, Layout::StatsFirst, Layout::Array}) {
+      expect_same_paths(file_of(head, operations, Encoding::Json, layout), Encoding::Json,
+                        "JSON, layout " + std::to_string(static_cast<int>(layout)));
+    }
+  }
+}
+
+// Repeated operation keys, counts out of range, and both together, in every position.
+TEST(StreamGraph, AgreesOnReplacedOperationsAndCountsOutOfRange) {
+  bench::StatsGenerator generator(3, bench::Profile::Chains);
+  StatsRecJson head = generator.header(4);
+  Operations ops = generated(generator, 4);
+  // A contradicting chain makes every operation report something; a count of 0 still counts.
+  for (auto& [key, operation] : ops) {
+    operation.call_chain.push_back(chain_pair({{"p", key, O}}, 0));
+  }
+  auto with_count_out_of_range = [](OperationStatsJson operation, std::size_t at) {
+    operation.call_chain.insert(operation.call_chain.begin() + static_cast<std::ptrdiff_t>(at),
+                                chain_pair({{"q", "m", O}}, kOutOfRange));
+    return operation;
+  };
+  const auto& [a, op_a] = ops[0];
+  const auto& [b, op_b] = ops[1];
+  const auto& [c, op_c] = ops[2];
+  const OperationStatsJson op_d = ops[3].second;
+  const OperationStatsJson failing = with_count_out_of_range(op_c, op_c.call_chain.size() / 2);
+  const std::pair<const char*, Operations> cases[] = {
+      {"a key repeated: the later operation replaces the earlier",
+       {{a, op_a}, {b, op_b}, {a, op_d}, {c, op_c}}},
+      {"a key repeated three times, the last one empty",
+       {{a, op_a}, {a, op_b}, {c, op_c}, {a, OperationStatsJson{}}}},
+      {"a count out of range in a replaced operation vanishes",
+       {{a, op_a}, {c, failing}, {b, op_b}, {c, op_d}}},
+      {"a count out of range in the final operation ends the run",
+       {{a, op_a}, {b, op_b}, {c, op_c}, {c, failing}}},
+      {"a count out of range first in its operation: no report before it",
+       {{a, with_count_out_of_range(op_a, 0)}, {b, op_b}}},
+      {"counts out of range in two operations", {{b, failing}, {a, op_a}, {c, failing}}},
+      {"a replaced operation, then a count out of range",
+       {{a, op_a}, {a, op_b}, {b, failing}, {c, op_c}}},
+  };
+  for (const auto& [what, operations] : cases) {
+    expect_same_paths(file_of(head, operations, Encoding::Bincode), Encoding::Bincode,
+                      std::string(what) + ", binary");
+    expect_same_paths(file_of(head, operations, Encoding::Json, Layout::StatsFirst),
+                      Encoding::Json, std::string(what) + ", JSON");
+  }
+}
+
+// Damaged files: most no longer decode (the same error, nothing reported), some decode to
+// other chains, counts, directions and names.
+TEST(StreamGraph, AgreesOnDamagedFiles) {
+  bench::Rng rng(2024);
+  for (bench::Profile profile : {bench::Profile::Typical, bench::Profile::Chains}) {
+    for (Encoding encoding : {Encoding::Json, Encoding::Bincode}) {
+      bench::StatsGenerator generator(5, profile);
+      StatsRecJson head = generator.header(2);
+      const std::string file = file_of(head, generated(generator, 2), encoding);
+      for (int round = 0; round < 80; ++round) {
+        std::string damaged = file;
+        for (std::uint64_t k = 1 + rng.below(3); k > 0; --k) {
+          const std::size_t at = rng.below(damaged.size());
+          switch (rng.below(3)) {
+            case 0:  // one byte changed
+              damaged[at] = static_cast<char>(rng.below(256));
+              break;
+            case 1:  // a stretch removed
+              damaged.erase(at, 1 + rng.below(40));
+              break;
+            default:  // a stretch repeated
+              damaged.insert(at, damaged.substr(at, 1 + rng.below(40)));
+          }
+        }
+        const StreamSetup& s = kSetups[rng.below(std::size(kSetups))];
+        ASSERT_EQ(path_difference(damaged, encoding, s.block, s.rereadable, s.log_allowance), "")
+            << "round " << round;
+      }
+    }
+  }
+}
+
+// Every document of the JSON conformance corpus as the value of fields that are only checked,
+// at the top and inside a chain: the same acceptance, errors and positions as when kept.
+TEST(StreamGraph, AgreesOnTheJsonCorpusInCheckedFields) {
+  OperationStatsJson operation;
+  operation.call_chain.push_back(chain_pair({{"a", "m", O}}, 1));
+  const std::string file = file_of(StatsRecJson{}, {{"op", operation}}, Encoding::Json);
+  for (const test_util::CorpusFile& document : test_util::corpus()) {
+    for (const char* field : {"\"trace_id\":[]", "\"num_spans\":[]", "\"looped\":[]"}) {
+      std::string input = file;
+      const std::size_t at = input.find(field);
+      ASSERT_NE(at, std::string::npos);
+      input.replace(at + std::string(field).size() - 2, 2, document.text);
+      ASSERT_EQ(path_difference(input, Encoding::Json, 5, true, 0), "")
+          << document.name << " in " << field;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tracemill
