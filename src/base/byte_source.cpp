@@ -41,12 +41,14 @@ ByteSource::ByteSource(ByteSource&& other) noexcept
       regular_file_(other.regular_file_),
       pos_(std::exchange(other.pos_, nullptr)),
       end_(std::exchange(other.end_, nullptr)),
+      block_offset_(other.block_offset_),
       memory_(std::move(other.memory_)),
       memory_pos_(other.memory_pos_),
       fail_errno_(other.fail_errno_),
       from_memory_(other.from_memory_) {}
 
 bool ByteSource::refill() {
+  block_offset_ += static_cast<std::uint64_t>(end_ - buffer_.get());
   pos_ = end_ = buffer_.get();
   if (error_ != 0) return false;
   if (from_memory_) {
@@ -83,6 +85,7 @@ bool ByteSource::rewind() {
   }
   error_ = 0;
   pos_ = end_ = buffer_.get();
+  block_offset_ = 0;
   return true;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,10 @@ class ByteSource {
   std::size_t available() const { return static_cast<std::size_t>(end_ - pos_); }
   // Requires: data() <= p <= limit().
   void advance_to(const char* p) { pos_ = p; }
+  // How many bytes of the input come before data().
+  std::uint64_t offset() const {
+    return block_offset_ + static_cast<std::uint64_t>(pos_ - buffer_.get());
+  }
 
   // Requires: available() == 0. Loads the next block (a read interrupted by a signal is
   // retried). Returns true when bytes arrived; false at the end of the input or on a read
@@ -65,6 +70,7 @@ class ByteSource {
   bool regular_file_ = false;
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
+  std::uint64_t block_offset_ = 0;  // of the first byte of the buffer
   // Memory door only: the bytes, how many were served, the block size and the error at the end.
   std::string memory_;
   std::size_t memory_pos_ = 0;

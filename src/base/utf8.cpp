@@ -18,7 +18,7 @@ struct Sequence {
 };
 
 // Requires: n > 0 and p[0] >= 0x80.
-Sequence scan_sequence(const unsigned char* p, std::size_t n) {
+inline Sequence scan_sequence(const unsigned char* p, std::size_t n) {
   unsigned char first = p[0];
   std::uint8_t width;
   // The range the second byte must fall in; it is narrower than 80..BF after the leads whose
@@ -54,33 +54,9 @@ Sequence scan_sequence(const unsigned char* p, std::size_t n) {
 
 }  // namespace
 
-namespace {
-
-// Whether every byte is below 0x80, eight at a time; the last word overlaps the one before it
-// instead of ending in a byte loop, which matters for the many short names of a record.
-bool all_ascii(const unsigned char* p, std::size_t n) {
-  if (n < 8) {
-    unsigned char high = 0;
-    for (std::size_t i = 0; i < n; ++i) high |= p[i];
-    return high < 0x80;
-  }
-  std::uint64_t high = 0;
-  std::uint64_t word;
-  for (std::size_t i = 0; i + 8 < n; i += 8) {
-    std::memcpy(&word, p + i, 8);
-    high |= word;
-  }
-  std::memcpy(&word, p + n - 8, 8);
-  high |= word;
-  return (high & kHighBits) == 0;
-}
-
-}  // namespace
-
-std::optional<Utf8Fault> check_utf8(std::string_view bytes) {
+std::optional<Utf8Fault> check_utf8_text(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
-  if (all_ascii(p, n)) return std::nullopt;
   std::size_t i = 0;
   while (i < n) {
     // Texts are mostly ASCII: skip eight ASCII bytes at a time.

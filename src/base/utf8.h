@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +21,39 @@ struct Utf8Fault {
   bool operator==(const Utf8Fault&) const = default;
 };
 
+// Whether every byte is below 0x80, a word at a time; the last word overlaps the one before
+// instead of ending in a byte loop, which matters for the many short names of a file.
+inline bool is_ascii(std::string_view bytes) {
+  const char* p = bytes.data();
+  const std::size_t n = bytes.size();
+  std::uint64_t high = 0;
+  if (n >= 8) {
+    std::uint64_t word;
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+      std::memcpy(&word, p + i, 8);
+      high |= word;
+    }
+    std::memcpy(&word, p + n - 8, 8);
+    high |= word;
+  } else if (n >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, p, 4);
+    std::memcpy(&tail, p + n - 4, 4);
+    high = head | tail;
+  } else {
+    for (std::size_t i = 0; i < n; ++i) high |= static_cast<unsigned char>(p[i]);
+  }
+  return (high & 0x8080808080808080ULL) == 0;
+}
+
+// The first fault of text that is not all ASCII (check_utf8 without the quick test).
+std::optional<Utf8Fault> check_utf8_text(std::string_view bytes);
+
 // Empty when `bytes` is well-formed UTF-8, else its first fault.
-std::optional<Utf8Fault> check_utf8(std::string_view bytes);
+inline std::optional<Utf8Fault> check_utf8(std::string_view bytes) {
+  if (is_ascii(bytes)) return std::nullopt;
+  return check_utf8_text(bytes);
+}
 
 // check_utf8 for bytes that arrive in pieces (a text longer than a read buffer), without
 // keeping them: finish() gives the fault that check_utf8 finds in all the pieces together.

@@ -1,5 +1,6 @@
 #include "graph/chain_fold.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -10,7 +11,50 @@ namespace tracemill {
 
 // --- CallNames ---
 
+namespace {
+
+// Up to eight bytes of `text` as a number: its first eight, its last eight, or all of a
+// shorter one (in any order: the number only chooses a cache slot).
+std::uint64_t head_bytes(std::string_view text) {
+  std::uint64_t w = 0;
+  if (text.size() >= sizeof w) {
+    std::memcpy(&w, text.data(), sizeof w);
+  } else {
+    for (char c : text) w = w << 8 | static_cast<unsigned char>(c);
+  }
+  return w;
+}
+std::uint64_t tail_bytes(std::string_view text) {
+  if (text.size() < 8) return head_bytes(text);
+  std::uint64_t w;
+  std::memcpy(&w, text.data() + text.size() - 8, sizeof w);
+  return w;
+}
+
+}  // namespace
+
+CallNames::CallNames()
+    : cache_(std::size_t{1} << kCacheBits, kNone), cache_seed_(next_hash_key().k0) {}
+
+std::size_t CallNames::cache_slot(std::string_view process, std::string_view method) const {
+  // Method names often share their start ("GET /api/v1/..."), process names less so.
+  std::uint64_t h = (head_bytes(process) ^ cache_seed_) * 0x9E3779B97F4A7C15ULL;
+  h ^= (tail_bytes(method) + (method.size() << 8 | process.size())) * 0xC2B2AE3D27D4EB4FULL;
+  h ^= h >> 29;
+  return static_cast<std::size_t>((h * 0x94D049BB133111EBULL) >> (64 - kCacheBits));
+}
+
 std::uint32_t CallNames::intern(std::string_view process, std::string_view method) {
+  // Two ways per set, the one used last first.
+  std::uint32_t* set = &cache_[cache_slot(process, method) & ~std::size_t{1}];
+  auto is = [&](std::uint32_t call) {
+    return call != kNone && this->process(call) == process && this->method(call) == method;
+  };
+  if (is(set[0])) return set[0];
+  if (is(set[1])) {
+    std::swap(set[0], set[1]);
+    return set[0];
+  }
   // One key for the pair: the process name's length keeps ("ab", "c") apart from ("a", "bc").
   const std::size_t length = process.size();
   key_.resize(sizeof length);
@@ -25,6 +69,8 @@ std::uint32_t CallNames::intern(std::string_view process, std::string_view metho
     if (new_name) processes_.push_back(&named->first);
     calls_.push_back(Entry{&it->first, named->second});
   }
+  set[1] = set[0];
+  set[0] = it->second;
   return it->second;
 }
 
@@ -113,7 +159,7 @@ void ChainFold::log_chain(std::span<const Call> calls, std::uint64_t count) {
 
 void ChainFold::repeat(std::span<const Call> calls, std::span<const std::uint32_t> ids,
                        std::uint32_t count, bool add, Sink& diagnostics) {
-  repair_directions(calls, directions_, diagnostics);
+  if (repair_directions(calls, directions_, diagnostics)) ++reported_;
   if (add) target_.add(names_, ids, directions_, count);
 }
 

@@ -45,6 +45,8 @@ namespace tracemill {
 // life of the table.
 class CallNames {
  public:
+  CallNames();
+
   // The number of the pair, made when it is new.
   std::uint32_t intern(std::string_view process, std::string_view method);
 
@@ -61,6 +63,16 @@ class CallNames {
     const std::string* key;  // the map's key: the process name's length, the process, the method
     std::uint32_t process;
   };
+  // A cache in front of the map: per set of two slots, the numbers of the two pairs met last
+  // whose names fall there, or kNone. A hit, confirmed by comparing both names, spares building
+  // the key and the keyed hash; the set is chosen by a cheap hash seeded per table, so input
+  // cannot aim at a set, and a miss costs little more than the map alone.
+  static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+  static constexpr int kCacheBits = 14;
+  std::size_t cache_slot(std::string_view process, std::string_view method) const;
+  std::vector<std::uint32_t> cache_;
+  std::uint64_t cache_seed_;
+
   HashMap<std::string, std::uint32_t> by_key_;
   HashMap<std::string, std::uint32_t> process_by_name_;
   std::vector<Entry> calls_;
@@ -105,6 +117,8 @@ class ChainFold final : public ChainReceiver {
   Result<FoldEnd, LoadError> finish(StatsFile& file, Sink& diagnostics);
 
   const CallNames& names() const { return names_; }
+  // How many repair reports finish() wrote.
+  std::uint64_t reported_chains() const { return reported_; }
 
  private:
   class SecondReading;
@@ -139,6 +153,8 @@ class ChainFold final : public ChainReceiver {
 
   std::vector<std::uint64_t> log_;
   bool log_dropped_ = false;  // outgrew its allowance: diagnostics come from a second reading
+
+  std::uint64_t reported_ = 0;
 
   std::vector<std::uint32_t> ids_;
   std::vector<CallDirection> directions_;

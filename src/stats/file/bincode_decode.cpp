@@ -95,6 +95,7 @@ class Reader {
     if (byte > 1) {
       error_.kind = BincodeError::Kind::InvalidBoolEncoding;
       error_.bool_byte = byte;
+      error_.offset = source_.offset() - 1;
       return false;
     }
     out = byte == 1;
@@ -108,6 +109,7 @@ class Reader {
       error_.kind = BincodeError::Kind::Custom;
       error_.message = "invalid value: integer `" + std::to_string(index) +
                        "`, expected variant index 0 <= i < 3";
+      error_.offset = source_.offset() - sizeof index;
       return false;
     }
     out = static_cast<CallDirection>(index);
@@ -118,15 +120,16 @@ class Reader {
     std::uint64_t length;
     if (!read_fixed(length)) return false;
     const char* p = source_.data();
+    const std::uint64_t start = source_.offset();
     if (length > source_.available()) {
       // Read piece by piece as the blocks arrive: a length beyond the end of the input fails
       // there instead of being allocated up front.
       out.clear();
       return text_across(length, [&](std::string_view piece) { out.append(piece); }) &&
-             utf8_ok(check_utf8(out));
+             utf8_ok(check_utf8(out), start);
     }
     std::string_view bytes(p, static_cast<std::size_t>(length));
-    if (!utf8_ok(check_utf8(bytes))) return false;
+    if (!utf8_ok(check_utf8(bytes), start)) return false;
     out.assign(bytes);
     source_.advance_to(p + length);
     return true;
@@ -138,8 +141,16 @@ class Reader {
   bool read(std::vector<T, A>& out) {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
-    if constexpr (kStream) out.clear();  // the chain of the pair being decoded, reused
-    if constexpr (FixedInteger<T> && kLittleEndianHost) {
+    if constexpr (kStream) {
+      // The calls of the pair being decoded, decoded over those of the pair before so that
+      // their texts keep their room: only the first chain_length_ are this chain's.
+      chain_length_ = 0;
+      for (std::uint64_t i = 0; i < count; ++i) {
+        if (chain_length_ == out.size()) out.emplace_back();
+        if (!read(out[chain_length_++])) return false;
+      }
+      return true;
+    } else if constexpr (FixedInteger<T> && kLittleEndianHost) {
       return read_integers(out, count);
     } else {
       for (std::uint64_t i = 0; i < count; ++i) {
@@ -195,12 +206,13 @@ class Reader {
     std::uint64_t length;
     if (!read_fixed(length)) return false;
     const char* p = source_.data();
+    const std::uint64_t start = source_.offset();
     if (length > source_.available()) {
       Utf8Checker utf8;
       return text_across(length, [&](std::string_view piece) { utf8.add(piece); }) &&
-             utf8_ok(utf8.finish());
+             utf8_ok(utf8.finish(), start);
     }
-    if (!utf8_ok(check_utf8(std::string_view(p, static_cast<std::size_t>(length))))) {
+    if (!utf8_ok(check_utf8(std::string_view(p, static_cast<std::size_t>(length))), start)) {
       return false;
     }
     source_.advance_to(p + length);
@@ -263,7 +275,8 @@ class Reader {
     if (!read_fixed(count)) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
       if (!read(pair_)) return false;
-      receiver_->chain(pair_.first.call_chain, pair_.second.count);
+      receiver_->chain(std::span<const Call>(pair_.first.call_chain).first(chain_length_),
+                       pair_.second.count);
     }
     return true;
   }
@@ -380,7 +393,9 @@ class Reader {
   }
 
   bool refill() {
+    const std::uint64_t end = source_.offset();
     if (source_.refill()) return true;
+    error_.offset = end;
     if (source_.error() != 0) {
       error_.kind = BincodeError::Kind::Os;
       error_.os_code = source_.error();
@@ -390,11 +405,13 @@ class Reader {
     return false;
   }
 
-  bool utf8_ok(const std::optional<Utf8Fault>& fault) {
+  // `start`: the offset of the text's first byte.
+  bool utf8_ok(const std::optional<Utf8Fault>& fault, std::uint64_t start) {
     if (!fault) return true;
     error_.kind = BincodeError::Kind::InvalidUtf8Encoding;
     error_.valid_up_to = fault->valid_up_to;
     error_.error_len = fault->error_len;
+    error_.offset = start + fault->valid_up_to;
     return false;
   }
 
@@ -406,6 +423,7 @@ class Reader {
   std::string key_;
   OperationStatsJson operation_;
   std::pair<CChainStatsKey, CChainStatsValue> pair_;
+  std::size_t chain_length_ = 0;
 };
 
 }  // namespace

@@ -48,6 +48,23 @@ constexpr std::array<std::string_view, sizeof...(I)> field_names(std::index_sequ
 template <IsRecord T>
 inline constexpr auto kFieldNames = field_names<T>(std::make_index_sequence<field_count<T>()>());
 
+// Each field name as it most often stands after the opening quote of a member: the name, the
+// closing quote and the colon.
+template <IsRecord T, std::size_t... I>
+constexpr std::array<json_scan::Literal, sizeof...(I)> member_literals(
+    std::index_sequence<I...>) {
+  return {json_scan::make_literal(std::get<I>(Record<T>::fields).name, "\":")...};
+}
+template <IsRecord T>
+inline constexpr auto kMemberLiterals =
+    member_literals<T>(std::make_index_sequence<field_count<T>()>());
+
+// The direction names with their closing quote.
+inline constexpr json_scan::Literal kDirectionLiterals[] = {
+    json_scan::make_literal(kCallDirectionNames[0], "\""),
+    json_scan::make_literal(kCallDirectionNames[1], "\""),
+    json_scan::make_literal(kCallDirectionNames[2], "\"")};
+
 template <class T>
 struct IsVector : std::false_type {};
 template <class T>
@@ -133,9 +150,13 @@ class Decoder {
   template <class T>
   bool decode(std::vector<T>& v) {
     if constexpr (kStream) {
-      // The chain of the pair being decoded: refilled in place for every pair.
-      v.clear();
-      return list([&] { return decode(v.emplace_back()); });
+      // The calls of the pair being decoded, decoded over those of the pair before so that
+      // their texts keep their room: only the first chain_length_ are this chain's.
+      chain_length_ = 0;
+      return list([&] {
+        if (chain_length_ == v.size()) v.emplace_back();
+        return decode(v[chain_length_++]);
+      });
     } else {
       // Collected in a reused buffer and moved out once, so a list costs one allocation of
       // its exact size instead of a chain of regrowths.
@@ -202,7 +223,14 @@ class Decoder {
 
   template <class T>
   bool decode(Checked<std::vector<T>>) {
-    return list([&] { return decode(Checked<T>{}); });
+    if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
+      // Most of a file: the plainly valid elements are taken in bulk (up to 18 digits, within
+      // the range of both types), the rest one by one.
+      return list([&] { return decode(Checked<T>{}); },
+                  [&](bool first) { return r_.skim_integers(first, std::is_signed_v<T>); });
+    } else {
+      return list([&] { return decode(Checked<T>{}); });
+    }
   }
 
   template <class V>
@@ -239,7 +267,8 @@ class Decoder {
   bool stream(std::vector<std::pair<CChainStatsKey, CChainStatsValue>>&) {
     return list([&] {
       if (!decode(pair_)) return false;
-      receiver_->chain(pair_.first.call_chain, pair_.second.count);
+      receiver_->chain(std::span<const Call>(pair_.first.call_chain).first(chain_length_),
+                       pair_.second.count);
       return true;
     });
   }
@@ -248,14 +277,16 @@ class Decoder {
   // The shapes. Each reads the brackets, separators and positions of its shape and calls back
   // for the parts; keeping and checking differ only in the callbacks.
 
-  // An array: element() for each element.
-  template <class F>
-  bool list(F&& element) {
+  // An array: element() for each element. Before each element, skim(first) may take
+  // elements in bulk; it returns whether it took any.
+  template <class F, class S = bool (*)(bool)>
+  bool list(F&& element, S&& skim = [](bool) { return false; }) {
     int c = r_.peek();
     if (c != '[') return other_value(c, "a sequence");
     if (!r_.enter()) return false;
     r_.take();
     for (bool first = true;; first = false) {
+      if (skim(first)) first = false;
       Next next = r_.next_element(first);
       if (next == Next::Error) return false;
       if (next == Next::Close) break;
@@ -394,28 +425,37 @@ class Decoder {
       Next next = r_.next_member(first);
       if (next == Next::Error) return false;
       if (next == Next::Close) break;
-      std::string_view name;
-      if (!r_.read_string(name)) return false;
       std::size_t index = n;
-      for (std::size_t k = 0; k < n; ++k) {
-        std::size_t at = guess + k < n ? guess + k : guess + k - n;
-        if (kFieldNames<T>[at] == name) {
-          index = at;
-          break;
+      // The expected member written plainly is taken with its colon at once; the position is
+      // then the one reading the name and looking at the colon would leave.
+      const bool with_colon = r_.take_literal(kMemberLiterals<T>[guess]);
+      if (with_colon) {
+        index = guess;
+      } else {
+        std::string_view name;
+        if (!r_.read_string(name)) return false;
+        for (std::size_t k = 0; k < n; ++k) {
+          std::size_t at = guess + k < n ? guess + k : guess + k - n;
+          if (kFieldNames<T>[at] == name) {
+            index = at;
+            break;
+          }
         }
-      }
-      if (index == n) {
-        if (!r_.read_colon() || !r_.skip_value()) return false;
-        continue;
+        if (index == n) {
+          if (!r_.read_colon() || !r_.skip_value()) return false;
+          continue;
+        }
       }
       if ((seen >> index & 1) != 0) {
         // Reported where the repeated name's value would start, normally at its ':'.
-        r_.peek();
+        if (!with_colon) r_.peek();
         return r_.fail("duplicate field `" + std::string(kFieldNames<T>[index]) + "`");
       }
       seen |= std::uint32_t{1} << index;
       guess = index + 1 < n ? index + 1 : 0;
-      if (!r_.read_colon() || !kFieldDecoders<T, kCheck>[index](*this, rec)) return false;
+      if (!(with_colon || r_.read_colon()) || !kFieldDecoders<T, kCheck>[index](*this, rec)) {
+        return false;
+      }
     }
     r_.take();  // '}'
     for (std::size_t k = 0; k < n; ++k) {
@@ -535,6 +575,12 @@ class Decoder {
   }
 
   bool direction_name(CallDirection& v) {
+    for (std::size_t k = 0; k < std::size(kDirectionLiterals); ++k) {
+      if (r_.take_literal(kDirectionLiterals[k])) {
+        v = static_cast<CallDirection>(k);
+        return true;
+      }
+    }
     std::string_view text;
     if (!r_.read_string(text)) return false;
     for (std::size_t k = 0; k < std::size(kCallDirectionNames); ++k) {
@@ -553,6 +599,7 @@ class Decoder {
   // Decoding for a receiver: the operation and the pair being decoded, reused for every one.
   OperationStatsJson operation_;
   std::pair<CChainStatsKey, CChainStatsValue> pair_;
+  std::size_t chain_length_ = 0;
 };
 
 template <bool kStream>

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "base/byte_source.h"
+#include "base/words.h"
+#include "stats/file/json_scan.h"
 #include "stats/file/load_error.h"
 
 namespace tracemill {
@@ -119,10 +121,10 @@ class JsonReader {
       const char* d = s;
       std::uint64_t v = 0;
       for (int k = 0; k < 3; ++k) {
-        std::uint64_t w = load8(d);
-        int n = leading_digits(w);
+        std::uint64_t w = load_le64(d);
+        int n = json_scan::leading_digits(w);
         if (n > 0) {
-          v = v * kPow10Int[n] + digits_value(w, n);
+          v = v * kPow10Int[n] + json_scan::digits_value(w, n);
           d += n;
         }
         if (n < 8) break;
@@ -153,8 +155,13 @@ class JsonReader {
   // After "[" (first) or an element: Item when an element follows (its first byte peeked),
   // Close when "]" was peeked (not taken).
   Next next_element(bool first) {
-    // Compact input: a ',' (not before the first element) and the element's first byte.
+    // Compact input: a ',' (not before the first element) and the element's first byte, or the
+    // closing bracket.
     const char* p = p_;
+    if (p < end_ && *p == ']') {
+      look_ = true;
+      return Next::Close;
+    }
     if (!first) {
       if (p == end_ || *p != ',') return next_element_slow(first);
       ++p;
@@ -170,6 +177,10 @@ class JsonReader {
   // taken), Close when "}" was peeked (not taken).
   Next next_member(bool first) {
     const char* p = p_;
+    if (p < end_ && *p == '}') {
+      look_ = true;
+      return Next::Close;
+    }
     if (!first) {
       if (p == end_ || *p != ',') return next_member_slow(first);
       ++p;
@@ -193,6 +204,33 @@ class JsonReader {
   // The closing check of an array whose contents stopped by themselves.
   bool close_array();
 
+  // Takes the bytes of `literal` when they come next, without skipping blanks; false (and
+  // nothing taken) otherwise.
+  bool take_literal(const json_scan::Literal& literal) {
+    if (static_cast<std::size_t>(end_ - p_) < literal.length ||
+        !json_scan::starts_with(p_, literal)) {
+      return false;
+    }
+    p_ += literal.length;
+    look_ = false;
+    return true;
+  }
+
+  // In a list of integers whose values are only checked: takes the elements that follow and
+  // are plainly valid (json_scan::integer_run) in bulk, leaving the reader where reading them
+  // one by one would. `first`: right after the "[", otherwise after an element. Returns
+  // whether it took any.
+  bool skim_integers(bool first, bool negatives) {
+    const char* p = p_;
+    // Blanks after the comma (pretty printing) leave nothing to take: do not look further.
+    if (end_ - p < 2 || !is_digit(p[first ? 0 : 1]) || (!first && *p != ',')) return false;
+    std::size_t n = json_scan::integer_run(p, end_, first, negatives);
+    if (n == 0) return false;
+    p_ = p + n;
+    look_ = true;  // the comma after the last element was looked at
+    return true;
+  }
+
  private:
   static bool is_blank(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
   static bool is_digit(int c) { return c >= '0' && c <= '9'; }
@@ -200,65 +238,13 @@ class JsonReader {
   // Returns the first byte in [p, end) that is a quote, a backslash or a control byte, or
   // end; sets ascii_seen_ to whether every byte before it is ASCII.
   const char* scan_plain(const char* p, const char* end) {
-    std::uint64_t high = 0;
-    while (end - p >= 8) {
-      std::uint64_t w = load8(p);
-      std::uint64_t hit = special_bytes(w);
-      if (hit != 0) {
-        int n = __builtin_ctzll(hit) / 8;
-        // Only the bytes before the hit count for the ASCII test.
-        if (n > 0) high |= w & (~std::uint64_t{0} >> (64 - 8 * n));
-        ascii_seen_ = (high & kHighBits) == 0;
-        return p + n;
-      }
-      high |= w;
-      p += 8;
-    }
-    while (p < end) {
-      unsigned char c = static_cast<unsigned char>(*p);
-      if (c == '"' || c == '\\' || c < 0x20) break;
-      high |= c;
-      ++p;
-    }
-    ascii_seen_ = (high & kHighBits) == 0;
-    return p;
+    json_scan::StringRun run = json_scan::string_run(p, end);
+    ascii_seen_ = run.ascii;
+    return run.stop;
   }
-  static std::uint64_t load8(const char* p) {
-    std::uint64_t w;
-    __builtin_memcpy(&w, p, 8);
-    return w;
-  }
-  // High bit set in each byte of w that is '"', '\\' or below 0x20; exact for the lowest hit.
-  static std::uint64_t special_bytes(std::uint64_t w) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    std::uint64_t quote = w ^ (kOnes * '"');
-    std::uint64_t slash = w ^ (kOnes * '\\');
-    std::uint64_t t =
-        ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((w - kOnes * 0x20) & ~w);
-    return t & kHighBits;
-  }
-  static constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
   static constexpr std::uint64_t kPow10Int[9] = {1,      10,      100,      1000,     10000,
                                                  100000, 1000000, 10000000, 100000000};
-  // The number of leading bytes of w (in memory order) that are ASCII digits.
-  static int leading_digits(std::uint64_t w) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    // A byte is a digit when its high nibble is 3 and adding 6 keeps it so; a carry out of a
-    // non-digit byte can only spoil the bytes after it.
-    std::uint64_t t = (w & (kOnes * 0xF0)) | (((w + kOnes * 0x06) & (kOnes * 0xF0)) >> 4);
-    std::uint64_t bad = t ^ (kOnes * 0x33);
-    return bad == 0 ? 8 : __builtin_ctzll(bad) / 8;
-  }
-  // The value of the first n (1..8) digit bytes of w.
-  static std::uint64_t digits_value(std::uint64_t w, int n) {
-    // Shifting the digits up leaves zero digits in front of them.
-    std::uint64_t v = (w & 0x0F0F0F0F0F0F0F0FULL) << (8 * (8 - n));
-    v = (v * 2561) >> 8 & 0x00FF00FF00FF00FFULL;
-    v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFFULL;
-    return (v * 42949672960001ULL) >> 32;
-  }
-
   static void set_integer(JsonNumber& out, bool negative, std::uint64_t v) {
     if (!negative) {
       out.kind = JsonNumber::Kind::Unsigned;

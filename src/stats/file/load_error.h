@@ -35,6 +35,10 @@ struct BincodeError {
   std::optional<std::uint8_t> error_len;    // InvalidUtf8Encoding
   std::uint8_t bool_byte = 0;               // InvalidBoolEncoding
   std::string message;                      // Custom
+  // Where in the file the problem is: the end of the input (UnexpectedEof, Os), the offending
+  // byte (the first faulty byte of a text, a boolean byte, the start of a direction index).
+  // Not part of the debug form.
+  std::uint64_t offset = 0;
   bool operator==(const BincodeError&) const = default;
 };
 

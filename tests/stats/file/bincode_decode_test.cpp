@@ -194,24 +194,32 @@ TEST(BincodeDecode, Failures) {
     const char* what;
     std::string bytes;
     std::string_view error;
+    std::uint64_t offset;  // of the offending byte; the end of the input for UnexpectedEof
   };
   const Case cases[] = {
-      {"is_leaf 2", patched(example, kIsLeafOffset, "\x02"), "InvalidBoolEncoding(2)"},
-      {"direction 2 is Unknown", patched(example, kDirectionOffset, u32(2)), "ok"},
+      {"is_leaf 2", patched(example, kIsLeafOffset, "\x02"), "InvalidBoolEncoding(2)",
+       kIsLeafOffset},
+      {"direction 2 is Unknown", patched(example, kDirectionOffset, u32(2)), "ok", 0},
       {"direction 3", patched(example, kDirectionOffset, u32(3)),
-       "Custom(\"invalid value: integer `3`, expected variant index 0 <= i < 3\")"},
+       "Custom(\"invalid value: integer `3`, expected variant index 0 <= i < 3\")",
+       kDirectionOffset},
       {"direction 2^32-1", patched(example, kDirectionOffset, u32(UINT32_MAX)),
-       "Custom(\"invalid value: integer `4294967295`, expected variant index 0 <= i < 3\")"},
+       "Custom(\"invalid value: integer `4294967295`, expected variant index 0 <= i < 3\")",
+       kDirectionOffset},
       {"key text not UTF-8", patched(example, 136, "o\xC0"),
-       "InvalidUtf8Encoding(Utf8Error { valid_up_to: 1, error_len: Some(1) })"},
-      {"trace_id count 2^40", patched(zeros(128), 4, u64(1ULL << 40)), kEof},
-      {"start_dt count 2^64-1", patched(zeros(128), 80, u64(UINT64_MAX)), kEof},
-      {"stats count 2^40", patched(zeros(128), 120, u64(1ULL << 40)), kEof},
-      {"text length 2^40", zeros(4) + u64(1) + u64(1ULL << 40) + std::string(20000, 'a'), kEof},
+       "InvalidUtf8Encoding(Utf8Error { valid_up_to: 1, error_len: Some(1) })", 137},
+      {"trace_id count 2^40", patched(zeros(128), 4, u64(1ULL << 40)), kEof, 128},
+      {"start_dt count 2^64-1", patched(zeros(128), 80, u64(UINT64_MAX)), kEof, 128},
+      {"stats count 2^40", patched(zeros(128), 120, u64(1ULL << 40)), kEof, 128},
+      {"text length 2^40", zeros(4) + u64(1) + u64(1ULL << 40) + std::string(20000, 'a'), kEof,
+       20020},
   };
   for (const Case& c : cases) {
     for (std::size_t block : kBlockSizes) {
       EXPECT_EQ(outcome(c.bytes, block), c.error) << c.what << ", block " << block;
+      if (c.error != "ok") {
+        EXPECT_EQ(decode(c.bytes, block).error().offset, c.offset) << c.what << ", block " << block;
+      }
     }
   }
 }

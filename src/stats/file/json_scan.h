@@ -1,0 +1,310 @@
+// The byte-scanning kernels of the JSON reader: finding the end of a plain run of string bytes,
+// and taking the plainly valid elements of an integer list in bulk.
+//
+// Each kernel has a vector form (SSE2, wherever the compiler targets it, which every x86-64
+// compiler does) and a plain form that any host runs, word at a time where that helps; the
+// reader uses the vector form when there is one (and on x86-64 the list kernel uses 64- or
+// 32-byte vectors when the processor has them), and the tests hold the forms to the same
+// results. Both read up to 64 bytes from where they start, which may be past `end`: the read
+// buffer keeps that much padding after its bytes (ByteSource::kPadding), and nothing read past
+// `end` changes a result.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "base/words.h"
+
+#if defined(__SSE2__) && !defined(TRACEMILL_NO_SIMD)
+#include <emmintrin.h>
+#define TRACEMILL_JSON_VECTOR 1
+#else
+#define TRACEMILL_JSON_VECTOR 0
+#endif
+// Wider vectors where the processor has them, chosen when the program runs (GCC and Clang).
+#if TRACEMILL_JSON_VECTOR && defined(__x86_64__) && defined(__GNUC__)
+#define TRACEMILL_JSON_WIDE 1
+#else
+#define TRACEMILL_JSON_WIDE 0
+#endif
+
+namespace tracemill::json_scan {
+
+// The bytes a string's plain run stops at: the closing quote, a backslash, a control byte.
+struct StringRun {
+  const char* stop;  // the first such byte in [p, end), or end
+  bool ascii;        // every byte before `stop` is below 0x80
+};
+
+// High bit set in each byte of the little-endian word w that is '"', '\\' or below 0x20;
+// exact for the lowest marked byte (borrows only spoil bytes after it).
+inline std::uint64_t special_bytes(std::uint64_t w) {
+  std::uint64_t quote = w ^ (kOnes * '"');
+  std::uint64_t slash = w ^ (kOnes * '\\');
+  std::uint64_t t =
+      ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((w - kOnes * 0x20) & ~w);
+  return t & kHighBits;
+}
+
+inline StringRun string_run_plain(const char* p, const char* end) {
+  std::uint64_t high = 0;
+  while (end - p >= 8) {
+    std::uint64_t w = load_le64(p);
+    std::uint64_t hit = special_bytes(w);
+    if (hit != 0) {
+      int n = first_marked(hit);
+      // Only the bytes before the hit count for the ASCII test.
+      if (n > 0) high |= w & (~std::uint64_t{0} >> (64 - 8 * n));
+      return {p + n, (high & kHighBits) == 0};
+    }
+    high |= w;
+    p += 8;
+  }
+  while (p < end) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\' || c < 0x20) break;
+    high |= c;
+    ++p;
+  }
+  return {p, (high & kHighBits) == 0};
+}
+
+#if TRACEMILL_JSON_VECTOR
+inline StringRun string_run_vector(const char* p, const char* end) {
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i slash = _mm_set1_epi8('\\');
+  const __m128i control = _mm_set1_epi8(0x1F);
+  unsigned high = 0;
+  for (;;) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)),
+                                   _mm_cmpeq_epi8(_mm_min_epu8(v, control), v));
+    auto hits = static_cast<unsigned>(_mm_movemask_epi8(special));
+    auto highs = static_cast<unsigned>(_mm_movemask_epi8(v));
+    std::ptrdiff_t left = end - p;
+    if (left < 16) hits |= 1u << left;  // `end` stops the run like a special byte
+    if (hits != 0) {
+      int n = std::countr_zero(hits);
+      high |= highs & ((1u << n) - 1);
+      return {p + n, high == 0};
+    }
+    high |= highs;
+    p += 16;
+  }
+}
+#endif
+
+inline StringRun string_run(const char* p, const char* end) {
+#if TRACEMILL_JSON_VECTOR
+  return string_run_vector(p, end);
+#else
+  return string_run_plain(p, end);
+#endif
+}
+
+// --- integer lists ---
+
+// Bit i of each mask tells about byte i of 64 bytes.
+struct ListBytes {
+  std::uint64_t digit;
+  std::uint64_t comma;
+  std::uint64_t minus;
+  std::uint64_t zero;
+};
+
+inline ListBytes list_bytes_plain(const char* p) {
+  ListBytes m{0, 0, 0, 0};
+  for (int i = 0; i < 64; ++i) {
+    const char c = p[i];
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (c >= '0' && c <= '9') m.digit |= bit;
+    if (c == ',') m.comma |= bit;
+    if (c == '-') m.minus |= bit;
+    if (c == '0') m.zero |= bit;
+  }
+  return m;
+}
+
+#if TRACEMILL_JSON_VECTOR
+inline ListBytes list_bytes_vector(const char* p) {
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  const __m128i comma = _mm_set1_epi8(',');
+  const __m128i minus = _mm_set1_epi8('-');
+  ListBytes m{0, 0, 0, 0};
+  for (int k = 0; k < 4; ++k) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    __m128i offset = _mm_sub_epi8(v, zero);  // digits become 0 to 9, everything else larger
+    auto digit = static_cast<std::uint64_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset)));
+    auto commas = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, comma)));
+    auto minuses = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, minus)));
+    auto zeros = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+    m.digit |= digit << (16 * k);
+    m.comma |= commas << (16 * k);
+    m.minus |= minuses << (16 * k);
+    m.zero |= zeros << (16 * k);
+  }
+  return m;
+}
+#endif
+
+// How many bytes from `p` hold elements of a list of integers that are plainly valid, so that
+// taking them in bulk is what reading them one by one would do: each element an optional "-"
+// (when `negatives`), then 1 to 18 digits without a leading zero, "-0" excluded, and the
+// elements joined by single commas with nothing else between. When `first`, `p` is where the
+// first element starts (just after "["); otherwise `p` is at the comma after an element. The
+// count ends just before a comma, so every element taken was followed by a comma; anything
+// else (blanks, the last element, longer numbers, anything invalid) is left to the reader.
+//
+// One block: of the 64 bytes classified in `m`, the first `available` of which are input, how
+// many can be taken (ending before a comma); 0 when none.
+inline std::size_t elements_in_block(const ListBytes& m, std::ptrdiff_t available, bool first,
+                                     bool negatives) {
+  const std::uint64_t in = available >= 64 ? ~std::uint64_t{0}
+                                           : (std::uint64_t{1} << available) - 1;
+  const std::uint64_t minus = negatives ? m.minus : 0;
+  const std::uint64_t stops = ~((m.digit | m.comma | minus) & in);
+  const std::uint64_t region = (stops & (~stops + 1)) - 1;  // the bytes before the first stop
+  const std::uint64_t commas = m.comma & region;
+  // After an element the run starts at its comma; at the start of the list, at an element.
+  if (commas == 0 || (commas & 1) != (first ? 0u : 1u)) return 0;
+  const int last = 63 - std::countl_zero(commas);
+  const std::uint64_t take = (std::uint64_t{1} << last) - 1;
+  const std::uint64_t d = m.digit & take;
+  const std::uint64_t c = commas & take;
+  const std::uint64_t mi = minus & take;
+  // Where an element must begin: after each comma (the last comma included, so ",," fails),
+  // and at byte 0 at the start of the list.
+  const std::uint64_t begins = (c << 1) | (first ? 1u : 0u);
+  std::uint64_t bad = begins & ~(d | mi);
+  bad |= mi & ~begins;    // a minus only where an element begins
+  bad |= mi & ~(d >> 1);  // and followed by a digit
+  const std::uint64_t leading = (begins & d) | (mi << 1);
+  bad |= leading & m.zero & (d >> 1);  // no leading zero
+  bad |= (mi << 1) & m.zero;           // "-0" is a float, "-01" invalid
+  std::uint64_t run = d & (d >> 1);    // 2 digits in a row
+  run &= run >> 2;                     // 4
+  run &= run >> 4;                     // 8
+  run &= run >> 8;                     // 16
+  bad |= run & (d >> 16) & (d >> 17) & (d >> 18);  // 19: may be out of range
+  return bad == 0 ? static_cast<std::size_t>(last) : 0;
+}
+
+template <class Classify>
+std::size_t integer_run_with(Classify classify, const char* p, const char* end, bool first,
+                             bool negatives) {
+  const char* const start = p;
+  while (p < end) {
+    std::size_t n = elements_in_block(classify(p), end - p, first, negatives);
+    if (n == 0) break;
+    p += n;
+    first = false;
+  }
+  return static_cast<std::size_t>(p - start);
+}
+
+inline std::size_t integer_run_plain(const char* p, const char* end, bool first,
+                                     bool negatives) {
+  return integer_run_with(list_bytes_plain, p, end, first, negatives);
+}
+
+#if TRACEMILL_JSON_VECTOR
+inline std::size_t integer_run_vector(const char* p, const char* end, bool first,
+                                      bool negatives) {
+  return integer_run_with(list_bytes_vector, p, end, first, negatives);
+}
+#endif
+
+#if TRACEMILL_JSON_WIDE
+// The same with 32- and 64-byte vectors (json_scan.cpp). Requires a processor with AVX2, or
+// with AVX-512BW.
+std::size_t integer_run_avx2(const char* p, const char* end, bool first, bool negatives);
+std::size_t integer_run_avx512(const char* p, const char* end, bool first, bool negatives);
+bool have_avx2();
+bool have_avx512();
+// The widest of them the processor has, chosen when the program starts; null for neither.
+using IntegerRun = std::size_t (*)(const char* p, const char* end, bool first, bool negatives);
+extern const IntegerRun kWideIntegerRun;
+#endif
+
+inline std::size_t integer_run(const char* p, const char* end, bool first, bool negatives) {
+#if TRACEMILL_JSON_WIDE
+  if (kWideIntegerRun != nullptr) return kWideIntegerRun(p, end, first, negatives);
+#endif
+#if TRACEMILL_JSON_VECTOR
+  return integer_run_vector(p, end, first, negatives);
+#else
+  return integer_run_plain(p, end, first, negatives);
+#endif
+}
+
+// --- literals ---
+
+// Up to 32 known bytes, such as a member name with its closing quote and colon.
+struct Literal {
+  char bytes[32] = {};
+  std::size_t length = 0;
+};
+
+// A literal of `text` followed by `suffix`; requires their length to be at most 32.
+constexpr Literal make_literal(std::string_view text, std::string_view suffix = "") {
+  Literal literal;
+  for (char c : text) literal.bytes[literal.length++] = c;
+  for (char c : suffix) literal.bytes[literal.length++] = c;
+  return literal;
+}
+
+inline bool starts_with_plain(const char* p, const Literal& literal) {
+  return std::memcmp(p, literal.bytes, literal.length) == 0;
+}
+
+#if TRACEMILL_JSON_VECTOR
+inline bool starts_with_vector(const char* p, const Literal& literal) {
+  auto equal = [&](int k) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(literal.bytes + 16 * k));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+  };
+  const std::uint32_t wanted =
+      literal.length >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << literal.length) - 1;
+  std::uint32_t same = equal(0);
+  if (literal.length > 16) same |= equal(1) << 16;
+  return (same & wanted) == wanted;
+}
+#endif
+
+// Whether the bytes at `p` (with at least literal.length bytes of input there) begin with the
+// literal.
+inline bool starts_with(const char* p, const Literal& literal) {
+#if TRACEMILL_JSON_VECTOR
+  return starts_with_vector(p, literal);
+#else
+  return starts_with_plain(p, literal);
+#endif
+}
+
+// --- digits ---
+
+// The number of leading bytes of the little-endian word w that are ASCII digits.
+inline int leading_digits(std::uint64_t w) {
+  // A byte is a digit when its high nibble is 3 and adding 6 keeps it so; a carry out of a
+  // non-digit byte can only spoil the bytes after it.
+  std::uint64_t t = (w & (kOnes * 0xF0)) | (((w + kOnes * 0x06) & (kOnes * 0xF0)) >> 4);
+  std::uint64_t bad = t ^ (kOnes * 0x33);
+  return bad == 0 ? 8 : std::countr_zero(bad) / 8;
+}
+
+// The value of the first n (1 to 8) digit bytes of the little-endian word w.
+inline std::uint64_t digits_value(std::uint64_t w, int n) {
+  // Shifting the digits up leaves zero digits in front of them.
+  std::uint64_t v = (w & 0x0F0F0F0F0F0F0F0FULL) << (8 * (8 - n));
+  v = (v * 2561) >> 8 & 0x00FF00FF00FF00FFULL;
+  v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFFULL;
+  return (v * 42949672960001ULL) >> 32;
+}
+
+}  // namespace tracemill::json_scan
