@@ -17,7 +17,7 @@ namespace {
 // A process name of 1 GiB, all but its length a hole in a sparse file, read under a 64 MiB
 // address-space limit: the name grows until an allocation fails. The file ends inside the
 // name, so a run that does not run out of memory fails differently.
-TEST(FatalE2e, OutOfMemory) {
+TEST(Run, OutOfMemory) {
 #if defined(TRACEMILL_NO_ALLOC_HOOK) || defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer builds keep their own allocation functions and reports";
 #endif
