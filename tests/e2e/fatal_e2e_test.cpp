@@ -22,8 +22,8 @@ TEST(Run, OutOfMemory) {
   GTEST_SKIP() << "the sanitizer builds keep their own allocation functions and reports";
 #endif
   StatsRecJson record;
-  CChainStatsKey key{{Call{"@@@@@@@@", "query", CallDirection::Unknown}}, "", false};
-  record.stats["GET /users"].call_chain.emplace_back(key, CChainStatsValue{});
+  record.stats["GET /users"].call_chain.push_back(
+      {{{Call{"@@@@@@@@", "query", CallDirection::Unknown}}, "", false}, {}});
   std::string bytes;
   bench::encode_bincode(record, bytes);
   // A text is its length as 8 bytes, least significant first, then its bytes: 8 becomes 2^30.
