@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
 #include "base/build_config.h"
+#include "base/words.h"
 
 #if TRACEMILL_HAVE_GETRANDOM
 #include <sys/random.h>
@@ -74,8 +74,8 @@ std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const void* bytes, s
              k1 ^ 0x7465646279746573ULL};
   std::size_t full = n & ~static_cast<std::size_t>(7);
   for (std::size_t i = 0; i < full; i += 8) {
-    std::uint64_t m;
-    std::memcpy(&m, p + i, 8);
+    // SipHash reads its words least significant byte first, on every host.
+    std::uint64_t m = load_le64(reinterpret_cast<const char*>(p) + i);
     s.v3 ^= m;
     s.round();
     s.v0 ^= m;
