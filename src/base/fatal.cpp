@@ -1,8 +1,6 @@
 #include "base/fatal.h"
 
-#include <execinfo.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,7 +10,18 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/build_config.h"
 #include "base/sink.h"
+
+#if TRACEMILL_HAVE_BACKTRACE
+#include <execinfo.h>
+#endif
+#if TRACEMILL_HAVE_CXXABI
+#include <cxxabi.h>
+#endif
+#if TRACEMILL_HAVE_PTHREAD_SETNAME_NP
+#include <pthread.h>
+#endif
 
 namespace tracemill {
 namespace {
@@ -24,8 +33,49 @@ bool backtrace_wanted() {
   return value != nullptr && std::string_view(value) != "0";
 }
 
-// The program runs on one thread, which prepare_process() names "main".
-constexpr std::string_view kThreadName = "main";
+// The program runs on one thread, called "main" in the report (and named so for the system
+// where it offers thread names).
+constexpr const char* kThreadName = "main";
+
+// One frame as backtrace_symbols() describes it, "object(symbol+offset) [address]", with a C++
+// symbol demangled. Frames without a symbol, C symbols, and every frame on a system without the
+// demangler stay as they are.
+[[maybe_unused]] std::string readable_frame(std::string_view frame) {
+#if TRACEMILL_HAVE_CXXABI
+  std::size_t open = frame.find('(');
+  std::size_t plus = frame.find('+', open == std::string_view::npos ? frame.size() : open);
+  if (plus != std::string_view::npos && plus > open + 1) {
+    std::string symbol(frame.substr(open + 1, plus - open - 1));
+    int status = 0;
+    char* name = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
+    if (status == 0 && name != nullptr) {
+      std::string result(frame.substr(0, open + 1));
+      result += name;
+      result += frame.substr(plus);
+      std::free(name);
+      return result;
+    }
+  }
+#endif
+  return std::string(frame);
+}
+
+void write_backtrace(Sink& err) {
+  err.write("stack backtrace:\n");
+#if TRACEMILL_HAVE_BACKTRACE
+  void* frames[128];
+  int depth = backtrace(frames, 128);
+  char** symbols = backtrace_symbols(frames, depth);
+  if (symbols == nullptr) {
+    backtrace_symbols_fd(frames, depth, 2);
+    return;
+  }
+  for (int i = 0; i < depth; ++i) err.write(readable_frame(symbols[i]) + '\n');
+  std::free(symbols);
+#else
+  err.write("note: stack traces are not available on this system\n");
+#endif
+}
 
 }  // namespace
 
@@ -47,21 +97,20 @@ void fatal(std::string_view message, SourceLocation where) {
   if (!reported_before) {
     reported_before = true;
     if (backtrace_wanted()) {
-      err.write("stack backtrace:\n");
-      void* frames[128];
-      int depth = backtrace(frames, 128);
-      backtrace_symbols_fd(frames, depth, 2);
+      write_backtrace(err);
     } else {
-      err.write("note: run with `TRACEMILL_BACKTRACE=1` environment variable to display a "
-                "backtrace\n");
+      err.write(
+          "note: run with `TRACEMILL_BACKTRACE=1` environment variable to display a "
+          "backtrace\n");
     }
   }
   std::_Exit(101);
 }
 
 void prepare_process() {
-  // A container asked to grow beyond what a size can express throws length_error; nothing
-  // catches it, so it ends here with the fatal report.
+  // An exception nothing catches ends here. A container asked to grow beyond what a size can
+  // express throws length_error, reported as "capacity overflow"; every other standard
+  // exception is reported with its own text. Anything else thrown aborts.
   std::set_terminate([] {
     std::exception_ptr current = std::current_exception();
     if (current) {
@@ -69,6 +118,8 @@ void prepare_process() {
         std::rethrow_exception(current);
       } catch (const std::length_error&) {
         fatal("capacity overflow");
+      } catch (const std::exception& e) {
+        fatal(e.what());
       } catch (...) {
       }
     }
@@ -81,7 +132,9 @@ void prepare_process() {
     }
   }
   signal(SIGPIPE, SIG_IGN);
-  pthread_setname_np(pthread_self(), "main");
+#if TRACEMILL_HAVE_PTHREAD_SETNAME_NP
+  pthread_setname_np(pthread_self(), kThreadName);
+#endif
 }
 
 }  // namespace tracemill

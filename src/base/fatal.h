@@ -33,12 +33,14 @@ struct SourceLocation {
 
 // Writes "thread 'main' panicked at '<message>', <file>:<line>:<column>", then (for the first
 // fatal error of the process) either the note on how to get a stack trace or, when
-// TRACEMILL_BACKTRACE is set to anything but "0", "stack backtrace:" and the frames. Exits 101.
-[[noreturn]] void fatal(std::string_view message,
-                        SourceLocation where = SourceLocation::current());
+// TRACEMILL_BACKTRACE is set to anything but "0", "stack backtrace:" and the frames, one a line
+// with demangled names (or a note where the system cannot walk the stack). Exits 101.
+[[noreturn]] void fatal(std::string_view message, SourceLocation where = SourceLocation::current());
 
 // Installs the start-up state: closed descriptors 0 to 2 reopened on /dev/null (aborting when
-// that fails), SIGPIPE ignored, the thread named "main".
+// that fails), SIGPIPE ignored, the thread named "main" where the system names threads, and an
+// uncaught standard exception turned into the fatal report of its what() (a length_error into
+// "capacity overflow").
 void prepare_process();
 
 }  // namespace tracemill

@@ -1,9 +1,17 @@
 #include "base/keyed_hash.h"
 
-#include <sys/random.h>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include <cstring>
+#include <cerrno>
 #include <ctime>
+
+#include "base/build_config.h"
+#include "base/words.h"
+
+#if TRACEMILL_HAVE_GETRANDOM
+#include <sys/random.h>
+#endif
 
 namespace tracemill {
 namespace {
@@ -30,9 +38,25 @@ struct SipState {
   }
 };
 
+// Fills `key` from the system's entropy source: getrandom() where the C library has it, else
+// (or when it fails, as on a kernel without it) /dev/urandom. False when neither gives the bytes.
+bool random_key(HashKey& key) {
+#if TRACEMILL_HAVE_GETRANDOM
+  if (getrandom(&key, sizeof key, 0) == static_cast<ssize_t>(sizeof key)) return true;
+#endif
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t n;
+  do {
+    n = read(fd, &key, sizeof key);
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  return n == static_cast<ssize_t>(sizeof key);
+}
+
 HashKey process_key() {
   HashKey key{};
-  if (getrandom(&key, sizeof key, 0) != static_cast<ssize_t>(sizeof key)) {
+  if (!random_key(key)) {
     // No entropy source: fall back to the clock and an address, still varying per run.
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -46,12 +70,12 @@ HashKey process_key() {
 
 std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const void* bytes, std::size_t n) {
   const auto* p = static_cast<const unsigned char*>(bytes);
-  SipState s{k0 ^ 0x736f6d6570736575ULL, k1 ^ 0x646f72616e646f6dULL,
-             k0 ^ 0x6c7967656e657261ULL, k1 ^ 0x7465646279746573ULL};
+  SipState s{k0 ^ 0x736f6d6570736575ULL, k1 ^ 0x646f72616e646f6dULL, k0 ^ 0x6c7967656e657261ULL,
+             k1 ^ 0x7465646279746573ULL};
   std::size_t full = n & ~static_cast<std::size_t>(7);
   for (std::size_t i = 0; i < full; i += 8) {
-    std::uint64_t m;
-    std::memcpy(&m, p + i, 8);
+    // SipHash reads its words least significant byte first, on every host.
+    std::uint64_t m = load_le64(reinterpret_cast<const char*>(p) + i);
     s.v3 ^= m;
     s.round();
     s.v0 ^= m;

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/build_config.h"
 #include "base/sink.h"
 #include "base/utf8.h"
 #include "main/jaro.h"
@@ -13,8 +14,6 @@
 
 namespace tracemill {
 namespace {
-
-constexpr std::string_view kCommandName = "tracemill";
 
 enum class Request { Help, Version };
 
@@ -152,7 +151,7 @@ Parsed parse_arguments(std::span<const std::string_view> args) {
 }  // namespace
 
 std::string program_name(std::span<const std::string_view> argv) {
-  if (argv.empty()) return std::string(kCommandName);
+  if (argv.empty()) return std::string(build::kCommandName);
   // The last component that is neither empty (repeated or trailing slashes) nor "."; a path
   // that ends in ".." or has no such component names no file.
   std::string_view path = argv[0];
@@ -167,7 +166,7 @@ std::string program_name(std::span<const std::string_view> argv) {
     }
   }
   if (last.empty() || last == ".." || check_utf8(last).has_value())
-    return std::string(kCommandName);
+    return std::string(build::kCommandName);
   return std::string(last);
 }
 

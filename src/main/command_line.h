@@ -45,7 +45,7 @@ Result<CommandLine, CommandLineExit> parse_command_line(std::span<const std::str
                                                         const StyleEnvironment& environment);
 
 // The program name for usage lines: the last component of the path in argv[0] when there is one
-// and it is valid UTF-8, else "tracemill".
+// and it is valid UTF-8, else the command name.
 std::string program_name(std::span<const std::string_view> argv);
 
 }  // namespace tracemill

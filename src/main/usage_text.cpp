@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "base/build_config.h"
 #include "main/styled_text.h"
 
 namespace tracemill {
@@ -11,8 +12,6 @@ namespace {
 constexpr std::string_view kAbout =
     "Stitching results of different runs of hopscan into a single CSV for visualization in "
     "Excel";
-constexpr std::string_view kVersion = "0.2.2";
-constexpr std::string_view kCommandName = "tracemill";
 
 // One entry of the Options section of the help text.
 struct OptionEntry {
@@ -74,9 +73,9 @@ std::string help_text(std::string_view program, bool styled) {
 }
 
 std::string version_text() {
-  std::string text(kCommandName);
+  std::string text(build::kCommandName);
   text += ' ';
-  text += kVersion;
+  text += build::kVersion;
   text += '\n';
   return text;
 }

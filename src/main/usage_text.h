@@ -41,7 +41,7 @@ struct UsageError {
 // The help text for the program name shown in its usage line.
 std::string help_text(std::string_view program, bool styled);
 
-// "tracemill 0.2.2" and a line feed; never styled.
+// The command name, a blank, the project version and a line feed; never styled.
 std::string version_text();
 
 // The whole error text, from "error: " to the closing "For more information" line.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +70,11 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   if (directory != nullptr && chdir(directory) != 0) fail("chdir");
+  if (options.address_space_limit) {
+    auto bytes = static_cast<rlim_t>(*options.address_space_limit);
+    rlimit limit{bytes, bytes};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) fail("setrlimit");
+  }
   execve(options.binary.c_str(), argv, envp);
   fail("execve");
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -36,6 +37,8 @@ struct RunOptions {
   StdoutMode stdout_mode = StdoutMode::Pipe;
   // A child still running after this long is killed with SIGKILL (RunResult::timed_out).
   std::chrono::milliseconds time_limit{20000};
+  // The child's address-space limit in bytes (RLIMIT_AS); none when unset.
+  std::optional<std::uint64_t> address_space_limit{};
 };
 
 struct RunResult {

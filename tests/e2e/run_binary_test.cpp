@@ -30,12 +30,8 @@ TEST(RunBinary, ReadsLargeOutputOnBothStreams) {
   EXPECT_EQ(r.err, std::string(200000, '\0'));
 }
 
-TEST(RunBinary, StdoutModesAndWorkingDirectory) {
-  TempDir dir;
-  RunResult pwd =
-      run_binary({.binary = "/bin/sh", .args = {"-c", "pwd -P"}, .working_directory = dir.path()});
-  EXPECT_EQ(pwd.out, std::filesystem::canonical(dir.path()).string() + "\n");
-
+// A mode that did not take effect would let the tests of failed writes pass without a failure.
+TEST(RunBinary, StdoutModes) {
   RunResult closed = run_binary({.binary = "/bin/sh",
                                  .args = {"-c", "echo x || echo failed >&2"},
                                  .stdout_mode = StdoutMode::Closed});
@@ -47,19 +43,6 @@ TEST(RunBinary, StdoutModesAndWorkingDirectory) {
       {.binary = "/bin/sh", .args = {"-c", "exec echo x"}, .stdout_mode = StdoutMode::BrokenPipe});
   EXPECT_EQ(broken.signal, SIGPIPE);
   EXPECT_EQ(broken.exit_status, std::nullopt);
-}
-
-TEST(RunBinary, KillsAChildThatOutlivesTheLimit) {
-  RunResult r = run_binary(
-      {.binary = "/bin/sleep", .args = {"30"}, .time_limit = std::chrono::milliseconds(200)});
-  EXPECT_TRUE(r.timed_out);
-  EXPECT_EQ(r.signal, SIGKILL);
-}
-
-TEST(RunBinary, ReportsAFailedStart) {
-  RunResult r = run_binary({.binary = "/nonexistent/tool"});
-  EXPECT_EQ(r.exit_status, 127);
-  EXPECT_EQ(r.err, "execve: No such file or directory\n");
 }
 
 }  // namespace

@@ -31,11 +31,11 @@ TEST(Utf8, DecodesValidAndRejectsMalformedText) {
 TEST(Utf8, CheckerOverPiecesFindsTheFaultOfTheWhole) {
   const std::string_view texts[] = {
       "ab\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z",  // valid
-      "ab\xe2\x82",                         // ends inside a character
-      "ab\xe2\x28\xa1cd",                   // bad second byte
-      "\xf0\x9f\x98\x41",                   // bad fourth byte
-      "a\xed\xa0\x80",                      // surrogate
-      "\xc3\xa9\x80",                        // stray continuation byte
+      "ab\xe2\x82",                               // ends inside a character
+      "ab\xe2\x28\xa1yz",                         // bad second byte (then ASCII, not hex digits)
+      "\xf0\x9f\x98\x41",                         // bad fourth byte
+      "a\xed\xa0\x80",                            // surrogate
+      "\xc3\xa9\x80",                             // stray continuation byte
   };
   for (std::string_view text : texts) {
     for (std::size_t first = 0; first <= text.size(); ++first) {
