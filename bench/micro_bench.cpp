@@ -46,7 +46,7 @@ void BM_WriteQuotedMixed(benchmark::State& state) {
     tracemill::write_quoted(sink, text);
   }
   benchmark::DoNotOptimize(sink.bytes());
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_WriteQuotedMixed);
 
@@ -57,7 +57,7 @@ void BM_WriteQuotedPlain(benchmark::State& state) {
     tracemill::write_quoted(sink, text);
   }
   benchmark::DoNotOptimize(sink.bytes());
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_WriteQuotedPlain);
 
@@ -71,7 +71,7 @@ void BM_SipHashShort(benchmark::State& state) {
     sum += hash(key);
   }
   benchmark::DoNotOptimize(sum);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * key.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(key.size()));
 }
 BENCHMARK(BM_SipHashShort)->Arg(8)->Arg(16)->Arg(32)->Arg(64);
 

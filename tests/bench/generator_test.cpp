@@ -47,7 +47,7 @@ TEST(Generator, SameSeedSameBytesOtherSeedOtherBytes) {
 // so the header, the `stats` framing and the operation agree with the encoders in every format.
 TEST(Generator, StreamedFileEqualsWholeRecordEncoding) {
   for (Profile profile : {Profile::Typical, Profile::Chains}) {
-    for (std::uint64_t operations : {0, 1}) {
+    for (std::uint64_t operations : {0u, 1u}) {
       StatsGenerator gen(11, profile);
       StatsRecJson rec = gen.header(operations);
       if (operations == 1) rec.stats.insert(gen.next_operation());

@@ -78,7 +78,8 @@ std::string path_debug_form(std::string_view bytes) {
     bytes.remove_prefix(valid);
     if (!fault) break;
     std::size_t invalid = fault->error_len ? *fault->error_len : bytes.size();
-    for (unsigned char b : bytes.substr(0, invalid)) {
+    for (char c : bytes.substr(0, invalid)) {
+      const auto b = static_cast<unsigned char>(c);
       const char hex[] = {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
       sink.write(std::string_view(hex, sizeof hex));
     }
