@@ -66,8 +66,7 @@ int run_export(std::string_view input, ExportFormat format, FdSink& out, Sink& e
     return fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
   }
   if (const std::uint64_t n = run.contradicting_chains; n != 0) {
-    err.write(std::string(kProgram) + "warning: " + std::string(input) + ": " +
-              std::to_string(n) +
+    err.write(std::string(kProgram) + "warning: " + std::string(input) + ": " + std::to_string(n) +
               (n == 1 ? " chain contradicts its call directions"
                       : " chains contradict their call directions") +
               "; run tracemill on the file to see the reports\n");

@@ -57,8 +57,7 @@ bool write_quoted_dot_id(Sink& out, std::string_view name) {
   return out.write("\"") && write_dot_id(out, name) && out.write("\"");
 }
 
-bool write_json_method_sums(Sink& out, std::string_view key,
-                            const std::vector<MethodSum>& sums) {
+bool write_json_method_sums(Sink& out, std::string_view key, const std::vector<MethodSum>& sums) {
   if (!(out.write(", \"") && out.write(key) && out.write("\": {"))) return false;
   for (std::size_t i = 0; i < sums.size(); ++i) {
     if (!(out.write(i == 0 ? "\"" : ", \"") && write_json_string(out, sums[i].method) &&
@@ -84,22 +83,29 @@ bool write_dot_id(Sink& out, std::string_view name) { return write_dot_text(out,
 
 // A label is an escString: \\ shows a backslash, \n breaks the line, \N, \G, ... would name the
 // node or graph, so every backslash of the name is doubled.
-bool write_dot_label(Sink& out, std::string_view name) {
-  return write_dot_text(out, name, "\\\\");
-}
+bool write_dot_label(Sink& out, std::string_view name) { return write_dot_text(out, name, "\\\\"); }
 
 bool write_mermaid_label(Sink& out, std::string_view name) {
   return write_with(out, name, [](unsigned char c, char* buffer) -> std::string_view {
     switch (c) {
-      case '"': return "#quot;";
-      case '#': return "#35;";
-      case '&': return "#amp;";
-      case '<': return "#lt;";
-      case '>': return "#gt;";
-      case '|': return "#124;";
-      case '`': return "#96;";
-      case '\n': return "<br>";
-      default: return is_control(c) ? shown_control(c, buffer, "\\") : std::string_view{};
+      case '"':
+        return "#quot;";
+      case '#':
+        return "#35;";
+      case '&':
+        return "#amp;";
+      case '<':
+        return "#lt;";
+      case '>':
+        return "#gt;";
+      case '|':
+        return "#124;";
+      case '`':
+        return "#96;";
+      case '\n':
+        return "<br>";
+      default:
+        return is_control(c) ? shown_control(c, buffer, "\\") : std::string_view{};
     }
   });
 }
@@ -107,14 +113,22 @@ bool write_mermaid_label(Sink& out, std::string_view name) {
 bool write_json_string(Sink& out, std::string_view name) {
   return write_with(out, name, [](unsigned char c, char* buffer) -> std::string_view {
     switch (c) {
-      case '"': return "\\\"";
-      case '\\': return "\\\\";
-      case '\b': return "\\b";
-      case '\f': return "\\f";
-      case '\n': return "\\n";
-      case '\r': return "\\r";
-      case '\t': return "\\t";
-      default: break;
+      case '"':
+        return "\\\"";
+      case '\\':
+        return "\\\\";
+      case '\b':
+        return "\\b";
+      case '\f':
+        return "\\f";
+      case '\n':
+        return "\\n";
+      case '\r':
+        return "\\r";
+      case '\t':
+        return "\\t";
+      default:
+        break;
     }
     if (c >= 0x20) return {};
     static constexpr char kHex[] = "0123456789abcdef";
@@ -136,8 +150,8 @@ bool write_dot(Sink& out, const DependencyGraph& graph) {
   for (const DependencyEdge& edge : graph.edges) {
     if (!(out.write("  ") && write_quoted_dot_id(out, edge.from) && out.write(" -> ") &&
           write_quoted_dot_id(out, edge.to) && out.write(" [label=\"") &&
-          write_dot_label(out, edge.method) && out.write(" (") &&
-          write_number(out, edge.count) && out.write(")\"];\n"))) {
+          write_dot_label(out, edge.method) && out.write(" (") && write_number(out, edge.count) &&
+          out.write(")\"];\n"))) {
       return false;
     }
   }
@@ -203,9 +217,12 @@ bool write_json(Sink& out, const DependencyGraph& graph) {
 
 bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format) {
   switch (format) {
-    case ExportFormat::Dot: return write_dot(out, graph);
-    case ExportFormat::Mermaid: return write_mermaid(out, graph);
-    case ExportFormat::Json: return write_json(out, graph);
+    case ExportFormat::Dot:
+      return write_dot(out, graph);
+    case ExportFormat::Mermaid:
+      return write_mermaid(out, graph);
+    case ExportFormat::Json:
+      return write_json(out, graph);
   }
   return false;
 }

@@ -48,8 +48,8 @@ std::optional<CommandLineExit> set_format(ExportCommandLine& line, std::string_v
 
 Result<ExportCommandLine, CommandLineExit> parse_export_command_line(
     std::span<const std::string_view> argv, std::string_view version) {
-  const CommandLineExit help{std::string(kUsage) + "\n" + std::string(kHelp),
-                             OutputStream::Stdout, 0};
+  const CommandLineExit help{std::string(kUsage) + "\n" + std::string(kHelp), OutputStream::Stdout,
+                             0};
   const CommandLineExit version_text{"tracemill-export " + std::string(version) + "\n",
                                      OutputStream::Stdout, 0};
   ExportCommandLine line;
@@ -89,7 +89,8 @@ Result<ExportCommandLine, CommandLineExit> parse_export_command_line(
         if (letter == 'h') return Err{help};
         if (letter == 'V') return Err{version_text};
         if (letter != 'f') {
-          const std::size_t length = decode_utf8_char(arg.substr(at)).value_or(Utf8Char{0, 1}).length;
+          const std::size_t length =
+              decode_utf8_char(arg.substr(at)).value_or(Utf8Char{0, 1}).length;
           return Err{usage_error("unknown option '-" + std::string(arg.substr(at, length)) + "'")};
         }
         if (at + 1 == arg.size() && i + 1 == argv.size()) {

@@ -81,24 +81,37 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
     std::string err;
   };
   const Case cases[] = {
-      {{"bad.json"}, StdoutMode::Pipe, 1,
+      {{"bad.json"},
+       StdoutMode::Pipe,
+       1,
        "tracemill-export: bad.json:2:14: invalid type: integer `3`, expected struct Version\n"},
-      {{"cut.bincode"}, StdoutMode::Pipe, 1,
+      {{"cut.bincode"},
+       StdoutMode::Pipe,
+       1,
        "tracemill-export: cut.bincode: byte " + std::to_string(good.size() - 1) +
            ": Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })\n"},
-      {{"missing.json"}, StdoutMode::Pipe, 1,
+      {{"missing.json"},
+       StdoutMode::Pipe,
+       1,
        "tracemill-export: missing.json: No such file or directory\n"},
-      {{"good.txt"}, StdoutMode::Pipe, 1,
+      {{"good.txt"},
+       StdoutMode::Pipe,
+       1,
        "tracemill-export: good.txt: unknown extension '.txt' (expected .json or .bincode)\n"},
-      {{"-f", "json", "big.bincode"}, StdoutMode::Pipe, 1,
+      {{"-f", "json", "big.bincode"},
+       StdoutMode::Pipe,
+       1,
        "tracemill-export: big.bincode: a chain count exceeds 2147483647\n"},
-      {{"good.bincode"}, StdoutMode::BrokenPipe, 1,
-       "tracemill-export: write error: Broken pipe\n"},
-      {{"--format", "svg", "good.bincode"}, StdoutMode::Pipe, 2,
+      {{"good.bincode"}, StdoutMode::BrokenPipe, 1, "tracemill-export: write error: Broken pipe\n"},
+      {{"--format", "svg", "good.bincode"},
+       StdoutMode::Pipe,
+       2,
        "tracemill-export: invalid format 'svg' (expected dot, mermaid or json)\n"
        "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n"
        "Try 'tracemill-export --help' for more information.\n"},
-      {{"contradicting.bincode"}, StdoutMode::Pipe, 0,
+      {{"contradicting.bincode"},
+       StdoutMode::Pipe,
+       0,
        "tracemill-export: warning: contradicting.bincode: 1 chain contradicts its call "
        "directions; run tracemill on the file to see the reports\n"},
   };

@@ -1,5 +1,7 @@
 // The dependency graph of repaired chains: entry counts, per-method sums and edges, folded from
 // files the way tracemill-export reads them.
+#include "export/dependency_graph.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +11,6 @@
 
 #include "base/byte_source.h"
 #include "bench/encode.h"
-#include "export/dependency_graph.h"
 #include "graph/graph_testing.h"
 
 namespace tracemill {
@@ -54,9 +55,8 @@ std::string sums(const std::vector<MethodSum>& map) {
 std::vector<std::string> lines(const DependencyGraph& graph) {
   std::vector<std::string> out;
   for (const DependencyNode& n : graph.nodes) {
-    out.push_back(n.name + " entry " + std::to_string(n.entry_count) + ": in" +
-                  sums(n.operations) + " out" + sums(n.methods) + " unknown" +
-                  sums(n.direction_unknown));
+    out.push_back(n.name + " entry " + std::to_string(n.entry_count) + ": in" + sums(n.operations) +
+                  " out" + sums(n.methods) + " unknown" + sums(n.direction_unknown));
   }
   for (const DependencyEdge& e : graph.edges) {
     out.push_back(e.from + " -> " + e.to + ": " + e.method + " " + std::to_string(e.count));
@@ -100,20 +100,24 @@ TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
        1},
       {"one (from, to, method) adds up across chains and operations; another method or "
        "caller is another edge",
-       {{"p", {{{{"a", "m", I}, {"b", "n", I}}, 3}, {{{"x", "q", I}, {"a", "m", I}, {"b", "n", I}}, 4}}},
-        {"q", {{{{"a", "m", I}, {"b", "n", I}, {"b", "n", O}}, 5}, {{{"a", "m", I}, {"b", "o", I}}, 1}}}},
+       {{"p",
+         {{{{"a", "m", I}, {"b", "n", I}}, 3}, {{{"x", "q", I}, {"a", "m", I}, {"b", "n", I}}, 4}}},
+        {"q",
+         {{{{"a", "m", I}, {"b", "n", I}, {"b", "n", O}}, 5},
+          {{{"a", "m", I}, {"b", "o", I}}, 1}}}},
        {"a entry 9: in{m 13} out{} unknown{}", "b entry 0: in{n 12, o 1} out{n 5} unknown{}",
         "x entry 4: in{q 4} out{} unknown{}", "a -> b: n 12", "a -> b: o 1", "x -> a: m 4"},
        0},
       {"sums beyond 32 bits are exact",
-       {{"op", {{{{"a", "m", I}, {"b", "n", I}}, 2147483647}, {{{"a", "m", I}, {"b", "n", I}}, 2147483647}}}},
+       {{"op",
+         {{{{"a", "m", I}, {"b", "n", I}}, 2147483647},
+          {{{"a", "m", I}, {"b", "n", I}}, 2147483647}}}},
        {"a entry 4294967294: in{m 4294967294} out{} unknown{}",
         "b entry 0: in{n 4294967294} out{} unknown{}", "a -> b: n 4294967294"},
        0},
       {"a count of 0 still makes the node, the entry and the edge",
        {{"op", {{{{"a", "m", I}, {"b", "n", I}}, 0}}}},
-       {"a entry 0: in{m 0} out{} unknown{}", "b entry 0: in{n 0} out{} unknown{}",
-        "a -> b: n 0"},
+       {"a entry 0: in{m 0} out{} unknown{}", "b entry 0: in{n 0} out{} unknown{}", "a -> b: n 0"},
        0},
       {"names sort by their bytes",
        {{"op", {{{{"\xC3\xA9", "m", I}, {"a", "z", I}, {"Z", "b", I}, {"a", "B", I}}, 1}}}},

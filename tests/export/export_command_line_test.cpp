@@ -1,11 +1,11 @@
 // The command line of tracemill-export: accepted forms, help and version, usage errors.
+#include "main/export_command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "main/export_command_line.h"
 
 namespace tracemill {
 namespace {
@@ -52,8 +52,12 @@ TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
       {{"--bad", "--help"}, "tracemill-export: unknown option '--bad'", 2},
       {{"--forma=json"}, "tracemill-export: unknown option '--forma'", 2},
       {{"-x\xC3\xA9"}, "tracemill-export: unknown option '-x'", 2},
-      {{"-f\xC3\xA9"}, "tracemill-export: invalid format '\xC3\xA9' (expected dot, mermaid or json)", 2},
-      {{"--format", "--help"}, "tracemill-export: invalid format '--help' (expected dot, mermaid or json)", 2},
+      {{"-f\xC3\xA9"},
+       "tracemill-export: invalid format '\xC3\xA9' (expected dot, mermaid or json)",
+       2},
+      {{"--format", "--help"},
+       "tracemill-export: invalid format '--help' (expected dot, mermaid or json)",
+       2},
       {{"--format"}, "tracemill-export: option '--format' requires an argument", 2},
       {{"-f"}, "tracemill-export: option '-f' requires an argument", 2},
       {{"--version=1"}, "tracemill-export: option '--version' takes no argument", 2},

@@ -1,11 +1,12 @@
 // The three text forms of the dependency graph: how each escapes names, and the whole layout.
+#include "export/graph_writers.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 
 #include "base/sink.h"
-#include "export/graph_writers.h"
 
 namespace tracemill {
 namespace {
