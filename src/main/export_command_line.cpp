@@ -13,9 +13,10 @@ namespace {
 constexpr std::string_view kUsage = "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n";
 
 constexpr std::string_view kHelp =
-    "Prints who calls whom in a trace statistics file: per process the chains that start\n"
-    "there and the calls it received, made or took part in, and per caller, callee and method\n"
-    "the summed chain counts, after the call directions of every chain are repaired.\n"
+    "Prints the service dependency graph of a trace statistics file: per process, the\n"
+    "summed counts of the chains that start there and of the calls it received, made or took\n"
+    "part in; per caller, callee and method, the summed counts of the chains with that step.\n"
+    "Call directions are repaired as tracemill repairs them.\n"
     "\n"
     "Arguments:\n"
     "  INPUT                the statistics file, *.json or *.bincode [default: input.json]\n"
