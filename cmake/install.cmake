@@ -1,11 +1,11 @@
 # Install rules and packaging, included from the top-level CMakeLists.txt when TRACEMILL_INSTALL
 # is on. `cmake --install` places exactly these files below the prefix:
 #
-#   bin/tracemill
-#   share/man/man1/tracemill.1
-#   share/bash-completion/completions/tracemill
-#   share/zsh/vendor-completions/_tracemill
-#   share/fish/vendor_completions.d/tracemill.fish
+#   bin/tracemill, bin/tracemill-export
+#   share/man/man1/tracemill.1, share/man/man1/tracemill-export.1
+#   share/bash-completion/completions/tracemill, .../tracemill-export
+#   share/zsh/vendor-completions/_tracemill, .../_tracemill-export
+#   share/fish/vendor_completions.d/tracemill.fish, .../tracemill-export.fish
 #   share/doc/tracemill/{README.md,format.md,LICENSE}
 #
 # `cpack` (run in the build directory) turns them into tracemill_<version>_<arch>.deb, installing
@@ -15,9 +15,12 @@ include(GNUInstallDirs)
 
 # The man page takes its version from project(); the page itself is docs/tracemill.1.in.
 configure_file(${PROJECT_SOURCE_DIR}/docs/tracemill.1.in ${PROJECT_BINARY_DIR}/tracemill.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/docs/tracemill-export.1.in
+               ${PROJECT_BINARY_DIR}/tracemill-export.1 @ONLY)
 
-install(TARGETS tracemill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_BINARY_DIR}/tracemill.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS tracemill tracemill-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_BINARY_DIR}/tracemill.1 ${PROJECT_BINARY_DIR}/tracemill-export.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Completions go where each shell's packaged completions are looked up on Debian.
 install(FILES completions/tracemill.bash
@@ -26,6 +29,13 @@ install(FILES completions/tracemill.bash
 install(FILES completions/_tracemill
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions)
 install(FILES completions/tracemill.fish
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d)
+install(FILES completions/tracemill-export.bash
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+        RENAME tracemill-export)
+install(FILES completions/_tracemill-export
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions)
+install(FILES completions/tracemill-export.fish
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d)
 
 install(FILES README.md docs/format.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -43,7 +53,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "tracemill reads one statistics file condensed from many distributed traces (JSON or a\n\
 compact binary encoding), repairs the call directions of every call chain, folds the\n\
-chains into a process graph and prints the graph as exact, indented text.")
+chains into a process graph and prints the graph as exact, indented text.\n\
+tracemill-export prints the service dependency graph of the same file (who calls whom,\n\
+how often) as Graphviz dot, Mermaid or JSON.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)
 # The symbol table goes; the exported dynamic symbols that name the frames of a stack trace

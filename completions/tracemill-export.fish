@@ -1,0 +1,20 @@
+# fish completion for tracemill-export: options, the formats for --format, and statistics files
+# (*.json, *.bincode) or directories for the input. Installed as
+# share/fish/vendor_completions.d/tracemill-export.fish.
+
+function __tracemill_export_inputs
+    set -l token (commandline -ct)
+    for path in $token*
+        if test -d $path
+            printf '%s/\tDirectory\n' $path
+        else if string match -qr '\.(json|bincode)$' -- $path
+            printf '%s\tStatistics file\n' $path
+        end
+    end
+end
+
+complete -c tracemill-export -f
+complete -c tracemill-export -s f -l format -x -a 'dot mermaid json' -d 'Output format'
+complete -c tracemill-export -s h -l help -d 'Print help'
+complete -c tracemill-export -s V -l version -d 'Print version'
+complete -c tracemill-export -a '(__tracemill_export_inputs)'

@@ -1,0 +1,131 @@
+// The dependency graph of a statistics file: who calls whom, and how often.
+//
+// Nodes are the processes of the repaired call chains, each with its entry count (the summed
+// counts of the chains whose first call is on it) and the three per-method sums of the process
+// graph. An edge joins two neighbouring calls of a chain on different processes: from the first
+// call's process to the second's, labelled with the second call's method; its count is the sum
+// of the counts of every chain that holds that step. Every number is an exact sum below 2^63.
+//
+// The graph owns its names and is sorted by the bytes of its names, so that it prints the same
+// way on every run.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "base/keyed_hash.h"
+#include "graph/build_graph.h"
+#include "graph/chain_fold.h"
+#include "stats/file/load_error.h"
+#include "stats/file/operation_stats_json.h"
+
+namespace tracemill {
+
+struct MethodSum {
+  std::string method;
+  std::int64_t sum = 0;
+  bool operator==(const MethodSum&) const = default;
+};
+
+struct DependencyNode {
+  std::string name;
+  std::int64_t entry_count = 0;
+  // Sorted by method; a method is listed once a call of it was added, with a count of 0 too.
+  std::vector<MethodSum> operations;         // Inbound calls
+  std::vector<MethodSum> methods;            // Outbound calls
+  std::vector<MethodSum> direction_unknown;  // Unknown direction
+  bool operator==(const DependencyNode&) const = default;
+};
+
+struct DependencyEdge {
+  std::string from;
+  std::string to;
+  std::string method;
+  std::int64_t count = 0;
+  bool operator==(const DependencyEdge&) const = default;
+};
+
+struct DependencyGraph {
+  std::vector<DependencyNode> nodes;  // sorted by name
+  std::vector<DependencyEdge> edges;  // sorted by (from, to, method)
+  bool operator==(const DependencyGraph&) const = default;
+};
+
+// The largest sum the graph holds: the signed 64-bit maximum, as in the process graph.
+inline constexpr std::int64_t kMaxDependencySum = std::numeric_limits<std::int64_t>::max();
+
+// Sums the repaired chains a ChainFold hands over, by the numbers of its CallNames (no name is
+// looked at while adding). A sum that would pass `max_sum` is not wrapped: the target
+// remembers it (overflowed()), and its graph is then not to be shown. `max_sum` is a test door.
+class DependencyTarget final : public ChainTarget {
+ public:
+  explicit DependencyTarget(std::int64_t max_sum = kMaxDependencySum) : max_sum_(max_sum) {}
+
+  void add(const CallNames& names, std::span<const std::uint32_t> calls,
+           std::span<const CallDirection> directions, std::uint32_t count) override;
+  void clear() override;
+
+  // Whether a sum passed the limit since the last clear().
+  bool overflowed() const { return overflowed_; }
+  // The sorted graph of everything added; `names` is the CallNames the chains were numbered in.
+  DependencyGraph graph(const CallNames& names) const;
+
+ private:
+  void add_to(std::int64_t& sum, std::uint32_t count) {
+    if (sum > max_sum_ - count) [[unlikely]] {
+      overflowed_ = true;
+      return;
+    }
+    sum += count;
+  }
+  void add_edge(std::uint32_t from_process, std::uint32_t to_call, std::uint32_t count);
+
+  static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+  // Per (process, method) number of CallNames.
+  struct CallSums {
+    std::array<std::int64_t, 3> sum{};  // indexed by CallDirection
+    std::uint8_t added = 0;             // a bit per direction added at all
+    // The edge into this call met last, a cache in front of edge_of_: neighbouring calls
+    // mostly repeat.
+    std::uint32_t last_from = kNone;
+    std::uint32_t last_edge = 0;
+  };
+  struct EdgeSum {
+    std::uint32_t from_process;
+    std::uint32_t to_call;
+    std::int64_t count;
+  };
+
+  const std::int64_t max_sum_;
+  bool overflowed_ = false;
+  std::vector<CallSums> calls_;
+  std::vector<std::int64_t> entry_;  // per process number
+  std::vector<EdgeSum> edges_;
+  HashMap<std::uint64_t, std::uint32_t> edge_of_;  // from_process << 32 | to_call -> edges_ index
+};
+
+// A sum of the graph left the signed 64-bit range.
+struct SumOutOfRange {
+  bool operator==(const SumOutOfRange&) const = default;
+};
+
+struct StreamedDependencies {
+  // The graph, or why there is none: a chain count beyond the signed 32-bit range, a sum
+  // beyond the 64-bit one, or the error that stopped decoding.
+  std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange, LoadError> end;
+  // How many chains that count contradict their call directions (their repair reports).
+  std::uint64_t contradicting_chains = 0;
+};
+
+// Decodes `file` once, folding every chain into the dependency graph as it is decoded, with the
+// same repair, duplicate operations and count check as the process graph (see ChainFold).
+StreamedDependencies stream_dependencies(
+    StatsFile& file, std::size_t log_allowance = ChainFold::kDefaultLogAllowance);
+
+}  // namespace tracemill

@@ -1,0 +1,170 @@
+// The dependency graph of repaired chains: entry counts, per-method sums and edges, folded from
+// files the way tracemill-export reads them.
+#include "export/dependency_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/byte_source.h"
+#include "bench/encode.h"
+#include "graph/graph_testing.h"
+
+namespace tracemill {
+namespace {
+
+using test_util::I;
+using test_util::O;
+using test_util::U;
+
+using Chain = std::pair<std::vector<Call>, std::uint64_t>;
+using Operation = std::pair<std::string, std::vector<Chain>>;
+
+// A binary file holding these operations in this order, keys repeated as they come.
+std::string file_of(const std::vector<Operation>& operations) {
+  std::string out;
+  bench::encode_bincode(StatsRecJson{}, out);
+  out.resize(out.size() - 8);  // the count of the empty `stats`
+  bench::detail::put_le(out, static_cast<std::uint64_t>(operations.size()));
+  for (const auto& [key, chains] : operations) {
+    OperationStatsJson operation;
+    for (const auto& [calls, count] : chains) {
+      operation.call_chain.emplace_back();
+      operation.call_chain.back().first.call_chain = calls;
+      operation.call_chain.back().second.count = count;
+    }
+    bench::encode_bincode(key, out);
+    bench::encode_bincode(operation, out);
+  }
+  return out;
+}
+
+std::string sums(const std::vector<MethodSum>& map) {
+  std::string text;
+  for (const MethodSum& entry : map) {
+    text += (text.empty() ? "" : ", ") + entry.method + " " + std::to_string(entry.sum);
+  }
+  return "{" + text + "}";
+}
+
+// "NAME entry N: in{...} out{...} unknown{...}" per node, "FROM -> TO: METHOD N" per edge, in
+// the graph's order.
+std::vector<std::string> lines(const DependencyGraph& graph) {
+  std::vector<std::string> out;
+  for (const DependencyNode& n : graph.nodes) {
+    out.push_back(n.name + " entry " + std::to_string(n.entry_count) + ": in" + sums(n.operations) +
+                  " out" + sums(n.methods) + " unknown" + sums(n.direction_unknown));
+  }
+  for (const DependencyEdge& e : graph.edges) {
+    out.push_back(e.from + " -> " + e.to + ": " + e.method + " " + std::to_string(e.count));
+  }
+  return out;
+}
+
+TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
+  struct Case {
+    const char* what;
+    std::vector<Operation> operations;
+    std::vector<std::string> expected;
+    std::uint64_t contradicting;
+  };
+  const Case cases[] = {
+      {"repair: Unknown becomes Inbound on a new process and stays on the same one; a "
+       "contradicting Outbound counts as it came",
+       {{"op", {{{{"a", "m", U}, {"a", "x", U}, {"b", "y", O}}, 2}}}},
+       {"a entry 2: in{m 2} out{} unknown{x 2}", "b entry 0: in{} out{y 2} unknown{}",
+        "a -> b: y 2"},
+       1},
+      {"a run on one process makes no edge",
+       {{"op", {{{{"a", "m", I}, {"a", "n", O}, {"a", "o", O}}, 1}}}},
+       {"a entry 1: in{m 1} out{n 1, o 1} unknown{}"},
+       0},
+      {"a loop A -> B -> A: an edge each way",
+       {{"op", {{{{"a", "m", I}, {"b", "n", U}, {"a", "r", U}}, 5}}}},
+       {"a entry 5: in{m 5, r 5} out{} unknown{}", "b entry 0: in{n 5} out{} unknown{}",
+        "a -> b: n 5", "b -> a: r 5"},
+       0},
+      {"an empty chain adds nothing; a chain of one call only its node and entry",
+       {{"op", {{{}, 7}, {{{"c", "m", I}}, 4}}}},
+       {"c entry 4: in{m 4} out{} unknown{}"},
+       0},
+      {"a later operation with the same key replaces the earlier one, its edges included",
+       {{"k", {{{{"a", "m", I}, {"b", "n", I}}, 1}}},
+        {"j", {{{{"d", "m", I}}, 1}}},
+        {"k", {{{{"a", "m", I}, {"c", "n", O}}, 2}}}},
+       {"a entry 2: in{m 2} out{} unknown{}", "c entry 0: in{} out{n 2} unknown{}",
+        "d entry 1: in{m 1} out{} unknown{}", "a -> c: n 2"},
+       1},
+      {"one (from, to, method) adds up across chains and operations; another method or "
+       "caller is another edge",
+       {{"p",
+         {{{{"a", "m", I}, {"b", "n", I}}, 3}, {{{"x", "q", I}, {"a", "m", I}, {"b", "n", I}}, 4}}},
+        {"q",
+         {{{{"a", "m", I}, {"b", "n", I}, {"b", "n", O}}, 5},
+          {{{"a", "m", I}, {"b", "o", I}}, 1}}}},
+       {"a entry 9: in{m 13} out{} unknown{}", "b entry 0: in{n 12, o 1} out{n 5} unknown{}",
+        "x entry 4: in{q 4} out{} unknown{}", "a -> b: n 12", "a -> b: o 1", "x -> a: m 4"},
+       0},
+      {"sums beyond 32 bits are exact",
+       {{"op",
+         {{{{"a", "m", I}, {"b", "n", I}}, 2147483647},
+          {{{"a", "m", I}, {"b", "n", I}}, 2147483647}}}},
+       {"a entry 4294967294: in{m 4294967294} out{} unknown{}",
+        "b entry 0: in{n 4294967294} out{} unknown{}", "a -> b: n 4294967294"},
+       0},
+      {"a count of 0 still makes the node, the entry and the edge",
+       {{"op", {{{{"a", "m", I}, {"b", "n", I}}, 0}}}},
+       {"a entry 0: in{m 0} out{} unknown{}", "b entry 0: in{n 0} out{} unknown{}", "a -> b: n 0"},
+       0},
+      {"names sort by their bytes",
+       {{"op", {{{{"\xC3\xA9", "m", I}, {"a", "z", I}, {"Z", "b", I}, {"a", "B", I}}, 1}}}},
+       {"Z entry 0: in{b 1} out{} unknown{}", "a entry 0: in{B 1, z 1} out{} unknown{}",
+        "\xC3\xA9 entry 1: in{m 1} out{} unknown{}", "Z -> a: B 1", "a -> Z: b 1",
+        "\xC3\xA9 -> a: z 1"},
+       0},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = file_of(c.operations);
+    // Read twice where a replaced operation needs it, or built from the log of a pipe.
+    for (bool rereadable : {true, false}) {
+      StatsFile file(Encoding::Bincode, ByteSource::from_memory(bytes, 64, 0, rereadable));
+      StreamedDependencies run = stream_dependencies(file);
+      const auto* graph = std::get_if<DependencyGraph>(&run.end);
+      ASSERT_NE(graph, nullptr) << c.what;
+      EXPECT_EQ(lines(*graph), c.expected) << c.what << ", rereadable " << rereadable;
+      EXPECT_EQ(run.contradicting_chains, c.contradicting) << c.what;
+    }
+  }
+}
+
+// Each kind of sum reaches the limit alone: a sum equal to it is kept, one beyond it is not.
+TEST(DependencyGraph, EverySumIsCheckedAgainstTheLimit) {
+  const std::pair<const char*, std::vector<Chain>> cases[] = {
+      {"entry count", {{{{"a", "m1", I}}, 6}, {{{"a", "m2", I}}, 5}}},
+      {"method sum", {{{{"a", "m", I}}, 6}, {{{"c", "k", I}, {"a", "m", I}}, 5}}},
+      {"edge count",
+       {{{{"a", "m1", I}, {"b", "n", I}}, 6}, {{{"c", "k", I}, {"a", "m2", I}, {"b", "n", O}}, 5}}},
+  };
+  for (const auto& [what, chains] : cases) {
+    for (std::int64_t limit : {11, 10}) {
+      CallNames names;
+      DependencyTarget target(limit);
+      for (const auto& [calls, count] : chains) {
+        std::vector<std::uint32_t> ids;
+        std::vector<CallDirection> directions;
+        for (const Call& call : calls) {
+          ids.push_back(names.intern(call.process, call.method));
+          directions.push_back(call.call_direction);
+        }
+        target.add(names, ids, directions, static_cast<std::uint32_t>(count));
+      }
+      EXPECT_EQ(target.overflowed(), limit == 10) << what << ", limit " << limit;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tracemill
