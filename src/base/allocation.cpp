@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/sink.h"
+
 namespace {
 
 [[noreturn]] void allocation_failed(std::size_t size) {
@@ -30,6 +32,7 @@ namespace {
   char* p = std::copy(kHead, kHead + sizeof kHead - 1, line);
   p = std::to_chars(p, p + 20, size).ptr;
   p = std::copy(kTail, kTail + sizeof kTail - 1, p);
+  tracemill::stdout_sink().flush_lines();
   ssize_t ignored = ::write(2, line, static_cast<std::size_t>(p - line));
   (void)ignored;
   std::abort();

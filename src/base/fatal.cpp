@@ -81,6 +81,8 @@ void write_backtrace(Sink& err) {
 
 void fatal(std::string_view message, SourceLocation where) {
   static bool reported_before = false;
+  // What standard output holds comes before the report, as it would line by line.
+  stdout_sink().flush_lines();
   FdSink err(2, FdSink::Buffering::None);
   std::string line = "thread '";
   line += kThreadName;
@@ -123,6 +125,7 @@ void prepare_process() {
       } catch (...) {
       }
     }
+    stdout_sink().flush_lines();
     std::abort();
   });
   for (int fd = 0; fd <= 2; ++fd) {

@@ -1,6 +1,7 @@
 // Sinks: where every text shown to a user is written while the value is walked.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,19 +30,25 @@ class StringSink final : public Sink {
 };
 
 // Writes to a file descriptor. Line buffering hands each completed line to the system when its
-// line feed is written; no buffering passes every write straight on. Partial writes and EINTR
+// line feed is written; block buffering gathers up to kBlockSize bytes and hands them over when
+// full or at flush(); no buffering passes every write straight on. Partial writes and EINTR
 // are retried; the first failed write is remembered in error() and ends all further output.
 class FdSink final : public Sink {
  public:
-  enum class Buffering { Line, None };
+  enum class Buffering { Line, Block, None };
+  static constexpr std::size_t kBlockSize = std::size_t{64} << 10;
   FdSink(int fd, Buffering buffering) : fd_(fd), buffering_(buffering) {}
   ~FdSink() override { flush(); }
   FdSink(const FdSink&) = delete;
   FdSink& operator=(const FdSink&) = delete;
 
   bool write(std::string_view text) override;
-  // Hands any buffered partial line to the system; returns false when the sink has failed.
+  // Hands everything buffered to the system; returns false when the sink has failed.
   bool flush();
+  // Hands the buffered complete lines to the system and keeps a partial last line, so that
+  // what has left is what line buffering would have let out. Allocates nothing: the fatal
+  // report and the report of exhausted memory call it before they write to standard error.
+  void flush_lines();
   // The errno of the first failed write, 0 while none failed.
   int error() const { return error_; }
 
@@ -54,7 +61,8 @@ class FdSink final : public Sink {
   std::string pending_;
 };
 
-// The process's standard output: line-buffered over descriptor 1.
+// The process's standard output over descriptor 1: line-buffered on a terminal, where a reader
+// watches it, block-buffered otherwise (a file or a pipe), as the C library does.
 FdSink& stdout_sink();
 
 }  // namespace tracemill

@@ -25,8 +25,8 @@ namespace {
   fatal("failed printing to stdout: " + os_error_display(out.error()));
 }
 
-// Standard output as graph building sees it: the first failed write of a repair diagnostic
-// ends the run right there, before any later pair is looked at.
+// Standard output as graph building sees it: a failed write of the repair diagnostics ends the
+// run right there.
 class DiagnosticsSink final : public Sink {
  public:
   explicit DiagnosticsSink(FdSink& out) : out_(out) {}
@@ -56,7 +56,13 @@ int main(int argc, char** argv) {
   DiagnosticsSink diagnostics(out);
   StreamedGraph built = stream_graph(file.value(), diagnostics);
   if (const LoadError* error = std::get_if<LoadError>(&built)) read_failed(*error);
-  if (std::holds_alternative<CountOutOfRange>(built)) report_count_out_of_range();
+  if (std::holds_alternative<CountOutOfRange>(built)) {
+    // The diagnostics before the count are complete lines: a line-buffered standard output
+    // would have failed on them before the count was seen.
+    out.flush_lines();
+    if (out.error() != 0) printing_failed(out);
+    report_count_out_of_range();
+  }
   Formatter pretty(out, Form::Pretty);
   if (!(write_debug(pretty, std::get<ProcessNodes>(built)) && out.write("\n") && out.flush())) {
     printing_failed(out);

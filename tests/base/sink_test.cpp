@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -37,6 +38,38 @@ TEST(FdSink, LineBufferingHandsOverCompletedLinesOnly) {
   }
   ::close(fds[0]);
   ::close(fds[1]);
+}
+
+TEST(FdSink, BlockBufferingHandsOverFullBlocksAndCompleteLinesOnRequest) {
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  const int fd = fileno(file);
+  // Everything handed to the system so far.
+  auto written = [fd] {
+    std::string got(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
+    EXPECT_EQ(::pread(fd, got.data(), got.size(), 0), static_cast<ssize_t>(got.size()));
+    return got;
+  };
+  const std::string block(FdSink::kBlockSize, 'x');
+  const std::string almost(FdSink::kBlockSize - 1, 'y');
+  {
+    FdSink sink(fd, FdSink::Buffering::Block);
+    EXPECT_TRUE(sink.write("ab\ncd\ne"));
+    EXPECT_EQ(written(), "");
+    sink.flush_lines();  // what line buffering would have let out by now
+    EXPECT_EQ(written(), "ab\ncd\n");
+    sink.flush_lines();
+    EXPECT_EQ(written(), "ab\ncd\n");
+    EXPECT_TRUE(sink.write(block));  // does not fit beside "e": both are handed over
+    EXPECT_EQ(written(), "ab\ncd\ne" + block);
+    EXPECT_TRUE(sink.write("f"));
+    EXPECT_TRUE(sink.write(almost));  // exactly full: kept
+    EXPECT_EQ(written().size(), 7 + FdSink::kBlockSize);
+    EXPECT_TRUE(sink.write("z"));
+    EXPECT_EQ(written(), "ab\ncd\ne" + block + "f" + almost);
+  }
+  EXPECT_EQ(written(), "ab\ncd\ne" + block + "f" + almost + "z");  // the destructor flushes
+  std::fclose(file);
 }
 
 TEST(FdSink, FailedWriteIsRememberedAndStopsOutput) {
