@@ -11,7 +11,9 @@
 # A last column gives the exit status of the streaming run (a fatal report is still timed).
 #
 # Usage: bench/run_bench.sh [--runs N] [--seed N] [--cache DIR] [--no-build] [--regen]
-#                           [--only NAME] [--skip-whole]
+#                           [--only NAME] [--skip-whole] [--compare EXE]
+#   --compare EXE  times EXE (for example tracemill built from an earlier commit) in the place of
+#                  the whole-record program, to compare two versions in the same rounds.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -22,6 +24,7 @@ build=1
 regen=0
 only=
 whole=1
+compare=
 
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -32,7 +35,8 @@ while [[ $# -gt 0 ]]; do
     --regen) regen=1; shift ;;
     --only) only=$2; shift 2 ;;
     --skip-whole) whole=0; shift ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --compare) compare=$2; shift 2 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_bench.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -41,7 +45,9 @@ if [[ $build == 1 ]]; then
   (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
 fi
 tool=$root/build/release/tracemill
-whole_tool=$root/build/release/bench/tracemill_whole
+whole_tool=${compare:-$root/build/release/bench/tracemill_whole}
+label=whole_s
+[[ -n $compare ]] && label=cmp_s
 gen=$root/build/release/bench/tracemill_gen
 for exe in "$tool" "$whole_tool" "$gen"; do
   [[ -x $exe ]] || { echo "run_bench.sh: $exe is missing; build the release preset" >&2; exit 1; }
@@ -82,7 +88,7 @@ timed() {
 }
 
 printf '%-15s %8s | %7s %6s | %7s %6s %5s %7s | %7s %6s %5s %7s | %s\n' \
-  file MB md5_s MB/s stream_s MB/s xmd5 MiB whole_s MB/s xmd5 MiB status
+  file MB md5_s MB/s stream_s MB/s xmd5 MiB "$label" MB/s xmd5 MiB status
 for c in "${cases[@]}"; do
   read -r name profile format ext size extra <<<"$c"
   [[ -n $only && $only != "$name" ]] && continue
