@@ -1,44 +1,87 @@
 # Install rules and packaging, included from the top-level CMakeLists.txt when TRACEMILL_INSTALL
-# is on. `cmake --install` places exactly these files below the prefix:
+# is on. `cmake --install` places exactly these files below the prefix, in two components:
 #
+# programs:
 #   bin/tracemill, bin/tracemill-export
 #   share/man/man1/tracemill.1, share/man/man1/tracemill-export.1
 #   share/bash-completion/completions/tracemill, .../tracemill-export
 #   share/zsh/vendor-completions/_tracemill, .../_tracemill-export
 #   share/fish/vendor_completions.d/tracemill.fish, .../tracemill-export.fish
 #   share/doc/tracemill/{README.md,format.md,LICENSE}
+# development:
+#   include/tracemill/tracemill.h and the library headers it includes (the tree the build
+#     writes below include/ in the build directory)
+#   lib/libtracemill.a
+#   lib/cmake/tracemill/tracemill{Config,ConfigVersion,Targets,Targets-<config>}.cmake
+#   lib/pkgconfig/tracemill.pc
 #
-# `cpack` (run in the build directory) turns them into tracemill_<version>_<arch>.deb, installing
-# below /usr, and tracemill-<version>-Linux.tar.gz. .ci/check-install checks both.
+# `cpack` (run in the build directory) makes one Debian package of each component,
+# tracemill_<version>_<arch>.deb and tracemill-dev_<version>_<arch>.deb, installing below /usr,
+# and tracemill-<version>-Linux.tar.gz of all the files. .ci/check-install checks them.
 
 include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+set(TRACEMILL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tracemill)
 
 # The man page takes its version from project(); the page itself is docs/tracemill.1.in.
 configure_file(${PROJECT_SOURCE_DIR}/docs/tracemill.1.in ${PROJECT_BINARY_DIR}/tracemill.1 @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/docs/tracemill-export.1.in
                ${PROJECT_BINARY_DIR}/tracemill-export.1 @ONLY)
 
-install(TARGETS tracemill tracemill-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tracemill tracemill-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT programs)
 install(FILES ${PROJECT_BINARY_DIR}/tracemill.1 ${PROJECT_BINARY_DIR}/tracemill-export.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
 
 # Completions go where each shell's packaged completions are looked up on Debian.
 install(FILES completions/tracemill.bash
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
-        RENAME tracemill)
+        RENAME tracemill COMPONENT programs)
 install(FILES completions/_tracemill
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions)
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions COMPONENT programs)
 install(FILES completions/tracemill.fish
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d)
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d COMPONENT programs)
 install(FILES completions/tracemill-export.bash
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
-        RENAME tracemill-export)
+        RENAME tracemill-export COMPONENT programs)
 install(FILES completions/_tracemill-export
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions)
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions COMPONENT programs)
 install(FILES completions/tracemill-export.fish
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d)
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d COMPONENT programs)
 
-install(FILES README.md docs/format.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md docs/format.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        COMPONENT programs)
+
+# The library. Its installed target, tracemill::tracemill, has the include folder as its only
+# include directory: programs write #include <tracemill/tracemill.h>.
+install(TARGETS tracemill_lib EXPORT tracemillTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_BINARY_DIR}/include/tracemill
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+install(EXPORT tracemillTargets NAMESPACE tracemill:: DESTINATION ${TRACEMILL_CMAKE_DIR}
+        COMPONENT development)
+configure_package_config_file(cmake/tracemillConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/tracemillConfig.cmake
+                              INSTALL_DESTINATION ${TRACEMILL_CMAKE_DIR})
+# While the version is 0.x a minor release may change the interface, so
+# find_package(tracemill 0.2) accepts 0.2.x only; from 1.0 on this becomes SameMajorVersion.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(TRACEMILL_COMPATIBILITY SameMinorVersion)
+else()
+  set(TRACEMILL_COMPATIBILITY SameMajorVersion)
+endif()
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tracemillConfigVersion.cmake
+                                 COMPATIBILITY ${TRACEMILL_COMPATIBILITY})
+install(FILES ${PROJECT_BINARY_DIR}/tracemillConfig.cmake
+              ${PROJECT_BINARY_DIR}/tracemillConfigVersion.cmake
+        DESTINATION ${TRACEMILL_CMAKE_DIR} COMPONENT development)
+# The .pc file finds its prefix from its own place (${pcfiledir}), so it stays right for any
+# --prefix given to cmake --install and inside the package.
+file(RELATIVE_PATH TRACEMILL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(cmake/tracemill.pc.in ${PROJECT_BINARY_DIR}/tracemill.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/tracemill.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 # Packaging. The maintainer can be overridden by whoever builds packages for distribution.
 set(TRACEMILL_PACKAGE_MAINTAINER "The tracemill developers <tracemill@example.org>"
@@ -65,10 +108,34 @@ set(CPACK_STRIP_FILES ON)
 # The DEB generator installs below /usr; the archive holds the files relative to its top folder.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TRACEMILL_PACKAGE_MAINTAINER})
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Dependencies come from the shared libraries the binary links (dpkg-shlibdeps), not from a
+# One package per component, as Debian splits a program from its development files:
+# tracemill (the programs, their man pages, completions and documents) and tracemill-dev (the
+# headers, the static library and the package files of CMake and pkg-config).
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL programs development)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME tracemill)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
+# Dependencies come from the shared libraries the binaries link (dpkg-shlibdeps), not from a
 # hand-written list.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME tracemill-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+# The archive is C++ compiled by this build's compiler: linking it needs that C++ standard
+# library's development files (every libstdc++-N-dev provides libstdc++-dev), as the headers
+# need a C++20 compiler, which brings them. It needs nothing else, not even the programs.
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS libstdc++-dev)
+# Each package's description starts with its own summary line; cmake/cpack_project.cmake keeps
+# CPackDeb from putting the project's summary before it.
+set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
+    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+    "development files of the tracemill library (static, C++20)\n\
+The tracemill library reads trace statistics files (JSON or the binary encoding), repairs\n\
+their call chains and folds them into the process graph, as the tracemill program does.\n\
+This package holds its C++20 headers, the static library and the files with which CMake\n\
+(find_package(tracemill)) and pkg-config find it.")
+
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_project.cmake)
 
 include(CPack)

@@ -127,7 +127,10 @@ Parsed parse_arguments(std::span<const std::string_view> args) {
         if (spelling == "h") return Request::Help;
         if (spelling == "V") return Request::Version;
         if (spelling != "o") {
-          return unexpected("-" + std::string(spelling), UsageError::Tip::PassAsValue);
+          // Appended, not "-" + std::string: GCC 12 warns wrongly (-Wrestrict) about that at -O3.
+          std::string option = "-";
+          option += spelling;
+          return unexpected(std::move(option), UsageError::Tip::PassAsValue);
         }
         if (output) return repeated_output();
         std::optional<std::string_view> attached;

@@ -10,6 +10,7 @@
 #include "base/sink.h"
 #include "graph/build_graph.h"
 #include "graph/process_node.h"
+#include "graph/write_graph.h"
 #include "main/command_line.h"
 #include "stats/file/operation_stats_json.h"
 #include "text_form/debug.h"
@@ -63,10 +64,7 @@ int main(int argc, char** argv) {
     if (out.error() != 0) printing_failed(out);
     report_count_out_of_range();
   }
-  Formatter pretty(out, Form::Pretty);
-  if (!(write_debug(pretty, std::get<ProcessNodes>(built)) && out.write("\n") && out.flush())) {
-    printing_failed(out);
-  }
+  if (!(write_graph(out, std::get<ProcessNodes>(built)) && out.flush())) printing_failed(out);
   // The system takes back the graph's memory at once when the process ends.
   std::exit(0);
 }

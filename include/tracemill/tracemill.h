@@ -1,0 +1,71 @@
+// tracemill: read a statistics file, repair the call directions of its call chains and fold
+// them into a process graph.
+//
+// The one header of the tracemill library. Include it as <tracemill/tracemill.h> and link
+// tracemill::tracemill (CMake: find_package(tracemill CONFIG)) or `pkg-config --libs tracemill`;
+// it needs C++20. The headers below tracemill/ other than this one come with it and are not
+// meant to be included on their own: they may be split or renamed between minor versions.
+//
+// Three calls cover the uses:
+//   load_file(path)               the whole statistics record, every field checked;
+//   stream_file(path, sink)       the process graph, the file decoded once without building
+//                                 the record (what the tracemill program does);
+//   write_graph(sink, graph)      the graph as the tracemill program prints it.
+// The text form of any other value the library returns, a LoadError for one, is
+// compact_string(value) (one line) or write_debug(Formatter&, value).
+//
+// Ownership: every returned value (record, graph, error) owns all its data and refers to
+// nothing else; sinks are borrowed for the length of a call, files are closed before it
+// returns.
+//
+// Errors from the file (it cannot be opened or read, or does not decode) come back as a
+// LoadError value. What the library treats as unsupported ends the process with a report on
+// standard error and exit status 101, as the program does: a path that is not UTF-8, a file
+// that opens but whose name ends in neither ".json" nor ".bincode", and a per-method sum
+// beyond the signed 64-bit range.
+//
+// Maps (HashMap) are unordered and are hashed with keys drawn at random for each process, so
+// their order differs from run to run. Everything is in namespace tracemill.
+#pragma once
+
+#include <filesystem>
+#include <utility>
+#include <variant>
+
+#include "tracemill/base/result.h"
+#include "tracemill/base/sink.h"
+#include "tracemill/graph/build_graph.h"
+#include "tracemill/graph/process_node.h"
+#include "tracemill/graph/write_graph.h"
+#include "tracemill/stats/file/load_error.h"
+#include "tracemill/stats/file/operation_stats_json.h"
+#include "tracemill/text_form/debug.h"
+
+namespace tracemill {
+
+// Reads the statistics file at `path` whole, decoding it by its extension ("json" or
+// "bincode"). Returns the record (StatsRecJson, declared in stats/file/operation_stats_json.h)
+// or the error that stopped reading it. The file is closed when this returns.
+// build_graph(record, diagnostics) then folds the record into the same graph stream_file gives.
+inline Result<StatsRecJson, LoadError> load_file(const std::filesystem::path& path) {
+  return StatsRecJson::read_file(path);
+}
+
+// Reads the statistics file at `path` once, repairing each call chain and folding it into the
+// process graph as soon as it is decoded; the record is never built. Returns one of
+//  - ProcessNodes: the graph. The chains whose repair found a contradiction have been
+//    reported on `diagnostics` (the lines the program prints before the graph);
+//  - CountOutOfRange: a chain count beyond the signed 32-bit range stopped the building; only
+//    the reports of the chains counted before it were written;
+//  - LoadError: the file could not be opened, read or decoded; nothing was written.
+inline StreamedGraph stream_file(const std::filesystem::path& path, Sink& diagnostics) {
+  Result<StatsFile, LoadError> file = StatsFile::open(path);
+  if (!file) return StreamedGraph(std::in_place_type<LoadError>, std::move(file).error());
+  return stream_graph(file.value(), diagnostics);
+}
+
+// write_graph(Sink& out, const ProcessNodes& graph), declared in graph/write_graph.h: the
+// graph in the pretty text form and one line feed; false when a write to `out` failed.
+// StringSink collects text in a string; FdSink writes to a file descriptor (base/sink.h).
+
+}  // namespace tracemill
