@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "base/byte_source.h"
-#include "base/os_error.h"
 
 namespace tracemill {
 namespace {
@@ -122,18 +120,6 @@ TEST(JsonReader, SkipsValuesAndReportsSyntaxErrors) {
   }
 }
 
-TEST(JsonReader, SkipsDeepNestingWithoutCallStack) {
-  const std::size_t deep = 100000;
-  EXPECT_EQ(skip(std::string(deep, '[') + std::string(deep, ']'), ByteSource::kBufferSize), "ok");
-  std::string objects;
-  for (std::size_t k = 0; k < deep; ++k) objects += "{\"a\":";
-  objects += "1" + std::string(deep, '}');
-  EXPECT_EQ(skip(objects, ByteSource::kBufferSize), "ok");
-  const std::size_t very_deep = 3000000;
-  EXPECT_EQ(skip(std::string(very_deep, '['), ByteSource::kBufferSize),
-            "EOF while parsing a list @1:3000000");
-}
-
 TEST(JsonReader, DecodesStrings) {
   const std::vector<Case> cases = {
       {"\"\"", "[]"},
@@ -218,40 +204,6 @@ TEST(JsonReader, ReadsAndClassifiesNumbers) {
       EXPECT_EQ(number_value(c.input + std::string(40, ' '), block), c.expected) << c.input;
     }
   }
-}
-
-TEST(JsonReader, NestingAllowanceOfTypedContainers) {
-  ByteSource source = ByteSource::from_memory(std::string(200, '['));
-  JsonReader reader(source);
-  for (int k = 0; k < 127; ++k) {
-    ASSERT_EQ(reader.peek(), '[');
-    ASSERT_TRUE(reader.enter());
-    reader.take();
-  }
-  ASSERT_EQ(reader.peek(), '[');
-  EXPECT_FALSE(reader.enter());
-  EXPECT_EQ(error_text(reader.error()), "recursion limit exceeded @1:128");
-}
-
-TEST(JsonReader, ReadFailures) {
-  // Before the first non-blank byte and after the document: no position.
-  for (const char* input : {"", "  \n", "1 "}) {
-    ByteSource source = ByteSource::from_memory(input, 1, EIO);
-    JsonReader reader(source);
-    bool started = reader.peek() != JsonReader::kEnd;
-    if (started) {
-      reader.start_document();
-      reader.take();
-    }
-    EXPECT_FALSE(reader.end_document());
-    EXPECT_EQ(error_text(reader.error()), os_error_display(EIO) + " @0:0") << input;
-  }
-  // Inside the document: the position reached.
-  ByteSource source = ByteSource::from_memory("[1,\n 2", 2, EIO);
-  JsonReader reader(source);
-  reader.start_document();
-  EXPECT_FALSE(reader.skip_value());
-  EXPECT_EQ(error_text(reader.error()), os_error_display(EIO) + " @2:2");
 }
 
 }  // namespace
