@@ -25,7 +25,8 @@ ByteSource::ByteSource(int fd) : ByteSource(kBufferSize) {
 
 ByteSource ByteSource::from_memory(std::string bytes, std::size_t block, int fail_errno,
                                    bool rewindable) {
-  ByteSource source(std::max<std::size_t>(block, 1));
+  // No block larger than the bytes themselves: tests and fuzzing make many small sources.
+  ByteSource source(std::clamp<std::size_t>(bytes.size(), 1, std::max<std::size_t>(block, 1)));
   source.memory_ = std::move(bytes);
   source.fail_errno_ = fail_errno;
   source.from_memory_ = true;
