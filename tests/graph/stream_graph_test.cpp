@@ -18,6 +18,7 @@ namespace {
 using test_util::I;
 using test_util::O;
 using test_util::path_difference;
+using test_util::U;
 
 using test_util::file_of;
 using test_util::Layout;
@@ -151,6 +152,31 @@ TEST(StreamGraph, AgreesOnDamagedFiles) {
         const StreamSetup& s = kSetups[rng.below(std::size(kSetups))];
         ASSERT_EQ(path_difference(damaged, encoding, s.block, s.rereadable, s.log_allowance), "")
             << "round " << round;
+      }
+    }
+  }
+}
+
+// JSON cut at any length is a load error on both paths, as in every layout of the record: never
+// a graph from part of a file.
+TEST(StreamGraph, JsonCutAtAnyLengthIsALoadError) {
+  OperationStatsJson operation;
+  operation.call_chain.push_back(chain_pair({{"a", "m", I}, {"a", "n", O}, {"b", "k", U}}, 3));
+  StatsRecJson head;
+  head.trace_id = {"t"};
+  head.start_dt = {-5, 7};
+  for (Layout layout : {Layout::StatsLast, Layout::StatsFirst, Layout::Array}) {
+    const std::string file =
+        file_of({{"op", operation}, {"p", operation}}, Encoding::Json, layout, head);
+    for (std::size_t n = 0; n < file.size(); ++n) {
+      const std::string cut = file.substr(0, n);
+      for (std::size_t block : {std::size_t{1}, ByteSource::kBufferSize}) {
+        ASSERT_TRUE(std::holds_alternative<std::string>(
+            test_util::whole_record_run(cut, Encoding::Json, block).end))
+            << "length " << n << " block " << block;
+        ASSERT_TRUE(std::holds_alternative<std::string>(
+            test_util::streamed_run(cut, Encoding::Json, block, false, 0).end))
+            << "length " << n << " block " << block;
       }
     }
   }
