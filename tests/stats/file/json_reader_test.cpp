@@ -62,9 +62,7 @@ struct Case {
 
 TEST(JsonReader, SkipsValuesAndReportsSyntaxErrors) {
   const std::vector<Case> cases = {
-      {"", "EOF while parsing a value @1:0"},
       {"  \n\t\r\n  ", "EOF while parsing a value @3:2"},
-      {"\xEF\xBB\xBF{}", "expected value @1:1"},
       {"@", "expected value @1:1"},
       {" [1, -2.5e+3, true, false, null, \"s\", {\"a\": [{}]}] ", "ok"},
       {"[1,]", "expected value @1:4"},
@@ -86,7 +84,6 @@ TEST(JsonReader, SkipsValuesAndReportsSyntaxErrors) {
       {"tru", "EOF while parsing a value @1:3"},
       {"trUe", "expected ident @1:3"},
       {"nul", "EOF while parsing a value @1:3"},
-      {"[] []", "trailing characters @1:4"},
       // Numbers are checked for form only.
       {"-", "invalid number @1:1"},
       {"-x", "invalid number @1:2"},
