@@ -11,6 +11,7 @@
 
 #include "base/sink.h"
 #include "bench/generator.h"
+#include "bench/self_check.h"
 
 namespace {
 
@@ -22,12 +23,14 @@ constexpr const char* kUsage =
     "usage: tracemill_gen [--seed N] [--size SIZE | --operations N]\n"
     "                     [--format json|json-pretty|bincode] [--profile typical|chains]\n"
     "                     [--repeat-keys PER_MILLE] [-o FILE]\n"
+    "       tracemill_gen --self-check\n"
     "\n"
     "Writes a statistics file generated from the seed (default 1). SIZE (default 100M) is the\n"
     "approximate size of the compact JSON form, with K, M, G (powers of 1000) or Ki, Mi, Gi\n"
     "(powers of 1024); every format holds the same records for the same seed, profile and\n"
     "size. With --repeat-keys, that many operations in a thousand take the key of an earlier\n"
-    "one. The file goes to FILE, or to standard output when FILE is - or absent.\n";
+    "one. The file goes to FILE, or to standard output when FILE is - or absent.\n"
+    "--self-check checks the generator and the encoders instead and says how that went.\n";
 
 int usage_error(std::string_view message) {
   std::fprintf(stderr, "tracemill_gen: %.*s\n\n%s", static_cast<int>(message.size()),
@@ -51,6 +54,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (arg == "--self-check") return tracemill::bench::self_check();
     if (i + 1 >= argc) return usage_error("missing value after " + std::string(arg));
     std::string_view value = argv[++i];
     if (arg == "--seed") {

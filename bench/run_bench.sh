@@ -52,6 +52,8 @@ gen=$root/build/release/bench/tracemill_gen
 for exe in "$tool" "$whole_tool" "$gen"; do
   [[ -x $exe ]] || { echo "run_bench.sh: $exe is missing; build the release preset" >&2; exit 1; }
 done
+# The generator checks itself first: timings of files it got wrong would mean nothing.
+"$gen" --self-check || { echo "run_bench.sh: the generator's self-check failed" >&2; exit 1; }
 [[ -x /usr/bin/time ]] || { echo "run_bench.sh: /usr/bin/time is needed (apt-get install time)" >&2; exit 1; }
 
 mkdir -p "$cache"

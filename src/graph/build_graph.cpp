@@ -16,13 +16,12 @@ void report_count_out_of_range() {
 Result<ProcessNodes, CountOutOfRange> fold_record(const StatsRecJson& record,
                                                   Sink& diagnostics) {
   ProcessNodes graph;
-  // Repairing only the directions and adding the calls with them gives the graph that
-  // fix_callchain + add_call_chain give, without copying every name of every chain.
+  // Only the directions are repaired; the calls are added with them, so no name is copied.
   std::vector<CallDirection> directions;
   for (const auto& [operation, stats] : record.stats) {
     for (const auto& [key, value] : stats.call_chain) {
       if (value.count > kMaxChainCount) return Err{CountOutOfRange{}};
-      repair_directions(key.call_chain, directions, diagnostics);
+      fix_callchain(key.call_chain, directions, diagnostics);
       graph.add_call_chain(key.call_chain, directions, static_cast<std::int32_t>(value.count));
     }
   }

@@ -127,7 +127,7 @@ void ChainFold::chain(std::span<const Call> calls, std::uint64_t count) {
     return;
   }
   NoReport no_report;
-  bool contradicted = repair_directions(calls, directions_, no_report);
+  bool contradicted = fix_callchain(calls, directions_, no_report);
   intern(calls);
   target_.add(names_, ids_, directions_, static_cast<std::uint32_t>(count));
   if (contradicted) log_chain(calls, count);
@@ -159,7 +159,7 @@ void ChainFold::log_chain(std::span<const Call> calls, std::uint64_t count) {
 
 void ChainFold::repeat(std::span<const Call> calls, std::span<const std::uint32_t> ids,
                        std::uint32_t count, bool add, Sink& diagnostics) {
-  if (repair_directions(calls, directions_, diagnostics)) ++reported_;
+  if (fix_callchain(calls, directions_, diagnostics)) ++reported_;
   if (add) target_.add(names_, ids, directions_, count);
 }
 

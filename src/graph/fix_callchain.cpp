@@ -25,8 +25,8 @@ void report(std::span<const Call> input, const std::vector<CallDirection>& direc
 
 }  // namespace
 
-bool repair_directions(std::span<const Call> chain, std::vector<CallDirection>& directions,
-                       Sink& out) {
+bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& directions,
+                   Sink& out) {
   directions.resize(chain.size());
   std::vector<std::uint64_t> failed;
   // The first call compares with the empty text.
@@ -49,14 +49,6 @@ bool repair_directions(std::span<const Call> chain, std::vector<CallDirection>& 
   if (failed.empty()) return false;
   report(chain, directions, failed, out);
   return true;
-}
-
-std::vector<Call> fix_callchain(std::span<const Call> chain, Sink& out) {
-  std::vector<CallDirection> directions;
-  repair_directions(chain, directions, out);
-  std::vector<Call> result(chain.begin(), chain.end());
-  for (std::size_t i = 0; i < result.size(); ++i) result[i].call_direction = directions[i];
-  return result;
 }
 
 }  // namespace tracemill

@@ -7,10 +7,6 @@
 
 namespace tracemill {
 
-void ProcessNode::add_call(const Call& call, std::int32_t count) {
-  add_method(call.method, call.call_direction, count);
-}
-
 void ProcessNode::add_method(const std::string& method, CallDirection direction,
                              std::int32_t count) {
   MethodCounts* counts = &direction_unknown;
@@ -38,10 +34,6 @@ ProcessNode& node_of(HashMap<std::string, ProcessNode>& nodes, const std::string
 }
 
 }  // namespace
-
-void ProcessNodes::add_call_chain(std::span<const Call> chain, std::int32_t count) {
-  for (const Call& call : chain) node_of(nodes, call.process).add_call(call, count);
-}
 
 void ProcessNodes::add_call_chain(std::span<const Call> chain,
                                   std::span<const CallDirection> directions, std::int32_t count) {

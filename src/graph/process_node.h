@@ -41,10 +41,8 @@ struct ProcessNode {
   MethodCounts methods;            // Outbound calls
   MethodCounts direction_unknown;  // Unknown direction
 
-  // Adds `count` under the call's method in the map its direction selects (the key is created
-  // when absent, with 0 counts too). Only the method and direction of `call` are used.
-  void add_call(const Call& call, std::int32_t count);
-  // add_call for a call with that method and direction.
+  // Adds `count` under `method` in the map `direction` selects (the key is created when
+  // absent, with 0 counts too).
   void add_method(const std::string& method, CallDirection direction, std::int32_t count);
   bool operator==(const ProcessNode&) const = default;
 };
@@ -64,11 +62,9 @@ struct ProcessNodes {
   HashMap<std::string, ProcessNode> nodes;
 
   // Adds every call of `chain` with `count` to the node of its process, creating the node
-  // (ptype Unknown) on first sight. Each call counts on its own, repeats included. The result
-  // does not depend on the order in which chains are added.
-  void add_call_chain(std::span<const Call> chain, std::int32_t count);
-  // add_call_chain with directions[i] taking the place of the direction of chain[i].
-  // Requires: directions.size() == chain.size().
+  // (ptype Unknown) on first sight, under the direction directions[i] in place of the call's
+  // own. Each call counts on its own, repeats included. The result does not depend on the
+  // order in which chains are added. Requires: directions.size() == chain.size().
   void add_call_chain(std::span<const Call> chain, std::span<const CallDirection> directions,
                       std::int32_t count);
   bool operator==(const ProcessNodes&) const = default;

@@ -28,6 +28,4 @@ bool is_printable(char32_t c) {
   return c <= 0x10FFFF && !in_ranges(unicode_tables::kNonPrintable, c);
 }
 
-std::string_view unicode_version() { return unicode_tables::kUnicodeVersion; }
-
 }  // namespace tracemill

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/byte_source.h"
-#include "bench/encode.h"
 #include "graph/graph_testing.h"
 
 namespace tracemill {
@@ -20,27 +19,9 @@ using test_util::I;
 using test_util::O;
 using test_util::U;
 
-using Chain = std::pair<std::vector<Call>, std::uint64_t>;
-using Operation = std::pair<std::string, std::vector<Chain>>;
-
-// A binary file holding these operations in this order, keys repeated as they come.
-std::string file_of(const std::vector<Operation>& operations) {
-  std::string out;
-  bench::encode_bincode(StatsRecJson{}, out);
-  out.resize(out.size() - 8);  // the count of the empty `stats`
-  bench::detail::put_le(out, static_cast<std::uint64_t>(operations.size()));
-  for (const auto& [key, chains] : operations) {
-    OperationStatsJson operation;
-    for (const auto& [calls, count] : chains) {
-      operation.call_chain.emplace_back();
-      operation.call_chain.back().first.call_chain = calls;
-      operation.call_chain.back().second.count = count;
-    }
-    bench::encode_bincode(key, out);
-    bench::encode_bincode(operation, out);
-  }
-  return out;
-}
+using test_util::Chains;
+using test_util::chains_file;
+using test_util::Operations;
 
 std::string sums(const std::vector<MethodSum>& map) {
   std::string text;
@@ -67,7 +48,7 @@ std::vector<std::string> lines(const DependencyGraph& graph) {
 TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
   struct Case {
     const char* what;
-    std::vector<Operation> operations;
+    Operations operations;
     std::vector<std::string> expected;
     std::uint64_t contradicting;
   };
@@ -127,7 +108,7 @@ TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
        0},
   };
   for (const Case& c : cases) {
-    const std::string bytes = file_of(c.operations);
+    const std::string bytes = chains_file(c.operations, Encoding::Bincode);
     // Read twice where a replaced operation needs it, or built from the log of a pipe.
     for (bool rereadable : {true, false}) {
       StatsFile file(Encoding::Bincode, ByteSource::from_memory(bytes, 64, 0, rereadable));
@@ -142,7 +123,7 @@ TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
 
 // Each kind of sum reaches the limit alone: a sum equal to it is kept, one beyond it is not.
 TEST(DependencyGraph, EverySumIsCheckedAgainstTheLimit) {
-  const std::pair<const char*, std::vector<Chain>> cases[] = {
+  const std::pair<const char*, Chains> cases[] = {
       {"entry count", {{{{"a", "m1", I}}, 6}, {{{"a", "m2", I}}, 5}}},
       {"method sum", {{{{"a", "m", I}}, 6}, {{{"c", "k", I}, {"a", "m", I}}, 5}}},
       {"edge count",

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/sink.h"
+#include "bench/encode.h"
 #include "text_form/debug.h"
 
 namespace tracemill::test_util {
@@ -74,6 +75,69 @@ std::string canonical_item(const Lines& lines, std::size_t begin, std::size_t en
 }
 
 }  // namespace
+
+StatsRecJson record_of(const Operations& operations) {
+  StatsRecJson record;
+  for (const auto& [key, chains] : operations) {
+    OperationStatsJson& operation = record.stats[key] = {};
+    for (const auto& [calls, count] : chains) {
+      auto& [chain_key, value] = operation.call_chain.emplace_back();
+      chain_key.call_chain = calls;
+      value.count = count;
+    }
+  }
+  return record;
+}
+
+std::string file_of(const OperationList& operations, Encoding encoding, Layout layout,
+                    const StatsRecJson& head) {
+  StatsRecJson top = head;
+  top.stats.clear();
+  std::string out;
+  if (encoding == Encoding::Bincode) {
+    bench::encode_bincode(top, out);
+    out.resize(out.size() - 8);  // the count of the empty `stats`
+    bench::detail::put_le(out, static_cast<std::uint64_t>(operations.size()));
+    for (const auto& [key, operation] : operations) {
+      bench::encode_bincode(key, out);
+      bench::encode_bincode(operation, out);
+    }
+    return out;
+  }
+  std::string stats = "{";
+  for (const auto& [key, operation] : operations) {
+    if (stats.size() > 1) stats += ',';
+    bench::write_json_string(key, stats);
+    stats += ':';
+    bench::encode_json(operation, stats, false);
+  }
+  stats += '}';
+  if (layout == Layout::Array) {
+    out = "[";
+    for_each_field<StatsRecJson>([&](const auto& field) {
+      if (out.size() > 1) out += ',';
+      if (field.name == "stats") {
+        out += stats;
+      } else {
+        bench::encode_json(field.of(top), out, false);
+      }
+    });
+    return out + "]";
+  }
+  std::string members;
+  bench::encode_json(top, members, false);
+  members.resize(members.size() - std::string_view(",\"stats\":{}}").size());  // no stats
+  if (layout == Layout::StatsFirst) return "{\"stats\":" + stats + "," + members.substr(1) + "}";
+  return members + ",\"stats\":" + stats + "}";
+}
+
+std::string chains_file(const Operations& operations, Encoding encoding) {
+  OperationList list;
+  for (const auto& [key, chains] : operations) {
+    list.emplace_back(key, record_of({{key, chains}}).stats.at(key));
+  }
+  return file_of(list, encoding);
+}
 
 ProcessNode node(std::string name, MethodCounts operations, MethodCounts methods,
                  MethodCounts direction_unknown) {

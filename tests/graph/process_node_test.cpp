@@ -1,12 +1,10 @@
 #include "graph/process_node.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/sink.h"
 #include "graph/graph_testing.h"
@@ -20,7 +18,6 @@ using test_util::node;
 
 using test_util::I;
 using test_util::O;
-using test_util::U;
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
 std::string pretty(const ProcessNodes& graph) {
@@ -30,58 +27,15 @@ std::string pretty(const ProcessNodes& graph) {
   return out.take();
 }
 
-struct Addition {
-  std::vector<Call> chain;
-  std::int32_t count;
-};
-
-struct FoldCase {
-  const char* what;
-  std::vector<Addition> additions;
-  ProcessNodes expected;
-};
-
-TEST(ProcessNodes, AddCallChainFoldsEveryCallIntoItsProcessNode) {
-  const FoldCase cases[] = {
-      {"no chains", {}, {}},
-      {"only empty chains", {{{}, 5}, {{}, 0}}, {}},
-      {"same chain twice sums",
-       {{{{"A", "m", I}}, 5}, {{{"A", "m", I}}, 7}},
-       graph_of({node("A", {{"m", 12}})})},
-      {"direction chooses the map",
-       {{{{"A", "m1", I}, {"A", "m2", O}, {"B", "m2", I}}, 3}},
-       graph_of({node("A", {{"m1", 3}}, {{"m2", 3}}), node("B", {{"m2", 3}})})},
-      {"unknown direction", {{{{"A", "m", U}}, 2}}, graph_of({node("A", {}, {}, {{"m", 2}})})},
-      {"count 0 still creates node and key", {{{{"A", "m", O}}, 0}}, graph_of({node("A", {}, {{"m", 0}})})},
-      {"a repeated call counts twice", {{{{"A", "m", O}, {"A", "m", O}}, 4}}, graph_of({node("A", {}, {{"m", 8}})})},
-      {"letter case and the empty name",
-       {{{{"a", "m", I}, {"A", "m", I}, {"", "", U}}, 1}},
-       graph_of({node("a", {{"m", 1}}), node("A", {{"m", 1}}), node("", {}, {}, {{"", 1}})})},
-      {"sums go past the 32-bit range",
-       {{{{"A", "m", I}}, 2147483647}, {{{"A", "m", I}}, 1}, {{{"A", "m", I}}, 2147483647}},
-       graph_of({node("A", {{"m", 4294967295}})})},
-  };
-  for (const FoldCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    ProcessNodes forward;
-    for (const Addition& a : c.additions) forward.add_call_chain(a.chain, a.count);
-    EXPECT_EQ(forward, c.expected);
-    ProcessNodes backward;
-    for (auto a = c.additions.rbegin(); a != c.additions.rend(); ++a) {
-      backward.add_call_chain(a->chain, a->count);
-    }
-    EXPECT_EQ(backward, c.expected);
-  }
-}
-
 TEST(ProcessNodeDeathTest, SumBeyondInt64EndsTheRun) {
   ProcessNode n = node("A", {{"m", kInt64Max - 1}});
-  n.add_call({"A", "m", I}, 1);
+  n.add_method("m", I, 1);
   EXPECT_EQ(n.operations.at("m"), kInt64Max);
-  EXPECT_EXIT(n.add_call({"A", "m", I}, 1), ::testing::ExitedWithCode(101),
-              "^thread '[^']*' panicked at 'count overflow', src/graph/process_node\\.cpp:[0-9]+:[0-9]+\n");
+  EXPECT_EXIT(
+      n.add_method("m", I, 1), ::testing::ExitedWithCode(101),
+      "^thread '[^']*' panicked at 'count overflow', src/graph/process_node\\.cpp:[0-9]+:[0-9]+\n");
   ProcessNode low = node("A", {}, {{"m", std::numeric_limits<std::int64_t>::min()}});
-  EXPECT_EXIT(low.add_call({"A", "m", O}, -1), ::testing::ExitedWithCode(101), "'count overflow'");
+  EXPECT_EXIT(low.add_method("m", O, -1), ::testing::ExitedWithCode(101), "'count overflow'");
 }
 
 // Nodes built by hand: a kind other than Unknown (the run makes none, so one shows that the

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "bench/encode.h"
 #include "bench/generator.h"
 #include "graph/graph_testing.h"
 #include "graph/path_equivalence.h"
@@ -16,56 +15,14 @@
 namespace tracemill {
 namespace {
 
-using test_util::path_difference;
+using test_util::I;
 using test_util::O;
+using test_util::path_difference;
+using test_util::U;
 
-using Operations = std::vector<std::pair<std::string, OperationStatsJson>>;
-
-// Where `stats` stands in a JSON file: last (as written by the encoder), first, or in the
-// array form of the record.
-enum class Layout { StatsLast, StatsFirst, Array };
-
-// A file of `head` with the operations in this order, keys repeated as they come.
-std::string file_of(const StatsRecJson& head, const Operations& operations, Encoding encoding,
-                    Layout layout = Layout::StatsLast) {
-  std::string out;
-  if (encoding == Encoding::Bincode) {
-    bench::encode_bincode(head, out);
-    out.resize(out.size() - 8);  // the count of the empty `stats`
-    bench::detail::put_le(out, static_cast<std::uint64_t>(operations.size()));
-    for (const auto& [key, operation] : operations) {
-      bench::encode_bincode(key, out);
-      bench::encode_bincode(operation, out);
-    }
-    return out;
-  }
-  std::string stats = "{";
-  for (const auto& [key, operation] : operations) {
-    if (stats.size() > 1) stats += ',';
-    bench::write_json_string(key, stats);
-    stats += ':';
-    bench::encode_json(operation, stats, false);
-  }
-  stats += '}';
-  if (layout == Layout::Array) {
-    out = "[";
-    for_each_field<StatsRecJson>([&](const auto& field) {
-      if (out.size() > 1) out += ',';
-      if (field.name == "stats") {
-        out += stats;
-      } else {
-        bench::encode_json(field.of(head), out, false);
-      }
-    });
-    return out + "]";
-  }
-  std::string members;
-  bench::encode_json(head, members, false);
-  const std::string empty_stats = ",\"stats\":{}}";
-  members.resize(members.size() - empty_stats.size());  // "{...members" without stats
-  if (layout == Layout::StatsFirst) return "{\"stats\":" + stats + "," + members.substr(1) + "}";
-  return members + ",\"stats\":" + stats + "}";
-}
+using test_util::file_of;
+using test_util::Layout;
+using Operations = test_util::OperationList;
 
 // Each way the streaming run can be set up: the read block, whether the file can be read a
 // second time, and the memory allowed for waiting diagnostics (none: every report comes from
@@ -112,9 +69,10 @@ TEST(StreamGraph, AgreesWithTheWholeRecordOnGeneratedFiles) {
     bench::StatsGenerator generator(11, profile);
     StatsRecJson head = generator.header(8);
     Operations operations = generated(generator, 8);
-    expect_same_paths(file_of(head, operations, Encoding::Bincode), Encoding::Bincode, "binary");
+    expect_same_paths(file_of(operations, Encoding::Bincode, Layout::StatsLast, head),
+                      Encoding::Bincode, "binary");
     for (Layout layout : {Layout::StatsLast, Layout::StatsFirst, Layout::Array}) {
-      expect_same_paths(file_of(head, operations, Encoding::Json, layout), Encoding::Json,
+      expect_same_paths(file_of(operations, Encoding::Json, layout, head), Encoding::Json,
                         "JSON, layout " + std::to_string(static_cast<int>(layout)));
     }
   }
@@ -139,6 +97,9 @@ TEST(StreamGraph, AgreesOnReplacedOperationsAndCountsOutOfRange) {
   const auto& [c, op_c] = ops[2];
   const OperationStatsJson op_d = ops[3].second;
   const OperationStatsJson failing = with_count_out_of_range(op_c, op_c.call_chain.size() / 2);
+  OperationStatsJson largest;  // two chains of the largest accepted count: the sums need 33 bits
+  for (int k = 0; k < 2; ++k)
+    largest.call_chain.push_back(chain_pair({{"a", "m", I}}, kOutOfRange - 1));
   const std::pair<const char*, Operations> cases[] = {
       {"a key repeated: the later operation replaces the earlier",
        {{a, op_a}, {b, op_b}, {a, op_d}, {c, op_c}}},
@@ -153,12 +114,14 @@ TEST(StreamGraph, AgreesOnReplacedOperationsAndCountsOutOfRange) {
       {"counts out of range in two operations", {{b, failing}, {a, op_a}, {c, failing}}},
       {"a replaced operation, then a count out of range",
        {{a, op_a}, {a, op_b}, {b, failing}, {c, op_c}}},
+      {"no operation", {}},
+      {"sums beyond 32 bits", {{a, largest}, {b, largest}}},
   };
   for (const auto& [what, operations] : cases) {
-    expect_same_paths(file_of(head, operations, Encoding::Bincode), Encoding::Bincode,
-                      std::string(what) + ", binary");
-    expect_same_paths(file_of(head, operations, Encoding::Json, Layout::StatsFirst),
-                      Encoding::Json, std::string(what) + ", JSON");
+    expect_same_paths(file_of(operations, Encoding::Bincode, Layout::StatsLast, head),
+                      Encoding::Bincode, std::string(what) + ", binary");
+    expect_same_paths(file_of(operations, Encoding::Json, Layout::StatsFirst, head), Encoding::Json,
+                      std::string(what) + ", JSON");
   }
 }
 
@@ -170,7 +133,7 @@ TEST(StreamGraph, AgreesOnDamagedFiles) {
     for (Encoding encoding : {Encoding::Json, Encoding::Bincode}) {
       bench::StatsGenerator generator(5, profile);
       StatsRecJson head = generator.header(2);
-      const std::string file = file_of(head, generated(generator, 2), encoding);
+      const std::string file = file_of(generated(generator, 2), encoding, Layout::StatsLast, head);
       for (int round = 0; round < 80; ++round) {
         std::string damaged = file;
         for (std::uint64_t k = 1 + rng.below(3); k > 0; --k) {
@@ -194,12 +157,37 @@ TEST(StreamGraph, AgreesOnDamagedFiles) {
   }
 }
 
+// JSON cut at any length is a load error on both paths, as in every layout of the record: never
+// a graph from part of a file.
+TEST(StreamGraph, JsonCutAtAnyLengthIsALoadError) {
+  OperationStatsJson operation;
+  operation.call_chain.push_back(chain_pair({{"a", "m", I}, {"a", "n", O}, {"b", "k", U}}, 3));
+  StatsRecJson head;
+  head.trace_id = {"t"};
+  head.start_dt = {-5, 7};
+  for (Layout layout : {Layout::StatsLast, Layout::StatsFirst, Layout::Array}) {
+    const std::string file =
+        file_of({{"op", operation}, {"p", operation}}, Encoding::Json, layout, head);
+    for (std::size_t n = 0; n < file.size(); ++n) {
+      const std::string cut = file.substr(0, n);
+      for (std::size_t block : {std::size_t{1}, ByteSource::kBufferSize}) {
+        ASSERT_TRUE(std::holds_alternative<std::string>(
+            test_util::whole_record_run(cut, Encoding::Json, block).end))
+            << "length " << n << " block " << block;
+        ASSERT_TRUE(std::holds_alternative<std::string>(
+            test_util::streamed_run(cut, Encoding::Json, block, false, 0).end))
+            << "length " << n << " block " << block;
+      }
+    }
+  }
+}
+
 // Every document of the JSON conformance corpus as the value of fields that are only checked,
 // at the top and inside a chain: the same acceptance, errors and positions as when kept.
 TEST(StreamGraph, AgreesOnTheJsonCorpusInCheckedFields) {
   OperationStatsJson operation;
   operation.call_chain.push_back(chain_pair({{"a", "m", O}}, 1));
-  const std::string file = file_of(StatsRecJson{}, {{"op", operation}}, Encoding::Json);
+  const std::string file = file_of({{"op", operation}}, Encoding::Json);
   for (const test_util::CorpusFile& document : test_util::corpus()) {
     for (const char* field : {"\"trace_id\":[]", "\"num_spans\":[]", "\"looped\":[]"}) {
       std::string input = file;

@@ -72,7 +72,6 @@ TEST(Unicode, TablesAreWellFormed) {
     EXPECT_LE(table.back(), 0x110000U);
     for (std::size_t i = 1; i < table.size(); ++i) EXPECT_LT(table[i - 1], table[i]) << i;
   }
-  EXPECT_EQ(unicode_version(), "15.0.0");
 }
 
 }  // namespace

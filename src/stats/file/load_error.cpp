@@ -4,12 +4,6 @@
 
 namespace tracemill {
 
-std::string json_error_display(const JsonError& error) {
-  if (error.line == 0) return error.message;
-  return error.message + " at line " + std::to_string(error.line) + " column " +
-         std::to_string(error.column);
-}
-
 bool write_debug(Formatter& f, const JsonError& error) {
   return f.write("Error(") && write_quoted(f.sink(), error.message) && f.write(", line: ") &&
          write_debug(f, error.line) && f.write(", column: ") && write_debug(f, error.column) &&

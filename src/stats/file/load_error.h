@@ -21,8 +21,6 @@ struct JsonError {
   bool operator==(const JsonError&) const = default;
 };
 
-// The message alone when line is 0, else "<message> at line <l> column <c>".
-std::string json_error_display(const JsonError& error);
 // Error("<message>", line: <l>, column: <c>)
 bool write_debug(Formatter& f, const JsonError& error);
 

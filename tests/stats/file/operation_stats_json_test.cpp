@@ -91,11 +91,7 @@ TEST(ReadFile, ReturnedErrors) {
 TEST(ReadFile, DirectoryNamedJsonFailsAtItsFirstRead) {
   TempDir dir;
   fs::create_directory(dir.path() / "d.json");
-  std::string error = error_of(dir.path() / "d.json");
-  if (error.find("not built yet") != std::string::npos) {
-    GTEST_SKIP() << "JSON decoding is not in this build: " << error;
-  }
-  EXPECT_EQ(error, R"x(Error("Is a directory (os error 21)", line: 0, column: 0))x");
+  EXPECT_EQ(error_of(dir.path() / "d.json"), R"x(Error("Is a directory (os error 21)", line: 0, column: 0))x");
 }
 
 TEST(ReadFile, DecodesBinaryFilesAndClosesThem) {
@@ -115,21 +111,6 @@ TEST(ReadFile, DecodesBinaryFilesAndClosesThem) {
   EXPECT_EQ(error_of(bad),
             R"(Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" }))");
   EXPECT_EQ(open_descriptors(), before);
-}
-
-// The example files hold one record in both encodings; they are generated together by
-// tools/make_examples.py.
-TEST(ReadFile, ExampleFilesHoldTheSameRecord) {
-  fs::path examples = fs::path(TRACEMILL_SOURCE_DIR) / "examples";
-  auto binary = StatsRecJson::read_file(examples / "small.bincode");
-  ASSERT_TRUE(binary) << compact_string(binary.error());
-  EXPECT_EQ(binary.value().stats.size(), 3u);
-  auto json = StatsRecJson::read_file(examples / "small.json");
-  if (!json && compact_string(json.error()).find("not built yet") != std::string::npos) {
-    GTEST_SKIP() << "JSON decoding is not in this build";
-  }
-  ASSERT_TRUE(json) << compact_string(json.error());
-  EXPECT_TRUE(binary.value() == json.value());
 }
 
 // The report with the line and column of the check replaced by L and C: they move whenever the
