@@ -160,38 +160,52 @@ inline ListBytes list_bytes_vector(const char* p) {
 // count ends just before a comma, so every element taken was followed by a comma; anything
 // else (blanks, the last element, longer numbers, anything invalid) is left to the reader.
 //
-// One block: of the 64 bytes classified in `m`, the first `available` of which are input, how
-// many can be taken (ending before a comma); 0 when none.
-inline std::size_t elements_in_block(const ListBytes& m, std::ptrdiff_t available, bool first,
-                                     bool negatives) {
+// The bytes are classified 64 at a time at a fixed stride, so that one block's work does not
+// wait for the block before: every rule looks backwards (at the byte before, or the digits
+// before), and the little it needs of the block before is carried over. A fault is marked on
+// a byte of its element or on the comma that ends it, so every comma before the first mark and
+// the first byte that is neither digit, comma nor minus ends valid elements; the count ends at
+// the last such comma.
+struct ListCarry {
+  std::uint64_t begin = 0;      // bit 0: an element begins at the block's first byte
+  std::uint64_t minus = 0;      // bit 0: the byte before the block is a minus
+  std::uint64_t lead_zero = 0;  // bit 0: the byte before the block is an element's leading 0
+  int digits = 0;               // digits that end the block before (at most 18 without a mark)
+};
+
+// The marks of one block (of which the first `available` bytes are input) and the carry for
+// the next; the stop is the lowest byte that ends the run (a mark or a foreign byte), 64 when
+// the whole block is fine. Returns the stop.
+inline int list_block(const ListBytes& m, std::ptrdiff_t available, bool negatives,
+                      ListCarry& carry, std::uint64_t& commas) {
   const std::uint64_t in = available >= 64 ? ~std::uint64_t{0}
                                            : (std::uint64_t{1} << available) - 1;
-  const std::uint64_t minus = negatives ? m.minus : 0;
-  const std::uint64_t stops = ~((m.digit | m.comma | minus) & in);
-  const std::uint64_t region = (stops & (~stops + 1)) - 1;  // the bytes before the first stop
-  const std::uint64_t commas = m.comma & region;
-  // After an element the run starts at its comma; at the start of the list, at an element.
-  if (commas == 0 || (commas & 1) != (first ? 0u : 1u)) return 0;
-  const int last = 63 - std::countl_zero(commas);
-  const std::uint64_t take = (std::uint64_t{1} << last) - 1;
-  const std::uint64_t d = m.digit & take;
-  const std::uint64_t c = commas & take;
-  const std::uint64_t mi = minus & take;
-  // Where an element must begin: after each comma (the last comma included, so ",," fails),
-  // and at byte 0 at the start of the list.
-  const std::uint64_t begins = (c << 1) | (first ? 1u : 0u);
-  std::uint64_t bad = begins & ~(d | mi);
-  bad |= mi & ~begins;    // a minus only where an element begins
-  bad |= mi & ~(d >> 1);  // and followed by a digit
-  const std::uint64_t leading = (begins & d) | (mi << 1);
-  bad |= leading & m.zero & (d >> 1);  // no leading zero
-  bad |= (mi << 1) & m.zero;           // "-0" is a float, "-01" invalid
-  std::uint64_t run = d & (d >> 1);    // 2 digits in a row
-  run &= run >> 2;                     // 4
-  run &= run >> 4;                     // 8
-  run &= run >> 8;                     // 16
-  bad |= run & (d >> 16) & (d >> 17) & (d >> 18);  // 19: may be out of range
-  return bad == 0 ? static_cast<std::size_t>(last) : 0;
+  const std::uint64_t d = m.digit & in;
+  const std::uint64_t c = m.comma & in;
+  const std::uint64_t mi = negatives ? m.minus & in : 0;
+  const std::uint64_t begins = (c << 1) | carry.begin;
+  const std::uint64_t after_minus = (mi << 1) | carry.minus;
+  const std::uint64_t lead_zero = begins & m.zero & d;
+  std::uint64_t bad = ~(d | c | mi);        // a foreign byte (or the end of the input)
+  bad |= begins & ~(d | mi);                // an element begins with a digit or a minus,
+  bad |= mi & ~begins;                      // a minus only there,
+  bad |= after_minus & (~d | m.zero);       // followed by a digit other than 0 ("-0" is a float),
+  bad |= ((lead_zero << 1) | carry.lead_zero) & d;  // no digit after a leading zero,
+  std::uint64_t run = d & (d << 1);         // and no 19th digit in a row: runs of 2,
+  run &= run << 2;                          // 4,
+  run &= run << 4;                          // 8,
+  run &= run << 8;                          // 16
+  bad |= run & (d << 16) & (d << 17) & (d << 18);
+  if (carry.digits > 0 && carry.digits + std::countr_one(d) >= 19) {
+    bad |= std::uint64_t{1} << (18 - carry.digits);  // a run from the block before
+  }
+  const int stop = std::countr_zero(bad);
+  commas = stop == 64 ? c : c & ((std::uint64_t{1} << stop) - 1);
+  carry.begin = c >> 63;
+  carry.minus = mi >> 63;
+  carry.lead_zero = lead_zero >> 63;
+  carry.digits = std::countl_one(d);
+  return stop;
 }
 
 // The loop over blocks; inlined into each form, so that a form compiled for wider vectors
@@ -200,14 +214,16 @@ template <class Classify>
 [[gnu::always_inline]] inline std::size_t integer_run_with(Classify classify, const char* p,
                                                            const char* end, bool first,
                                                            bool negatives) {
-  const char* const start = p;
-  while (p < end) {
-    std::size_t n = elements_in_block(classify(p), end - p, first, negatives);
-    if (n == 0) break;
-    p += n;
-    first = false;
+  if (p >= end || (!first && *p != ',')) return 0;
+  ListCarry carry;
+  carry.begin = first ? 1 : 0;
+  std::size_t taken = 0;
+  for (std::size_t offset = 0;; offset += 64) {
+    std::uint64_t commas;
+    const int stop = list_block(classify(p + offset), end - (p + offset), negatives, carry, commas);
+    if (commas != 0) taken = offset + 63 - static_cast<std::size_t>(std::countl_zero(commas));
+    if (stop < 64) return taken;
   }
-  return static_cast<std::size_t>(p - start);
 }
 
 inline std::size_t integer_run_plain(const char* p, const char* end, bool first,
