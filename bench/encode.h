@@ -16,11 +16,10 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
-
-#include "base/keyed_hash.h"
 #include <utility>
 #include <vector>
 
+#include "base/keyed_hash.h"
 #include "base/record.h"
 
 namespace tracemill::bench {

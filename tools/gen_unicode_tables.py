@@ -145,12 +145,15 @@ def main():
 
 namespace tracemill::unicode_tables {{
 
+// The tables keep the generator's layout, eight numbers a line.
+// clang-format off
 constinit const std::string_view kUnicodeVersion = "{version}";
 
 {format_table("kGraphemeExtend", extend_bounds, "Grapheme_Extend")}
 
 {format_table("kNonPrintable", non_printable_bounds,
               "General category Cc, Cf, Cs, Co, Cn, Zl, Zp or Zs, except U+0020")}
+// clang-format on
 
 }}  // namespace tracemill::unicode_tables
 """

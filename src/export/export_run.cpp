@@ -32,7 +32,8 @@ std::string load_error_text(const LoadError& error) {
           return ": " + os_error_message(e.code);
         } else if constexpr (std::is_same_v<E, JsonError>) {
           if (e.line == 0) return ": " + e.message;
-          // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about ":" + to_string at -O3.
+          // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about ":" + to_string at
+          // -O3.
           std::string text = ":";
           text += std::to_string(e.line);
           text += ':';

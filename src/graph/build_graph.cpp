@@ -13,8 +13,7 @@ void report_count_out_of_range() {
   fatal("called `Result::unwrap()` on an `Err` value: TryFromIntError(())");
 }
 
-Result<ProcessNodes, CountOutOfRange> fold_record(const StatsRecJson& record,
-                                                  Sink& diagnostics) {
+Result<ProcessNodes, CountOutOfRange> fold_record(const StatsRecJson& record, Sink& diagnostics) {
   ProcessNodes graph;
   // Only the directions are repaired; the calls are added with them, so no name is copied.
   std::vector<CallDirection> directions;

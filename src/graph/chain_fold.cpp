@@ -63,9 +63,8 @@ std::uint32_t CallNames::intern(std::string_view process, std::string_view metho
   key_.append(method);
   auto [it, inserted] = by_key_.try_emplace(key_, static_cast<std::uint32_t>(calls_.size()));
   if (inserted) {
-    auto [named, new_name] =
-        process_by_name_.try_emplace(std::string(process),
-                                     static_cast<std::uint32_t>(processes_.size()));
+    auto [named, new_name] = process_by_name_.try_emplace(
+        std::string(process), static_cast<std::uint32_t>(processes_.size()));
     if (new_name) processes_.push_back(&named->first);
     calls_.push_back(Entry{&it->first, named->second});
   }
@@ -153,7 +152,8 @@ void ChainFold::log_chain(std::span<const Call> calls, std::uint64_t count) {
   log_.push_back(count);
   log_.push_back(calls.size());
   for (std::size_t i = 0; i < calls.size(); ++i) {
-    log_.push_back(std::uint64_t{ids_[i]} << 2 | static_cast<std::uint64_t>(calls[i].call_direction));
+    log_.push_back(std::uint64_t{ids_[i]} << 2 |
+                   static_cast<std::uint64_t>(calls[i].call_direction));
   }
 }
 
@@ -197,7 +197,8 @@ class ChainFold::SecondReading final : public ChainReceiver {
     ++number_;
     const std::vector<bool>& replaced = fold_.replaced_;
     // A file that changed since the first reading may hold more operations; they do not count.
-    wanted_ = number_ < replaced.size() && !replaced[number_] && (only_ == kAll || number_ == only_);
+    wanted_ =
+        number_ < replaced.size() && !replaced[number_] && (only_ == kAll || number_ == only_);
   }
 
   void chain(std::span<const Call> calls, std::uint64_t count) override {

@@ -94,8 +94,8 @@ class ChainTarget {
 
 // How folding a file ended when the file decoded.
 enum class FoldEnd {
-  Complete,          // every chain of every final operation is in the target
-  CountOutOfRange,   // a chain count beyond the signed 32-bit range ended it
+  Complete,         // every chain of every final operation is in the target
+  CountOutOfRange,  // a chain count beyond the signed 32-bit range ended it
 };
 
 class ChainFold final : public ChainReceiver {
@@ -104,8 +104,7 @@ class ChainFold final : public ChainReceiver {
   static constexpr std::size_t kDefaultLogAllowance = std::size_t{8} << 20;
 
   // Folds into `target`. `rereadable`: whether the file can be read a second time.
-  ChainFold(ChainTarget& target, bool rereadable,
-            std::size_t log_allowance = kDefaultLogAllowance);
+  ChainFold(ChainTarget& target, bool rereadable, std::size_t log_allowance = kDefaultLogAllowance);
 
   void operation(std::string_view key) override;
   void chain(std::span<const Call> calls, std::uint64_t count) override;
@@ -130,12 +129,12 @@ class ChainFold final : public ChainReceiver {
   // repair, and adds it to the target when `add` is set.
   template <class Wanted>
   void replay_log(Wanted wanted, bool add, Sink& diagnostics);
-  Result<FoldEnd, LoadError> read_again(StatsFile& file, std::uint64_t only, bool add,
-                                        FoldEnd end, Sink& diagnostics);
+  Result<FoldEnd, LoadError> read_again(StatsFile& file, std::uint64_t only, bool add, FoldEnd end,
+                                        Sink& diagnostics);
   // The repair of one chain of a final operation: its report to `diagnostics`, and when
   // `add` is set, the chain into the target.
-  void repeat(std::span<const Call> calls, std::span<const std::uint32_t> ids,
-              std::uint32_t count, bool add, Sink& diagnostics);
+  void repeat(std::span<const Call> calls, std::span<const std::uint32_t> ids, std::uint32_t count,
+              bool add, Sink& diagnostics);
   void intern(std::span<const Call> calls);
 
   ChainTarget& target_;

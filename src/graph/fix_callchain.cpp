@@ -25,8 +25,7 @@ void report(std::span<const Call> input, const std::vector<CallDirection>& direc
 
 }  // namespace
 
-bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& directions,
-                   Sink& out) {
+bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& directions, Sink& out) {
   directions.resize(chain.size());
   std::vector<std::uint64_t> failed;
   // The first call compares with the empty text.

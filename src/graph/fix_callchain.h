@@ -23,7 +23,6 @@ namespace tracemill {
 // for every index of the chain, "<i>: <input call>  ->  <result call>" (calls in the compact
 // text form), and returns true. A failing sink does not change the directions. The calls are
 // not copied: graph building repairs every chain of a file this way.
-bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& directions,
-                   Sink& out);
+bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& directions, Sink& out);
 
 }  // namespace tracemill

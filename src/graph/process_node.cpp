@@ -11,9 +11,14 @@ void ProcessNode::add_method(const std::string& method, CallDirection direction,
                              std::int32_t count) {
   MethodCounts* counts = &direction_unknown;
   switch (direction) {
-    case CallDirection::Inbound: counts = &operations; break;
-    case CallDirection::Outbound: counts = &methods; break;
-    case CallDirection::Unknown: break;
+    case CallDirection::Inbound:
+      counts = &operations;
+      break;
+    case CallDirection::Outbound:
+      counts = &methods;
+      break;
+    case CallDirection::Unknown:
+      break;
   }
   // try_emplace copies the method name only when the key is new.
   add_to_sum(counts->try_emplace(method, 0).first->second, count);

@@ -24,8 +24,8 @@ class Formatter;
 // form only.
 enum class ProcessNodeType : std::uint8_t { EndPoint, Intermediate, Terminal, Unknown };
 
-inline constexpr std::string_view kProcessNodeTypeNames[] = {"EndPoint", "Intermediate",
-                                                             "Terminal", "Unknown"};
+inline constexpr std::string_view kProcessNodeTypeNames[] = {"EndPoint", "Intermediate", "Terminal",
+                                                             "Unknown"};
 
 constexpr std::string_view enum_name(ProcessNodeType t) {
   return kProcessNodeTypeNames[static_cast<std::uint8_t>(t)];
@@ -50,11 +50,10 @@ struct ProcessNode {
 template <>
 struct Record<ProcessNode> {
   static constexpr std::string_view name = "ProcessNode";
-  static constexpr auto fields =
-      std::make_tuple(field("name", &ProcessNode::name), field("ptype", &ProcessNode::ptype),
-                      field("operations", &ProcessNode::operations),
-                      field("methods", &ProcessNode::methods),
-                      field("direction_unknown", &ProcessNode::direction_unknown));
+  static constexpr auto fields = std::make_tuple(
+      field("name", &ProcessNode::name), field("ptype", &ProcessNode::ptype),
+      field("operations", &ProcessNode::operations), field("methods", &ProcessNode::methods),
+      field("direction_unknown", &ProcessNode::direction_unknown));
 };
 
 struct ProcessNodes {

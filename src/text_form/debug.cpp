@@ -28,13 +28,32 @@ namespace {
 // Writes the escape for `c` into `out` and returns its length, or 0 when `c` needs none.
 std::size_t escape_of(char32_t c, char* out) {
   switch (c) {
-    case 0: out[0] = '\\'; out[1] = '0'; return 2;
-    case '\t': out[0] = '\\'; out[1] = 't'; return 2;
-    case '\n': out[0] = '\\'; out[1] = 'n'; return 2;
-    case '\r': out[0] = '\\'; out[1] = 'r'; return 2;
-    case '"': out[0] = '\\'; out[1] = '"'; return 2;
-    case '\\': out[0] = '\\'; out[1] = '\\'; return 2;
-    default: break;
+    case 0:
+      out[0] = '\\';
+      out[1] = '0';
+      return 2;
+    case '\t':
+      out[0] = '\\';
+      out[1] = 't';
+      return 2;
+    case '\n':
+      out[0] = '\\';
+      out[1] = 'n';
+      return 2;
+    case '\r':
+      out[0] = '\\';
+      out[1] = 'r';
+      return 2;
+    case '"':
+      out[0] = '\\';
+      out[1] = '"';
+      return 2;
+    case '\\':
+      out[0] = '\\';
+      out[1] = '\\';
+      return 2;
+    default:
+      break;
   }
   if (c >= 0x20 && c < 0x7F) return 0;
   if (!is_grapheme_extend(c) && is_printable(c)) return 0;

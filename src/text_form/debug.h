@@ -131,12 +131,15 @@ class DebugMap {
 
 // --- write_debug overloads for the common shapes ---
 
-inline bool write_debug(Formatter& f, const std::string& text) { return write_quoted(f.sink(), text); }
-inline bool write_debug(Formatter& f, std::string_view text) { return write_quoted(f.sink(), text); }
+inline bool write_debug(Formatter& f, const std::string& text) {
+  return write_quoted(f.sink(), text);
+}
+inline bool write_debug(Formatter& f, std::string_view text) {
+  return write_quoted(f.sink(), text);
+}
 
 template <std::integral T>
-  requires(!std::same_as<T, bool>)
-bool write_debug(Formatter& f, T value) {
+requires(!std::same_as<T, bool>) bool write_debug(Formatter& f, T value) {
   char digits[24];
   auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   return f.write(std::string_view(digits, static_cast<std::size_t>(end - digits)));
@@ -146,12 +149,10 @@ inline bool write_debug(Formatter& f, bool value) { return f.write(value ? "true
 
 // Enumerations without data print their variant name, given by an enum_name(E) found by ADL.
 template <class E>
-  requires std::is_enum_v<E> && requires(E e) {
-    { enum_name(e) } -> std::convertible_to<std::string_view>;
-  }
-bool write_debug(Formatter& f, E value) {
-  return f.write(enum_name(value));
+requires std::is_enum_v<E> && requires(E e) {
+  { enum_name(e) } -> std::convertible_to<std::string_view>;
 }
+bool write_debug(Formatter& f, E value) { return f.write(enum_name(value)); }
 
 template <class T, class A>
 bool write_debug(Formatter& f, const std::vector<T, A>& items) {

@@ -8,6 +8,8 @@
 
 namespace tracemill::unicode_tables {
 
+// The tables keep the generator's layout, eight numbers a line.
+// clang-format off
 constinit const std::string_view kUnicodeVersion = "15.0.0";
 
 // Grapheme_Extend: 363 ranges.
@@ -288,5 +290,6 @@ constexpr std::uint32_t kNonPrintableData[] = {
     0x2FA1E, 0x30000, 0x3134B, 0x31350, 0x323B0, 0xE0100, 0xE01F0, 0x110000,
 };
 constinit const std::span<const std::uint32_t> kNonPrintable{kNonPrintableData};
+// clang-format on
 
 }  // namespace tracemill::unicode_tables

@@ -29,9 +29,9 @@ struct Call {
 template <>
 struct Record<Call> {
   static constexpr std::string_view name = "Call";
-  static constexpr auto fields = std::make_tuple(field("process", &Call::process),
-                                                 field("method", &Call::method),
-                                                 field("call_direction", &Call::call_direction));
+  static constexpr auto fields =
+      std::make_tuple(field("process", &Call::process), field("method", &Call::method),
+                      field("call_direction", &Call::call_direction));
 };
 
 }  // namespace tracemill

@@ -48,18 +48,16 @@ struct CChainStatsValue {
 template <>
 struct Record<CChainStatsValue> {
   static constexpr std::string_view name = "CChainStatsValue";
-  static constexpr auto fields =
-      std::make_tuple(field("count", &CChainStatsValue::count),
-                      field("depth", &CChainStatsValue::depth),
-                      field("duration_micros", &CChainStatsValue::duration_micros),
-                      field("start_dt_micros", &CChainStatsValue::start_dt_micros),
-                      field("looped", &CChainStatsValue::looped),
-                      field("rooted", &CChainStatsValue::rooted),
-                      field("expect_root", &CChainStatsValue::expect_root),
-                      field("cc_not_http_ok", &CChainStatsValue::cc_not_http_ok),
-                      field("cc_with_error_logs", &CChainStatsValue::cc_with_error_logs),
-                      field("http_not_ok", &CChainStatsValue::http_not_ok),
-                      field("error_logs", &CChainStatsValue::error_logs));
+  static constexpr auto fields = std::make_tuple(
+      field("count", &CChainStatsValue::count), field("depth", &CChainStatsValue::depth),
+      field("duration_micros", &CChainStatsValue::duration_micros),
+      field("start_dt_micros", &CChainStatsValue::start_dt_micros),
+      field("looped", &CChainStatsValue::looped), field("rooted", &CChainStatsValue::rooted),
+      field("expect_root", &CChainStatsValue::expect_root),
+      field("cc_not_http_ok", &CChainStatsValue::cc_not_http_ok),
+      field("cc_with_error_logs", &CChainStatsValue::cc_with_error_logs),
+      field("http_not_ok", &CChainStatsValue::http_not_ok),
+      field("error_logs", &CChainStatsValue::error_logs));
 };
 
 }  // namespace tracemill

@@ -301,8 +301,8 @@ class Reader {
   }
   template <IsRecord T, std::size_t... I>
   bool check_fields(std::index_sequence<I...>) {
-    return (read(Checked<typename std::remove_cvref_t<
-                     decltype(std::get<I>(Record<T>::fields))>::Type>{}) &&
+    return (read(Checked<
+                 typename std::remove_cvref_t<decltype(std::get<I>(Record<T>::fields))>::Type>{}) &&
             ...);
   }
 

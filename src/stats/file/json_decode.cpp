@@ -51,8 +51,7 @@ inline constexpr auto kFieldNames = field_names<T>(std::make_index_sequence<fiel
 // Each field name as it most often stands after the opening quote of a member: the name, the
 // closing quote and the colon.
 template <IsRecord T, std::size_t... I>
-constexpr std::array<json_scan::Literal, sizeof...(I)> member_literals(
-    std::index_sequence<I...>) {
+constexpr std::array<json_scan::Literal, sizeof...(I)> member_literals(std::index_sequence<I...>) {
   return {json_scan::make_literal(std::get<I>(Record<T>::fields).name, "\":")...};
 }
 template <IsRecord T>
@@ -75,8 +74,8 @@ template <class T, class U>
 constexpr bool holds_list_of();
 template <class T, IsRecord U, std::size_t... I>
 constexpr bool any_field_holds_list_of(std::index_sequence<I...>) {
-  return (holds_list_of<T, typename std::remove_cvref_t<
-                               decltype(std::get<I>(Record<U>::fields))>::Type>() ||
+  return (holds_list_of<
+              T, typename std::remove_cvref_t<decltype(std::get<I>(Record<U>::fields))>::Type>() ||
           ...);
 }
 template <class T, class U>
@@ -96,10 +95,9 @@ constexpr bool holds_list_of() {
 }
 
 // The element types of the record's lists, one reused buffer each.
-using ListScratch =
-    std::tuple<std::vector<std::int64_t>, std::vector<std::uint64_t>, std::vector<std::string>,
-               std::vector<Call>, std::vector<ExpectRoot>,
-               std::vector<std::pair<CChainStatsKey, CChainStatsValue>>>;
+using ListScratch = std::tuple<std::vector<std::int64_t>, std::vector<std::uint64_t>,
+                               std::vector<std::string>, std::vector<Call>, std::vector<ExpectRoot>,
+                               std::vector<std::pair<CChainStatsKey, CChainStatsValue>>>;
 
 // A list is collected in the buffer of its element type and moved out when it is complete, so
 // the buffer must not be in use twice at once: no element type may hold a list of itself.
@@ -206,7 +204,7 @@ class Decoder {
   // --- values that are only checked ---
 
   template <class S>
-    requires std::is_arithmetic_v<S> || std::is_enum_v<S>
+  requires std::is_arithmetic_v<S> || std::is_enum_v<S>
   bool decode(Checked<S>) {
     S v{};
     return decode(v);
@@ -235,8 +233,7 @@ class Decoder {
 
   template <class V>
   bool decode(Checked<HashMap<std::string, V>>) {
-    return string_map([](std::string_view) { return true; },
-                      [&] { return decode(Checked<V>{}); });
+    return string_map([](std::string_view) { return true; }, [&] { return decode(Checked<V>{}); });
   }
 
   bool decode(Checked<HashMap<std::int16_t, std::uint64_t>>) {
@@ -280,7 +277,8 @@ class Decoder {
   // An array: element() for each element. Before each element, skim(first) may take
   // elements in bulk; it returns whether it took any.
   template <class F, class S = bool (*)(bool)>
-  bool list(F&& element, S&& skim = [](bool) { return false; }) {
+  bool list(
+      F&& element, S&& skim = [](bool) { return false; }) {
     int c = r_.peek();
     if (c != '[') return other_value(c, "a sequence");
     if (!r_.enter()) return false;

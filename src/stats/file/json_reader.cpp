@@ -64,7 +64,6 @@ void append_utf8(std::string& out, unsigned cp) {
   }
 }
 
-
 }  // namespace
 
 std::string float_text(double value) {

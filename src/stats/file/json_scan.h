@@ -178,23 +178,23 @@ struct ListCarry {
 // the whole block is fine. Returns the stop.
 inline int list_block(const ListBytes& m, std::ptrdiff_t available, bool negatives,
                       ListCarry& carry, std::uint64_t& commas) {
-  const std::uint64_t in = available >= 64 ? ~std::uint64_t{0}
-                                           : (std::uint64_t{1} << available) - 1;
+  const std::uint64_t in =
+      available >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << available) - 1;
   const std::uint64_t d = m.digit & in;
   const std::uint64_t c = m.comma & in;
   const std::uint64_t mi = negatives ? m.minus & in : 0;
   const std::uint64_t begins = (c << 1) | carry.begin;
   const std::uint64_t after_minus = (mi << 1) | carry.minus;
   const std::uint64_t lead_zero = begins & m.zero & d;
-  std::uint64_t bad = ~(d | c | mi);        // a foreign byte (or the end of the input)
-  bad |= begins & ~(d | mi);                // an element begins with a digit or a minus,
-  bad |= mi & ~begins;                      // a minus only there,
-  bad |= after_minus & (~d | m.zero);       // followed by a digit other than 0 ("-0" is a float),
+  std::uint64_t bad = ~(d | c | mi);   // a foreign byte (or the end of the input)
+  bad |= begins & ~(d | mi);           // an element begins with a digit or a minus,
+  bad |= mi & ~begins;                 // a minus only there,
+  bad |= after_minus & (~d | m.zero);  // followed by a digit other than 0 ("-0" is a float),
   bad |= ((lead_zero << 1) | carry.lead_zero) & d;  // no digit after a leading zero,
-  std::uint64_t run = d & (d << 1);         // and no 19th digit in a row: runs of 2,
-  run &= run << 2;                          // 4,
-  run &= run << 4;                          // 8,
-  run &= run << 8;                          // 16
+  std::uint64_t run = d & (d << 1);                 // and no 19th digit in a row: runs of 2,
+  run &= run << 2;                                  // 4,
+  run &= run << 4;                                  // 8,
+  run &= run << 8;                                  // 16
   bad |= run & (d << 16) & (d << 17) & (d << 18);
   if (carry.digits > 0 && carry.digits + std::countr_one(d) >= 19) {
     bad |= std::uint64_t{1} << (18 - carry.digits);  // a run from the block before
@@ -226,14 +226,12 @@ template <class Classify>
   }
 }
 
-inline std::size_t integer_run_plain(const char* p, const char* end, bool first,
-                                     bool negatives) {
+inline std::size_t integer_run_plain(const char* p, const char* end, bool first, bool negatives) {
   return integer_run_with(list_bytes_plain, p, end, first, negatives);
 }
 
 #if TRACEMILL_JSON_VECTOR
-inline std::size_t integer_run_vector(const char* p, const char* end, bool first,
-                                      bool negatives) {
+inline std::size_t integer_run_vector(const char* p, const char* end, bool first, bool negatives) {
   return integer_run_with(list_bytes_vector, p, end, first, negatives);
 }
 #endif

@@ -14,8 +14,7 @@ bool write_debug(Formatter& f, const BincodeError& error) {
   using Kind = BincodeError::Kind;
   switch (error.kind) {
     case Kind::UnexpectedEof:
-      return f.write(
-          "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })");
+      return f.write("Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })");
     case Kind::Os:
       return f.write("Io(") && write_debug(f, OsError{error.os_code}) && f.write(")");
     case Kind::InvalidUtf8Encoding:

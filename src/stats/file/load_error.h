@@ -28,11 +28,11 @@ bool write_debug(Formatter& f, const JsonError& error);
 struct BincodeError {
   enum class Kind { UnexpectedEof, Os, InvalidUtf8Encoding, InvalidBoolEncoding, Custom };
   Kind kind = Kind::UnexpectedEof;
-  int os_code = 0;                          // Os
-  std::uint64_t valid_up_to = 0;            // InvalidUtf8Encoding
-  std::optional<std::uint8_t> error_len;    // InvalidUtf8Encoding
-  std::uint8_t bool_byte = 0;               // InvalidBoolEncoding
-  std::string message;                      // Custom
+  int os_code = 0;                        // Os
+  std::uint64_t valid_up_to = 0;          // InvalidUtf8Encoding
+  std::optional<std::uint8_t> error_len;  // InvalidUtf8Encoding
+  std::uint8_t bool_byte = 0;             // InvalidBoolEncoding
+  std::string message;                    // Custom
   // Where in the file the problem is: the end of the input (UnexpectedEof, Os), the offending
   // byte (the first faulty byte of a text, a boolean byte, the start of a direction index).
   // Not part of the debug form.
