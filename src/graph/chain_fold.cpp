@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/words.h"
 #include "graph/fix_callchain.h"
 
 namespace tracemill {
@@ -44,11 +45,35 @@ std::size_t CallNames::cache_slot(std::string_view process, std::string_view met
   return static_cast<std::size_t>((h * 0x94D049BB133111EBULL) >> (64 - kCacheBits));
 }
 
+namespace {
+
+// Whether the `n` bytes at `a` and `b` are equal. Names are mostly short: they are compared a
+// word at a time here, without a call.
+bool same_bytes(const char* a, const char* b, std::size_t n) {
+  if (n > 32) return std::memcmp(a, b, n) == 0;
+  if (n < 8) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    if (load_le64(a + i) != load_le64(b + i)) return false;
+  }
+  return load_le64(a + n - 8) == load_le64(b + n - 8);  // the last word, maybe overlapping
+}
+
+}  // namespace
+
 std::uint32_t CallNames::intern(std::string_view process, std::string_view method) {
   // Two ways per set, the one used last first.
   std::uint32_t* set = &cache_[cache_slot(process, method) & ~std::size_t{1}];
   auto is = [&](std::uint32_t call) {
-    return call != kNone && this->process(call) == process && this->method(call) == method;
+    if (call == kNone) return false;
+    const Entry& e = calls_[call];
+    return e.process_size == process.size() && e.method_size == method.size() &&
+           same_bytes(e.names, process.data(), process.size()) &&
+           same_bytes(e.names + process.size(), method.data(), method.size());
   };
   if (is(set[0])) return set[0];
   if (is(set[1])) {
@@ -66,7 +91,9 @@ std::uint32_t CallNames::intern(std::string_view process, std::string_view metho
     auto [named, new_name] = process_by_name_.try_emplace(
         std::string(process), static_cast<std::uint32_t>(processes_.size()));
     if (new_name) processes_.push_back(&named->first);
-    calls_.push_back(Entry{&it->first, named->second});
+    // The map's keys stay where they are for the life of the map.
+    calls_.push_back(
+        Entry{it->first.data() + sizeof length, process.size(), method.size(), named->second});
   }
   set[1] = set[0];
   set[0] = it->second;
@@ -78,8 +105,8 @@ std::string_view CallNames::process(std::uint32_t call) const {
 }
 
 std::string_view CallNames::method(std::uint32_t call) const {
-  const std::string& key = *calls_[call].key;
-  return std::string_view(key).substr(sizeof(std::size_t) + process(call).size());
+  const Entry& e = calls_[call];
+  return std::string_view(e.names + e.process_size, e.method_size);
 }
 
 // --- ChainFold ---

@@ -60,7 +60,9 @@ class CallNames {
 
  private:
   struct Entry {
-    const std::string* key;  // the map's key: the process name's length, the process, the method
+    const char* names;  // the process name, then the method, in the map's key
+    std::size_t process_size;
+    std::size_t method_size;
     std::uint32_t process;
   };
   // A cache in front of the map: per set of two slots, the numbers of the two pairs met last
