@@ -104,9 +104,8 @@ inline std::optional<std::string> reports_before_count_out_of_range(
 //  - A count out of range: both end so; the streaming run writes the reports that the
 //    whole-record path writes when the operation it ends on comes first (any operation may).
 //  - Otherwise the same reports (as a multiset of blocks) and the same graph.
-inline std::string path_difference(const std::string& bytes, Encoding encoding,
-                                   std::size_t block, bool rereadable,
-                                   std::size_t log_allowance) {
+inline std::string path_difference(const std::string& bytes, Encoding encoding, std::size_t block,
+                                   bool rereadable, std::size_t log_allowance) {
   StatsRecJson record;
   PathRun whole = whole_record_run(bytes, encoding, block, &record);
   PathRun streamed = streamed_run(bytes, encoding, block, rereadable, log_allowance);
