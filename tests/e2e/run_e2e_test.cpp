@@ -1,6 +1,8 @@
-// The whole run as users see it: a statistics file and the command line in, diagnostics, the
-// graph, help and usage errors out on their streams with their exit statuses. The texts of the
-// command line and the error forms of the decoders are pinned by their unit tests.
+// The whole run of both programs as users see it: a statistics file and the command line in,
+// diagnostics, the graph, help and usage errors out on their streams with their exit statuses.
+// The texts of the command line and the error forms of the decoders are pinned by their unit
+// tests; the output of tracemill-export (stable over runs, the same from either encoding, valid
+// in each format) is checked by .ci/check-export on the examples.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -10,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +31,10 @@ namespace {
 using test_util::I;
 using test_util::O;
 
+std::string bincode(const test_util::Chains& chains) {
+  return test_util::chains_file({{"op", chains}}, Encoding::Bincode);
+}
+
 // The pattern of the fatal report of `message` raised in `file`, at any line and column.
 std::string fatal_report(const std::string& message, const std::string& file) {
   static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
@@ -38,68 +45,58 @@ std::string fatal_report(const std::string& message, const std::string& file) {
              "backtrace\n");
 }
 
+// The arguments in `line`, split at spaces.
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> args;
+  std::istringstream stream(line);
+  for (std::string word; stream >> word;) args.push_back(word);
+  return args;
+}
+
 TEST(Run, EndsWithStatusAndReport) {
-  const std::string main = "src/main/netsketch.cpp";
-  const std::string broken_pipe =
-      fatal_report("failed printing to stdout: Broken pipe (os error 32)", main);
-  const std::string eof =
-      "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })";
   TempDir dir;
-  dir.write_file("one.bincode",
-                 test_util::chains_file({{"op", {{{{"a", "m", I}}, 1}}}}, Encoding::Bincode));
+  dir.write_file("one.bincode", bincode({{{{"a", "m", I}}, 1}}));
   // The count out of range comes after a pair whose diagnostics are printed.
-  dir.write_file("count.bincode",
-                 test_util::chains_file({{"op", {{{{"a", "x", O}}, 1}, {{}, 2147483648u}}}},
-                                        Encoding::Bincode));
+  dir.write_file("count.bincode", bincode({{{{"a", "x", O}}, 1}, {{}, 2147483648u}}));
   dir.write_file("empty.json", "");
   dir.write_file("empty.bincode", "");
+  const std::string broken_pipe = "failed printing to stdout: Broken pipe (os error 32)";
+  const std::string read_failed = "Failed to read JSON-file: ";
   struct Case {
-    std::vector<std::string> args;
+    std::string args;
     StdoutMode mode;
     int status;
-    std::string out, err;  // err is a pattern
+    std::string message;  // of the fatal report on standard error; none when empty
+    std::string out = "";
+    std::string file = "src/main/netsketch.cpp";  // where the report is raised
   };
   const Case cases[] = {
-      {{"count.bincode"},
-       StdoutMode::Pipe,
-       101,
+      {"count.bincode", StdoutMode::Pipe, 101,
+       "called `Result::unwrap()` on an `Err` value: TryFromIntError(())",
        "\nFailed on idx = [0]:\n0: Call { process: \"a\", method: \"x\", call_direction: Outbound "
        "}  ->  Call { process: \"a\", method: \"x\", call_direction: Outbound }\n",
-       fatal_report("called `Result::unwrap()` on an `Err` value: TryFromIntError(())",
-                    "src/graph/build_graph.cpp")},
+       "src/graph/build_graph.cpp"},
       // The failed write of the earlier pair's diagnostics ends the run before the count.
-      {{"count.bincode"}, StdoutMode::BrokenPipe, 101, "", broken_pipe},
+      {"count.bincode", StdoutMode::BrokenPipe, 101, broken_pipe},
       // A closed descriptor 1 is reopened on /dev/null: the run succeeds silently.
-      {{"one.bincode"}, StdoutMode::Closed, 0, "", ""},
+      {"one.bincode", StdoutMode::Closed, 0, ""},
       // No signal kills the tool: the failed write ends the run.
-      {{"one.bincode"}, StdoutMode::BrokenPipe, 101, "", broken_pipe},
-      {{"empty.json"},
-       StdoutMode::Pipe,
-       101,
-       "",
-       fatal_report(
-           "Failed to read JSON-file: Error(\"EOF while parsing a value\", line: 1, column: 0)",
-           main)},
-      {{"empty.bincode"},
-       StdoutMode::Pipe,
-       101,
-       "",
-       fatal_report("Failed to read JSON-file: " + eof, main)},
+      {"one.bincode", StdoutMode::BrokenPipe, 101, broken_pipe},
+      {"empty.json", StdoutMode::Pipe, 101,
+       read_failed + "Error(\"EOF while parsing a value\", line: 1, column: 0)"},
+      {"empty.bincode", StdoutMode::Pipe, 101,
+       read_failed + "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })"},
       // The value of -o never names a file that is written.
-      {{"-o", "out.csv"},
-       StdoutMode::Pipe,
-       101,
-       "",
-       fatal_report("Failed to read JSON-file: Os { code: 2, kind: NotFound, message: \"No such "
-                    "file or directory\" }",
-                    main)},
+      {"-o out.csv", StdoutMode::Pipe, 101,
+       read_failed + "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }"},
   };
   for (const Case& c : cases) {
     RunResult r =
-        run_binary({.args = c.args, .working_directory = dir.path(), .stdout_mode = c.mode});
-    EXPECT_EQ(r.exit_status, c.status) << c.args[0] << " " << r.err;
-    EXPECT_EQ(r.out, c.out) << c.args[0];
-    EXPECT_TRUE(std::regex_match(r.err, std::regex(c.err))) << r.err;
+        run_binary({.args = words(c.args), .working_directory = dir.path(), .stdout_mode = c.mode});
+    EXPECT_EQ(r.exit_status, c.status) << c.args << " " << r.err;
+    EXPECT_EQ(r.out, c.out) << c.args;
+    const std::string pattern = c.message.empty() ? "" : fatal_report(c.message, c.file);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(pattern))) << r.err;
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
 }
@@ -110,8 +107,7 @@ std::string canonical_run_output(const std::string& out) {
   std::size_t graph = out.find("ProcessNodes(\n");
   if (graph == std::string::npos) return "no graph in: " + out;
   std::string text;
-  for (const std::string& block :
-       test_util::sorted(test_util::diagnostic_blocks(out.substr(0, graph)))) {
+  for (const std::string& block : test_util::sorted_blocks(out.substr(0, graph))) {
     text += block;
   }
   return text + test_util::canonical_map_order(out.substr(graph));
@@ -212,6 +208,51 @@ TEST(RunBinary, StdoutModes) {
       {.binary = "/bin/sh", .args = {"-c", "exec echo x"}, .stdout_mode = StdoutMode::BrokenPipe});
   EXPECT_EQ(broken.signal, SIGPIPE);
   EXPECT_EQ(broken.exit_status, std::nullopt);
+}
+
+TEST(ExportRun, ErrorLinesAndExitStatuses) {
+  TempDir dir;
+  const std::string good = bincode({{{{"a", "m", I}}, 1}});
+  dir.write_file("good.bincode", good);
+  dir.write_file("cut.bincode", good.substr(0, good.size() - 1));
+  dir.write_file("bad.json", "{\n  \"version\": 3");
+  dir.write_file("big.bincode", bincode({{{}, 2147483648u}}));
+  dir.write_file("contradicting.bincode", bincode({{{{"a", "m", O}}, 1}}));
+  dir.write_file("good.txt", good);
+  struct Case {
+    std::string args;  // split at spaces
+    int status;
+    std::string err;  // after "tracemill-export: "
+    StdoutMode mode = StdoutMode::Pipe;
+  };
+  const Case cases[] = {
+      {"bad.json", 1, "bad.json:2:14: invalid type: integer `3`, expected struct Version\n"},
+      {"cut.bincode", 1,
+       "cut.bincode: byte " + std::to_string(good.size() - 1) +
+           ": Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })\n"},
+      {"missing.json", 1, "missing.json: No such file or directory\n"},
+      {"good.txt", 1, "good.txt: unknown extension '.txt' (expected .json or .bincode)\n"},
+      {"-f json big.bincode", 1, "big.bincode: a chain count exceeds 2147483647\n"},
+      {"good.bincode", 1, "write error: Broken pipe\n", StdoutMode::BrokenPipe},
+      {"--format svg good.bincode", 2,
+       "invalid format 'svg' (expected dot, mermaid or json)\n"
+       "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n"
+       "Try 'tracemill-export --help' for more information.\n"},
+      {"contradicting.bincode", 0,
+       "warning: contradicting.bincode: 1 chain contradicts its call directions; run tracemill on "
+       "the file to see the reports\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run_binary({.binary = TRACEMILL_EXPORT_BINARY,
+                              .args = words(c.args),
+                              .working_directory = dir.path(),
+                              .stdout_mode = c.mode});
+    EXPECT_EQ(r.exit_status, c.status) << c.args;
+    EXPECT_EQ(r.err, "tracemill-export: " + c.err);
+    if (c.status != 0) {
+      EXPECT_EQ(r.out, "") << c.args;
+    }
+  }
 }
 
 }  // namespace
