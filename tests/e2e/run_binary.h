@@ -6,7 +6,6 @@
 //   EXPECT_EQ(r.err, "error: ...");
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -28,15 +27,12 @@ struct RunOptions {
   std::string binary = TRACEMILL_BINARY;  // a relative path is taken from working_directory
   std::vector<std::string> args{};        // the arguments after argv[0]
   std::optional<std::string> argv0{};     // argv[0]; the binary's path when unset
-  // Changes to the base environment: a value sets the variable, nullopt removes it. The base
-  // environment is empty except for PATH, HOME, LD_LIBRARY_PATH and the sanitizer options
-  // (ASAN_OPTIONS, UBSAN_OPTIONS, LSAN_OPTIONS) of the test process; nothing that changes the
-  // tool's behaviour (NO_COLOR, CLICOLOR, CLICOLOR_FORCE, TERM, CI, TRACEMILL_BACKTRACE) leaks in.
-  std::map<std::string, std::optional<std::string>> environment{};
+  // Variables added to the environment, which otherwise holds only PATH, HOME, LD_LIBRARY_PATH
+  // and the sanitizer options of the test process: nothing that changes the tool's behaviour
+  // (NO_COLOR, CLICOLOR, CLICOLOR_FORCE, TERM, CI, TRACEMILL_BACKTRACE) leaks in.
+  std::map<std::string, std::string> environment{};
   std::filesystem::path working_directory{};  // the test's own when empty
   StdoutMode stdout_mode = StdoutMode::Pipe;
-  // A child still running after this long is killed with SIGKILL (RunResult::timed_out).
-  std::chrono::milliseconds time_limit{20000};
   // The child's address-space limit in bytes (RLIMIT_AS); none when unset.
   std::optional<std::uint64_t> address_space_limit{};
 };
@@ -44,14 +40,14 @@ struct RunOptions {
 struct RunResult {
   std::optional<int> exit_status;  // set when the child exited
   std::optional<int> signal;       // set when a signal ended the child
-  bool timed_out = false;
-  std::string out;  // standard output (StdoutMode::Pipe only)
-  std::string err;  // standard error
+  std::string out;                 // standard output (StdoutMode::Pipe only)
+  std::string err;                 // standard error
 };
 
-// Runs the child to its end, reading both pipes as it goes (no deadlock on large output).
-// Standard input is /dev/null; SIGPIPE has its default disposition and no signal is blocked.
-// If the child cannot be started, exit_status is 127 and err says why.
+// Runs the child to its end, reading both pipes as it goes (no deadlock on large output); one
+// still running after 20 seconds is killed with SIGKILL. Standard input is /dev/null; SIGPIPE
+// has its default disposition and no signal is blocked. If the child cannot be started,
+// exit_status is 127 and err says why.
 RunResult run_binary(const RunOptions& options);
 
 // A fresh directory under the system's temporary directory, removed with its contents.

@@ -1,163 +1,104 @@
-// The whole run as users see it: a statistics file in, diagnostics and the graph on standard
-// output, fatal reports on standard error, exit statuses.
+// The whole run of both programs as users see it: a statistics file and the command line in,
+// diagnostics, the graph, help and usage errors out on their streams with their exit statuses.
+// The texts of the command line and the error forms of the decoders are pinned by their unit
+// tests; the output of tracemill-export (stable over runs, the same from either encoding, valid
+// in each format) is checked by .ci/check-export on the examples.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-#include "base/sink.h"
 #include "bench/encode.h"
-#include "bench/generator.h"
 #include "e2e/run_binary.h"
 #include "graph/graph_testing.h"
+#include "graph/path_equivalence.h"
+#include "main/command_line.h"
 #include "stats/file/operation_stats_json.h"
 
 namespace tracemill::e2e {
 namespace {
 
-using test_util::canonical_map_order;
+using test_util::I;
+using test_util::O;
 
-const char kNote[] =
-    "note: run with `TRACEMILL_BACKTRACE=1` environment variable to display a backtrace\n";
-
-// The report of a write to standard output after its reader went away.
-std::regex broken_pipe_report() {
-  return std::regex(
-      "thread 'main' panicked at 'failed printing to stdout: Broken pipe \\(os error 32\\)', "
-      "src/main/netsketch\\.cpp:[0-9]+:[0-9]+\n" +
-      std::string(kNote));
+std::string bincode(const test_util::Chains& chains) {
+  return test_util::chains_file({{"op", chains}}, Encoding::Bincode);
 }
 
-Call call(std::string process, std::string method, CallDirection direction) {
-  return Call{std::move(process), std::move(method), direction};
+// The pattern of the fatal report of `message` raised in `file`, at any line and column.
+std::string fatal_report(const std::string& message, const std::string& file) {
+  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  auto quoted = [](const std::string& text) { return std::regex_replace(text, special, R"(\$&)"); };
+  return quoted("thread 'main' panicked at '" + message + "', " + file) + ":[0-9]+:[0-9]+\n" +
+         quoted(
+             "note: run with `TRACEMILL_BACKTRACE=1` environment variable to display a "
+             "backtrace\n");
 }
 
-// A record whose one operation holds the given chains with their counts.
-StatsRecJson record_with(std::vector<std::pair<std::vector<Call>, std::uint64_t>> chains) {
-  StatsRecJson record;
-  OperationStatsJson& op = record.stats["GET /users"];
-  for (auto& [calls, count] : chains) {
-    CChainStatsKey key;
-    key.call_chain = std::move(calls);
-    CChainStatsValue value;
-    value.count = count;
-    op.call_chain.emplace_back(std::move(key), std::move(value));
-  }
-  return record;
+// The arguments in `line`, split at spaces.
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> args;
+  std::istringstream stream(line);
+  for (std::string word; stream >> word;) args.push_back(word);
+  return args;
 }
 
-struct Encoding {
-  const char* extension;
-  std::string (*encode)(const StatsRecJson&);
-};
-
-const Encoding kEncodings[] = {
-    {"json",
-     [](const StatsRecJson& r) {
-       std::string out;
-       bench::encode_json(r, out, true);
-       return out;
-     }},
-    {"bincode",
-     [](const StatsRecJson& r) {
-       std::string out;
-       bench::encode_bincode(r, out);
-       return out;
-     }},
-};
-
-// Runs the tool on `record` written in `encoding`.
-RunResult run_on(const StatsRecJson& record, const Encoding& encoding,
-                 StdoutMode mode = StdoutMode::Pipe) {
+TEST(Run, EndsWithStatusAndReport) {
   TempDir dir;
-  std::string name = std::string("stats.") + encoding.extension;
-  dir.write_file(name, encoding.encode(record));
-  return run_binary({.args = {name}, .working_directory = dir.path(), .stdout_mode = mode});
-}
-
-TEST(Run, EmptyGraphAndSumsBeyondThirtyTwoBits) {
-  for (const Encoding& encoding : kEncodings) {
-    RunResult empty = run_on(StatsRecJson{}, encoding);
-    EXPECT_EQ(empty.exit_status, 0);
-    EXPECT_EQ(empty.out, "ProcessNodes(\n    {},\n)\n");
-
-    // Two chains of the largest accepted count: the sum is kept exactly, never wrapped.
-    RunResult big = run_on(record_with({{{call("a", "m", CallDirection::Inbound)}, 2147483647},
-                                        {{call("a", "m", CallDirection::Inbound)}, 2147483647}}),
-                           encoding);
-    EXPECT_EQ(big.exit_status, 0);
-    EXPECT_NE(big.out.find("                \"m\": 4294967294,\n"), std::string::npos) << big.out;
-  }
-}
-
-TEST(Run, ChainCountBeyondThirtyTwoBitsEndsTheRun) {
-  // The earlier pair's diagnostics stay on standard output; the graph is never printed.
-  StatsRecJson record = record_with({{{call("a", "x", CallDirection::Outbound)}, 1},
-                                     {{}, 2147483648u}});
-  for (const Encoding& encoding : kEncodings) {
-    RunResult r = run_on(record, encoding);
-    EXPECT_EQ(r.exit_status, 101);
-    EXPECT_EQ(r.out,
-              "\nFailed on idx = [0]:\n"
-              "0: Call { process: \"a\", method: \"x\", call_direction: Outbound }  ->  "
-              "Call { process: \"a\", method: \"x\", call_direction: Outbound }\n");
-    EXPECT_TRUE(std::regex_match(
-        r.err, std::regex("thread 'main' panicked at 'called `Result::unwrap\\(\\)` on an `Err` "
-                          "value: TryFromIntError\\(\\(\\)\\)', src/graph/build_graph\\.cpp:"
-                          "[0-9]+:[0-9]+\n" +
-                          std::string(kNote))))
-        << r.err;
-
-    // With standard output gone, the failed write of the earlier pair's diagnostics ends the
-    // run before the next pair is looked at.
-    RunResult broken = run_on(record, encoding, StdoutMode::BrokenPipe);
-    EXPECT_EQ(broken.exit_status, 101);
-    EXPECT_TRUE(std::regex_match(broken.err, broken_pipe_report())) << broken.err;
-  }
-}
-
-TEST(Run, StandardOutputClosedOrBroken) {
-  StatsRecJson record = record_with({{{call("a", "m", CallDirection::Inbound)}, 1}});
-  for (const Encoding& encoding : kEncodings) {
-    // A closed descriptor 1 is reopened on /dev/null: the run succeeds silently.
-    RunResult closed = run_on(record, encoding, StdoutMode::Closed);
-    EXPECT_EQ(closed.exit_status, 0);
-    EXPECT_EQ(closed.err, "");
-
-    // A reader that went away: no signal kills the tool, the failed write ends the run.
-    RunResult broken = run_on(record, encoding, StdoutMode::BrokenPipe);
-    EXPECT_FALSE(broken.signal.has_value());
-    EXPECT_EQ(broken.exit_status, 101);
-    EXPECT_TRUE(std::regex_match(broken.err, broken_pipe_report())) << broken.err;
-  }
-}
-
-TEST(Run, DecodeErrorsOfEitherEncodingEndTheRun) {
+  dir.write_file("one.bincode", bincode({{{{"a", "m", I}}, 1}}));
+  // The count out of range comes after a pair whose diagnostics are printed.
+  dir.write_file("count.bincode", bincode({{{{"a", "x", O}}, 1}, {{}, 2147483648u}}));
+  dir.write_file("empty.json", "");
+  dir.write_file("empty.bincode", "");
+  const std::string broken_pipe = "failed printing to stdout: Broken pipe (os error 32)";
+  const std::string read_failed = "Failed to read JSON-file: ";
   struct Case {
-    const char* name;
-    const char* debug_form;
-  } cases[] = {
-      {"empty.json", "Error(\"EOF while parsing a value\", line: 1, column: 0)"},
-      {"empty.bincode",
-       "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })"},
+    std::string args;
+    StdoutMode mode;
+    int status;
+    std::string message;  // of the fatal report on standard error; none when empty
+    std::string out = "";
+    std::string file = "src/main/netsketch.cpp";  // where the report is raised
+  };
+  const Case cases[] = {
+      {"count.bincode", StdoutMode::Pipe, 101,
+       "called `Result::unwrap()` on an `Err` value: TryFromIntError(())",
+       "\nFailed on idx = [0]:\n0: Call { process: \"a\", method: \"x\", call_direction: Outbound "
+       "}  ->  Call { process: \"a\", method: \"x\", call_direction: Outbound }\n",
+       "src/graph/build_graph.cpp"},
+      // The failed write of the earlier pair's diagnostics ends the run before the count.
+      {"count.bincode", StdoutMode::BrokenPipe, 101, broken_pipe},
+      // A closed descriptor 1 is reopened on /dev/null: the run succeeds silently.
+      {"one.bincode", StdoutMode::Closed, 0, ""},
+      // No signal kills the tool: the failed write ends the run.
+      {"one.bincode", StdoutMode::BrokenPipe, 101, broken_pipe},
+      {"empty.json", StdoutMode::Pipe, 101,
+       read_failed + "Error(\"EOF while parsing a value\", line: 1, column: 0)"},
+      {"empty.bincode", StdoutMode::Pipe, 101,
+       read_failed + "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })"},
+      // The value of -o never names a file that is written.
+      {"-o out.csv", StdoutMode::Pipe, 101,
+       read_failed + "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }"},
   };
   for (const Case& c : cases) {
-    TempDir dir;
-    dir.write_file(c.name, "");
-    RunResult r = run_binary({.args = {c.name}, .working_directory = dir.path()});
-    EXPECT_EQ(r.exit_status, 101);
-    EXPECT_EQ(r.out, "");
-    std::string prefix =
-        std::string("thread 'main' panicked at 'Failed to read JSON-file: ") + c.debug_form +
-        "', src/main/netsketch.cpp:";
-    EXPECT_EQ(r.err.substr(0, prefix.size()), prefix) << r.err;
+    RunResult r =
+        run_binary({.args = words(c.args), .working_directory = dir.path(), .stdout_mode = c.mode});
+    EXPECT_EQ(r.exit_status, c.status) << c.args << " " << r.err;
+    EXPECT_EQ(r.out, c.out) << c.args;
+    const std::string pattern = c.message.empty() ? "" : fatal_report(c.message, c.file);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(pattern))) << r.err;
   }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
 }
 
 // The diagnostic blocks of a run in sorted order (operations are visited in hash order, which
@@ -165,37 +106,11 @@ TEST(Run, DecodeErrorsOfEitherEncodingEndTheRun) {
 std::string canonical_run_output(const std::string& out) {
   std::size_t graph = out.find("ProcessNodes(\n");
   if (graph == std::string::npos) return "no graph in: " + out;
-  std::vector<std::string> blocks;
-  const std::string header = "\nFailed on idx = ";
-  for (std::size_t at = 0; at < graph;) {
-    std::size_t next = std::min(out.find(header, at + 1), graph);
-    blocks.push_back(out.substr(at, next - at));
-    at = next;
-  }
-  std::sort(blocks.begin(), blocks.end());
   std::string text;
-  for (const std::string& block : blocks) text += block;
-  return text + canonical_map_order(out.substr(graph));
-}
-
-TEST(Run, GeneratedFilesGiveTheSameOutputInBothEncodings) {
-  TempDir dir;
-  for (bench::Format format : {bench::Format::Json, bench::Format::Bincode}) {
-    bench::GenOptions options;
-    options.seed = 5;
-    options.operations = 12;
-    options.format = format;
-    options.profile = bench::Profile::Chains;
-    StringSink file;
-    ASSERT_TRUE(bench::write_stats_file(options, file).ok);
-    dir.write_file(format == bench::Format::Json ? "gen.json" : "gen.bincode", file.text());
+  for (const std::string& block : test_util::sorted_blocks(out.substr(0, graph))) {
+    text += block;
   }
-  RunResult json = run_binary({.args = {"gen.json"}, .working_directory = dir.path()});
-  RunResult bincode = run_binary({.args = {"gen.bincode"}, .working_directory = dir.path()});
-  EXPECT_EQ(json.exit_status, 0) << json.err;
-  EXPECT_EQ(bincode.exit_status, 0) << bincode.err;
-  EXPECT_NE(json.out.find("\nFailed on idx = "), std::string::npos) << "no repair reported";
-  EXPECT_EQ(canonical_run_output(json.out), canonical_run_output(bincode.out));
+  return text + test_util::canonical_map_order(out.substr(graph));
 }
 
 // Every example, in each encoding, prints its expected output (diagnostics, then the graph).
@@ -215,6 +130,129 @@ TEST(Run, ExamplesPrintTheirExpectedOutput) {
     ++runs;
   }
   EXPECT_GE(runs, 8);
+}
+
+// A process name of 1 GiB, all but its length a hole in a sparse file, read under a 64 MiB
+// address-space limit: the name grows until an allocation fails. The file ends inside the
+// name, so a run that does not run out of memory fails differently.
+TEST(Run, OutOfMemory) {
+#if defined(TRACEMILL_NO_ALLOC_HOOK) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer builds keep their own allocation functions and reports";
+#endif
+  StatsRecJson record;
+  record.stats["GET /users"].call_chain.push_back(
+      {{{Call{"@@@@@@@@", "query", CallDirection::Unknown}}, "", false}, {}});
+  std::string bytes;
+  bench::encode_bincode(record, bytes);
+  // A text is its length as 8 bytes, least significant first, then its bytes: 8 becomes 2^30.
+  std::size_t at = bytes.find("@@@@@@@@");
+  ASSERT_EQ(bytes.substr(at - 8, 8), std::string("\x08\0\0\0\0\0\0\0", 8));
+  bytes.replace(at - 8, bytes.npos, std::string("\0\0\0\x40\0\0\0\0", 8));
+  TempDir dir;
+  std::filesystem::path file = dir.write_file("huge.bincode", bytes);
+  std::filesystem::resize_file(file, at + (std::uint64_t{1} << 30));
+  RunResult r = run_binary({.args = {file.string()}, .address_space_limit = 64 << 20});
+  EXPECT_EQ(r.signal, SIGABRT) << r.err;
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("memory allocation of [0-9]+ bytes failed\n")))
+      << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+// The usage error is the parser's text for the same arguments, styled by the environment only:
+// colour hints without a terminal leave it plain.
+TEST(CommandLineE2e, UsageErrorPlainAndStyled) {
+  const std::vector<std::string> args = {"in.json", "--outpt=x"};
+  const std::vector<std::string_view> argv = {TRACEMILL_BINARY, "in.json", "--outpt=x"};
+  StyleEnvironment forced;
+  forced.clicolor_force = "1";
+  const std::pair<std::map<std::string, std::string>, StyleEnvironment> cases[] = {
+      {{{"TERM", "xterm-256color"}, {"CI", "true"}}, StyleEnvironment{}},
+      {{{"CLICOLOR_FORCE", "1"}}, forced},
+  };
+  for (const auto& [environment, style] : cases) {
+    RunResult r = run_binary({.args = args, .environment = environment});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, parse_command_line(argv, style).error().text);
+  }
+}
+
+// The usage line names the program as invoked (a symlink), not the file it runs.
+TEST(CommandLineE2e, UsageLineNamesTheProgramAsInvoked) {
+  TempDir dir;
+  std::filesystem::create_symlink(TRACEMILL_BINARY, dir.path() / "netsketch");
+  RunResult r = run_binary({.binary = (dir.path() / "netsketch").string(), .args = {"--foo"}});
+  const std::vector<std::string_view> argv = {"netsketch", "--foo"};
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.err, parse_command_line(argv, StyleEnvironment{}).error().text);
+}
+
+TEST(CommandLineE2e, FailedHelpWriteKeepsTheStatus) {
+  for (StdoutMode mode : {StdoutMode::Closed, StdoutMode::BrokenPipe}) {
+    RunResult r = run_binary({.args = {"--help"}, .stdout_mode = mode});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// Of the harness: a mode that did not take effect would let the tests of failed writes pass
+// without a failure.
+TEST(RunBinary, StdoutModes) {
+  RunResult closed = run_binary({.binary = "/bin/sh",
+                                 .args = {"-c", "echo x || echo failed >&2"},
+                                 .stdout_mode = StdoutMode::Closed});
+  EXPECT_EQ(closed.out, "");
+  EXPECT_NE(closed.err.find("failed"), std::string::npos) << closed.err;
+  // SIGPIPE is back to its default in the child, so the write kills it.
+  RunResult broken = run_binary(
+      {.binary = "/bin/sh", .args = {"-c", "exec echo x"}, .stdout_mode = StdoutMode::BrokenPipe});
+  EXPECT_EQ(broken.signal, SIGPIPE);
+  EXPECT_EQ(broken.exit_status, std::nullopt);
+}
+
+TEST(ExportRun, ErrorLinesAndExitStatuses) {
+  TempDir dir;
+  const std::string good = bincode({{{{"a", "m", I}}, 1}});
+  dir.write_file("good.bincode", good);
+  dir.write_file("cut.bincode", good.substr(0, good.size() - 1));
+  dir.write_file("bad.json", "{\n  \"version\": 3");
+  dir.write_file("big.bincode", bincode({{{}, 2147483648u}}));
+  dir.write_file("contradicting.bincode", bincode({{{{"a", "m", O}}, 1}}));
+  dir.write_file("good.txt", good);
+  struct Case {
+    std::string args;  // split at spaces
+    int status;
+    std::string err;  // after "tracemill-export: "
+    StdoutMode mode = StdoutMode::Pipe;
+  };
+  const Case cases[] = {
+      {"bad.json", 1, "bad.json:2:14: invalid type: integer `3`, expected struct Version\n"},
+      {"cut.bincode", 1,
+       "cut.bincode: byte " + std::to_string(good.size() - 1) +
+           ": Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })\n"},
+      {"missing.json", 1, "missing.json: No such file or directory\n"},
+      {"good.txt", 1, "good.txt: unknown extension '.txt' (expected .json or .bincode)\n"},
+      {"-f json big.bincode", 1, "big.bincode: a chain count exceeds 2147483647\n"},
+      {"good.bincode", 1, "write error: Broken pipe\n", StdoutMode::BrokenPipe},
+      {"--format svg good.bincode", 2,
+       "invalid format 'svg' (expected dot, mermaid or json)\n"
+       "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n"
+       "Try 'tracemill-export --help' for more information.\n"},
+      {"contradicting.bincode", 0,
+       "warning: contradicting.bincode: 1 chain contradicts its call directions; run tracemill on "
+       "the file to see the reports\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run_binary({.binary = TRACEMILL_EXPORT_BINARY,
+                              .args = words(c.args),
+                              .working_directory = dir.path(),
+                              .stdout_mode = c.mode});
+    EXPECT_EQ(r.exit_status, c.status) << c.args;
+    EXPECT_EQ(r.err, "tracemill-export: " + c.err);
+    if (c.status != 0) {
+      EXPECT_EQ(r.out, "") << c.args;
+    }
+  }
 }
 
 }  // namespace

@@ -15,61 +15,26 @@ namespace {
 using Lines = std::vector<std::string_view>;
 
 std::size_t indent_of(std::string_view line) {
-  std::size_t n = line.find_first_not_of(' ');
-  return n == std::string_view::npos ? line.size() : n;
+  return std::min(line.find_first_not_of(' '), line.size());
 }
 
-bool opens_block(std::string_view line) {
-  return line.ends_with('{') || line.ends_with('(') || line.ends_with('[');
-}
-
-bool opens_map(std::string_view line) {
-  std::string_view content = line.substr(indent_of(line));
-  return content == "{" || content.ends_with(": {");
-}
-
-bool closes_block(std::string_view line) {
-  std::string_view content = line.substr(indent_of(line));
-  return !content.empty() && (content[0] == '}' || content[0] == ')' || content[0] == ']');
-}
-
-// One past the last line of the item starting at lines[i]: the item's line alone, or the
-// block it opens up to its closing line at the same indentation (or the end of the text).
-std::size_t item_end(const Lines& lines, std::size_t i) {
-  if (!opens_block(lines[i])) return i + 1;
-  std::size_t indent = indent_of(lines[i]);
-  for (std::size_t j = i + 1; j < lines.size(); ++j) {
-    if (indent_of(lines[j]) == indent && closes_block(lines[j])) return j + 1;
-  }
-  return lines.size();
-}
-
-std::string canonical_item(const Lines& lines, std::size_t begin, std::size_t end);
-
-// The items in [begin, end) canonicalised one by one, sorted when `sort` is set.
-std::string canonical_items(const Lines& lines, std::size_t begin, std::size_t end, bool sort) {
-  std::vector<std::string> items;
-  for (std::size_t i = begin; i < end;) {
-    std::size_t stop = std::min(item_end(lines, i), end);
-    items.push_back(canonical_item(lines, i, stop));
-    i = stop;
-  }
-  if (sort) std::sort(items.begin(), items.end());
-  std::string out;
-  for (const std::string& item : items) out += item;
-  return out;
-}
-
-std::string canonical_item(const Lines& lines, std::size_t begin, std::size_t end) {
-  std::string out(lines[begin]);
-  out += '\n';
-  if (end - begin < 2) return out;
-  bool closed = closes_block(lines[end - 1]) && indent_of(lines[end - 1]) == indent_of(lines[begin]);
-  std::size_t inner_end = closed ? end - 1 : end;
-  out += canonical_items(lines, begin + 1, inner_end, opens_map(lines[begin]));
-  if (closed) {
-    out += lines[end - 1];
-    out += '\n';
+// The lines from lines[i] on that are indented at least `min_indent`, as items: a line, the
+// lines below it indented deeper, and the line closing it at its own indentation.
+std::vector<std::string> items(const Lines& lines, std::size_t& i, std::size_t min_indent) {
+  std::vector<std::string> out;
+  while (i < lines.size() && indent_of(lines[i]) >= min_indent) {
+    const std::string_view line = lines[i++];
+    const std::size_t indent = indent_of(line);
+    std::string item = std::string(line) + '\n';
+    std::vector<std::string> inner = items(lines, i, indent + 1);
+    // A map block: its entries in sorted order.
+    if (line.substr(indent) == "{" || line.ends_with(": {")) std::sort(inner.begin(), inner.end());
+    for (const std::string& s : inner) item += s;
+    if (!inner.empty() && i < lines.size() && indent_of(lines[i]) == indent &&
+        std::string_view("})]").find(lines[i].substr(indent, 1)) != std::string_view::npos) {
+      item += std::string(lines[i++]) + '\n';
+    }
+    out.push_back(std::move(item));
   }
   return out;
 }
@@ -155,15 +120,16 @@ ProcessNodes graph_of(std::vector<ProcessNode> nodes) {
 }
 
 std::string canonical_map_order(std::string_view text) {
-  bool ends_in_line_feed = text.ends_with('\n');
   Lines lines;
-  while (!text.empty()) {
-    std::size_t newline = text.find('\n');
-    lines.push_back(text.substr(0, newline));
-    text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+  for (std::size_t at = 0; at != std::string_view::npos;) {
+    const std::size_t end = text.find('\n', at);
+    lines.push_back(text.substr(at, end == std::string_view::npos ? end : end - at));
+    at = end == std::string_view::npos ? end : end + 1;
   }
-  std::string out = canonical_items(lines, 0, lines.size(), false);
-  if (!ends_in_line_feed && !out.empty()) out.pop_back();
+  std::size_t i = 0;
+  std::string out;
+  for (const std::string& item : items(lines, i, 0)) out += item;
+  out.pop_back();  // the line feed after the last line, which the text does not have
   return out;
 }
 

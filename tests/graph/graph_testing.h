@@ -41,8 +41,7 @@ enum class Layout { StatsLast, StatsFirst, Array };
 // A file of `head` whose `stats` holds these operations in this order, keys repeated as they
 // come (a record cannot hold a repeated key).
 std::string file_of(const OperationList& operations, Encoding encoding,
-                    Layout layout = Layout::StatsLast,
-                    const StatsRecJson& head = {});
+                    Layout layout = Layout::StatsLast, const StatsRecJson& head = {});
 // file_of for operations given by their pairs, in either encoding.
 std::string chains_file(const Operations& operations, Encoding encoding);
 

@@ -19,20 +19,14 @@
 
 namespace tracemill::test_util {
 
-// The repair reports of a run, split into their blocks (each starts with an empty line).
-inline std::vector<std::string> diagnostic_blocks(const std::string& text) {
+// The repair reports of a run as its blocks (each starts with an empty line), sorted.
+inline std::vector<std::string> sorted_blocks(const std::string& text) {
   std::vector<std::string> blocks;
-  const std::string header = "\nFailed on idx = ";
   for (std::size_t at = 0; at < text.size();) {
-    std::size_t next = text.find(header, at + 1);
-    if (next == std::string::npos) next = text.size();
+    std::size_t next = std::min(text.find("\nFailed on idx = ", at + 1), text.size());
     blocks.push_back(text.substr(at, next - at));
     at = next;
   }
-  return blocks;
-}
-
-inline std::vector<std::string> sorted(std::vector<std::string> blocks) {
   std::sort(blocks.begin(), blocks.end());
   return blocks;
 }
@@ -44,48 +38,31 @@ struct PathRun {
   std::string diagnostics;
 };
 
-inline StatsFile memory_file(const std::string& bytes, Encoding encoding, std::size_t block,
-                             bool rereadable) {
-  return StatsFile(encoding, ByteSource::from_memory(bytes, block, 0, rereadable));
-}
-
 // The whole-record path: the record, then the graph from it. `record` receives the record when
 // the file decodes.
 inline PathRun whole_record_run(const std::string& bytes, Encoding encoding, std::size_t block,
                                 StatsRecJson* record = nullptr) {
-  PathRun run;
-  Result<StatsRecJson, LoadError> decoded = memory_file(bytes, encoding, block, true).read();
-  if (!decoded) {
-    run.end = compact_string(decoded.error());
-    return run;
-  }
+  Result<StatsRecJson, LoadError> decoded =
+      StatsFile(encoding, ByteSource::from_memory(bytes, block, 0, true)).read();
+  if (!decoded) return {compact_string(decoded.error()), ""};
   StringSink diagnostics;
   Result<ProcessNodes, CountOutOfRange> graph = fold_record(decoded.value(), diagnostics);
-  run.diagnostics = diagnostics.text();
-  if (graph) {
-    run.end = std::move(graph).value();
-  } else {
-    run.end = CountOutOfRange{};
-  }
   if (record != nullptr) *record = std::move(decoded).value();
-  return run;
+  if (!graph) return {CountOutOfRange{}, diagnostics.take()};
+  return {std::move(graph).value(), diagnostics.take()};
 }
 
 inline PathRun streamed_run(const std::string& bytes, Encoding encoding, std::size_t block,
                             bool rereadable, std::size_t log_allowance) {
-  PathRun run;
-  StatsFile file = memory_file(bytes, encoding, block, rereadable);
+  StatsFile file(encoding, ByteSource::from_memory(bytes, block, 0, rereadable));
   StringSink diagnostics;
   StreamedGraph built = stream_graph(file, diagnostics, log_allowance);
-  run.diagnostics = diagnostics.text();
   if (auto* graph = std::get_if<ProcessNodes>(&built)) {
-    run.end = std::move(*graph);
+    return {std::move(*graph), diagnostics.take()};
   } else if (auto* error = std::get_if<LoadError>(&built)) {
-    run.end = compact_string(*error);
-  } else {
-    run.end = CountOutOfRange{};
+    return {compact_string(*error), diagnostics.take()};
   }
-  return run;
+  return {CountOutOfRange{}, diagnostics.take()};
 }
 
 // The reports fold_record writes when `operation` comes first: those of its chains before the
@@ -96,7 +73,7 @@ inline std::optional<std::string> reports_before_count_out_of_range(
   alone.stats.emplace("", operation);
   StringSink diagnostics;
   if (fold_record(alone, diagnostics)) return std::nullopt;
-  return diagnostics.text();
+  return diagnostics.take();
 }
 
 // Runs both paths on `bytes` and describes the first difference; empty when they agree.
@@ -104,9 +81,8 @@ inline std::optional<std::string> reports_before_count_out_of_range(
 //  - A count out of range: both end so; the streaming run writes the reports that the
 //    whole-record path writes when the operation it ends on comes first (any operation may).
 //  - Otherwise the same reports (as a multiset of blocks) and the same graph.
-inline std::string path_difference(const std::string& bytes, Encoding encoding,
-                                   std::size_t block, bool rereadable,
-                                   std::size_t log_allowance) {
+inline std::string path_difference(const std::string& bytes, Encoding encoding, std::size_t block,
+                                   bool rereadable, std::size_t log_allowance) {
   StatsRecJson record;
   PathRun whole = whole_record_run(bytes, encoding, block, &record);
   PathRun streamed = streamed_run(bytes, encoding, block, rereadable, log_allowance);
@@ -130,20 +106,16 @@ inline std::string path_difference(const std::string& bytes, Encoding encoding,
     return "the reports before the count out of range match no operation that holds one:\n" +
            streamed.diagnostics;
   }
-  if (sorted(diagnostic_blocks(whole.diagnostics)) !=
-      sorted(diagnostic_blocks(streamed.diagnostics))) {
+  if (sorted_blocks(whole.diagnostics) != sorted_blocks(streamed.diagnostics)) {
     return "reports differ:\n" + whole.diagnostics + "\n---\n" + streamed.diagnostics;
   }
   const ProcessNodes& a = std::get<ProcessNodes>(whole.end);
   const ProcessNodes& b = std::get<ProcessNodes>(streamed.end);
   // Printed, the same graph gives the same lines in some order, so texts of the same length.
-  StringSink text_a;
-  StringSink text_b;
-  Formatter pretty_a(text_a, Form::Pretty);
-  Formatter pretty_b(text_b, Form::Pretty);
-  write_debug(pretty_a, a);
-  write_debug(pretty_b, b);
-  if (!(a == b) || text_a.text().size() != text_b.text().size()) {
+  StringSink text_a, text_b;
+  Formatter pretty_a(text_a, Form::Pretty), pretty_b(text_b, Form::Pretty);
+  if (!(write_debug(pretty_a, a) && write_debug(pretty_b, b) && a == b &&
+        text_a.text().size() == text_b.text().size())) {
     return "graphs differ:\n" + text_a.text() + "\n---\n" + text_b.text();
   }
   return "";

@@ -8,7 +8,7 @@
 
 #include "base/sink.h"
 #include "graph/graph_testing.h"
-#include "text_form/debug.h"
+#include "graph/write_graph.h"
 
 namespace tracemill {
 namespace {
@@ -20,10 +20,10 @@ using test_util::I;
 using test_util::O;
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
-std::string pretty(const ProcessNodes& graph) {
+// The graph as the run prints it.
+std::string printed(const ProcessNodes& graph) {
   StringSink out;
-  Formatter f(out, Form::Pretty);
-  EXPECT_TRUE(write_debug(f, graph));
+  EXPECT_TRUE(write_graph(out, graph));
   return out.take();
 }
 
@@ -38,15 +38,16 @@ TEST(ProcessNodeDeathTest, SumBeyondInt64EndsTheRun) {
   EXPECT_EXIT(low.add_method("m", O, -1), ::testing::ExitedWithCode(101), "'count overflow'");
 }
 
-// Nodes built by hand: a kind other than Unknown (the run makes none, so one shows that the
-// kind is printed by name), values at the ends of the range, several entries per map, and names
-// that need escapes.
+// The empty graph, and nodes built by hand: a kind other than Unknown (the run makes none, so one
+// shows that the kind is printed by name), values at the ends of the range, several entries per
+// map, and names that need escapes.
 TEST(ProcessNodes, PrettyTextOfKindLimitsAndEscapes) {
   ProcessNode end_point = node("e", {}, {{"m", 1}, {"n", 2}}, {{"m", 3}});
   end_point.ptype = ProcessNodeType::EndPoint;
   ProcessNodes graph = graph_of(
       {node("q\"b\\t\tn\n", {{"a\"b\\c\td\ne", -5}, {"'", kInt64Max}, {"x", -1}}), end_point});
-  EXPECT_EQ(test_util::canonical_map_order(pretty(graph)),
+  EXPECT_EQ(printed(ProcessNodes{}), "ProcessNodes(\n    {},\n)\n");
+  EXPECT_EQ(test_util::canonical_map_order(printed(graph)),
             test_util::canonical_map_order(R"(ProcessNodes(
     {
         "q\"b\\t\tn\n": ProcessNode {
@@ -73,7 +74,8 @@ TEST(ProcessNodes, PrettyTextOfKindLimitsAndEscapes) {
             },
         },
     },
-))"));
+)
+)"));
 }
 
 }  // namespace

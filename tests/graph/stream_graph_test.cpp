@@ -56,10 +56,7 @@ Operations generated(bench::StatsGenerator& generator, int n) {
 // A pair of one chain with this count.
 std::pair<CChainStatsKey, CChainStatsValue> chain_pair(std::vector<Call> calls,
                                                        std::uint64_t count) {
-  std::pair<CChainStatsKey, CChainStatsValue> pair;
-  pair.first.call_chain = std::move(calls);
-  pair.second.count = count;
-  return pair;
+  return test_util::record_of({{"", {{std::move(calls), count}}}}).stats.at("").call_chain[0];
 }
 
 constexpr std::uint64_t kOutOfRange = 2147483648u;

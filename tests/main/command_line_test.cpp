@@ -122,6 +122,9 @@ TEST(CommandLine, EndsTheRun) {
       EXPECT_EQ(parsed.error().status, success ? 0 : 2) << describe(c.argv);
     }
   }
+  // A program name that is not UTF-8 falls back to the command name and is no invalid argument.
+  EXPECT_EQ(parse_command_line(Argv{"bin/n\xff", "-h"}, {}).error().text,
+            testing::help_text("tracemill", false));
 }
 
 TEST(CommandLine, StyledTexts) {
