@@ -1,11 +1,11 @@
 #include "stats/file/bincode_decode.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "stats/file/bincode_writer.h"
 #include "text_form/debug.h"
@@ -50,23 +50,23 @@ std::string patched(std::string file, std::size_t offset, const std::string& byt
 // The 298-byte file of one operation "op" with one chain of the call (p, m, Outbound), built
 // byte for byte.
 std::string example_file() {
-  std::string f = zeros(120);                                 // empty-record prefix
-  f += u64(1);                                                // count of stats
-  f += u64(2) + "op";                                         // key
-  f += u64(0);                                                // count of method
-  f += zeros(32);                                             // four counters
-  f += u64(1);                                                // count of call_chain
-  f += u64(1);                                                // count of the key's calls
+  std::string f = zeros(120);  // empty-record prefix
+  f += u64(1);                 // count of stats
+  f += u64(2) + "op";          // key
+  f += u64(0);                 // count of method
+  f += zeros(32);              // four counters
+  f += u64(1);                 // count of call_chain
+  f += u64(1);                 // count of the key's calls
   f += std::string("\x01\0\0\0\0\0\0\0p\x01\0\0\0\0\0\0\0m\x01\0\0\0", 22);  // the Call
-  f += u64(0);                                                // caching_process
-  f += '\x01';                                                // is_leaf
-  f += u64(5);                                                // count
-  f += u64(0);                                                // depth
-  f += zeros(24);                                             // three list counts
-  f += '\x00';                                                // rooted
-  f += u64(0);                                                // expect_root
-  f += zeros(8);                                              // two i32
-  f += zeros(16);                                             // two map counts
+  f += u64(0);                                                               // caching_process
+  f += '\x01';                                                               // is_leaf
+  f += u64(5);                                                               // count
+  f += u64(0);                                                               // depth
+  f += zeros(24);                                                            // three list counts
+  f += '\x00';                                                               // rooted
+  f += u64(0);                                                               // expect_root
+  f += zeros(8);                                                             // two i32
+  f += zeros(16);                                                            // two map counts
   return f;
 }
 
@@ -86,51 +86,25 @@ StatsRecJson example_record() {
   return rec;
 }
 
-// A record with something in every kind of field: multi-byte texts, negative numbers, maps
-// with several entries, a text and an i64 list longer than the buffer.
+// A record with what generated files never hold: the ends of the integer ranges, multi-byte
+// and empty texts, negative map keys, a text and an i64 list longer than the buffer.
 StatsRecJson rich_record() {
   StatsRecJson rec;
   rec.version = {3, 65535};
-  rec.trace_id = {"t-1", "", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", std::string(9000, 'x') + "\xE2\x82\xAC"};
-  rec.root_call = {"frontend/GET /users"};
-  rec.num_spans = {1, 0, UINT64_MAX};
+  rec.trace_id = {"", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+                  std::string(9000, 'x') + "\xE2\x82\xAC"};
+  rec.num_spans = {UINT64_MAX};
   rec.num_files = -7;
   rec.num_endpoints = 0x0102030405060708ULL;
-  rec.num_fixes = 9;
   for (int i = 0; i < 1500; ++i) rec.start_dt.push_back(INT64_MIN + i * 977);
-  rec.end_dt = {-1, 0, 1};
-  rec.time_to_respond_micros = {INT64_MAX};
-  rec.caching_processes = {"cache"};
-
-  ProcOperStatsValue pov;
-  pov.count = 11;
-  pov.duration_micros = {5, -5};
-  pov.num_not_http_ok = -1;
-  pov.http_not_ok_codes = {{404, 2}, {-1, 3}, {500, UINT64_MAX}};
-  pov.error_logs = {{"timeout", 1}, {"", 2}};
-
-  CChainStatsKey key;
+  rec.end_dt = {INT64_MAX};
+  OperationStatsJson& op = rec.stats["GET /users"];
+  op.method["m"].http_not_ok_codes = {{404, 2}, {-1, 3}, {500, UINT64_MAX}};
+  op.method["m"].error_logs = {{"", 2}};
+  auto& [key, value] = op.call_chain.emplace_back();
   key.call_chain = {Call{"frontend", "GET /users", CallDirection::Inbound},
-                    Call{"api", "list_users", CallDirection::Unknown},
                     Call{"db", "SELECT", CallDirection::Outbound}};
-  key.caching_process = "cache";
-  CChainStatsValue value;
-  value.count = 42;
-  value.depth = 3;
-  value.start_dt_micros = {1700000000000000};
-  value.looped = {"api", "db"};
-  value.rooted = true;
-  value.expect_root = {ExpectRoot{"frontend/GET /users", 4}};
   value.cc_with_error_logs = INT32_MIN;
-  value.http_not_ok = {{503, 1}};
-  value.error_logs = {{"db down", 6}};
-
-  OperationStatsJson op;
-  op.method = {{"frontend/GET /users", pov}, {"api/list_users", ProcOperStatsValue{}}};
-  op.num_traces = 100;
-  op.num_unknown_calls = 2;
-  op.call_chain = {{key, value}, {CChainStatsKey{}, CChainStatsValue{}}, {key, value}};
-  rec.stats["GET /users"] = op;
   rec.stats[""] = OperationStatsJson{};
   return rec;
 }
@@ -148,20 +122,18 @@ TEST(BincodeDecode, ExampleFileByteForByte) {
 
 TEST(BincodeDecode, TopLevelFieldsSitAtTheirOffsets) {
   std::string file = zeros(128);
-  file = patched(file, 0, "\x01\x02\x03\x04");  // major 0x0201, minor 0x0403
+  file = patched(file, 0, "\x01\x02\x03\x04");   // major 0x0201, minor 0x0403
   file = patched(file, 28, "\xFF\xFF\xFF\xFF");  // num_files -1
   for (std::size_t i = 0; i < 6; ++i) file = patched(file, 32 + 8 * i, u64(1000 + i));
   auto result = decode(file);
   ASSERT_TRUE(result);
-  const StatsRecJson& rec = result.value();
-  EXPECT_EQ(rec.version, (Version{0x0201, 0x0403}));
-  EXPECT_EQ(rec.num_files, -1);
-  EXPECT_EQ(rec.num_endpoints, 1000u);
-  EXPECT_EQ(rec.num_incomplete_traces, 1001u);
-  EXPECT_EQ(rec.num_call_chains, 1002u);
-  EXPECT_EQ(rec.init_num_unrooted_cc, 1003u);
-  EXPECT_EQ(rec.num_fixes, 1004u);
-  EXPECT_EQ(rec.num_unrooted_cc_after_fixes, 1005u);
+  const StatsRecJson& r = result.value();
+  EXPECT_EQ(r.version, (Version{0x0201, 0x0403}));
+  EXPECT_EQ(r.num_files, -1);
+  EXPECT_EQ((std::vector<std::uint64_t>{r.num_endpoints, r.num_incomplete_traces, r.num_call_chains,
+                                        r.init_num_unrooted_cc, r.num_fixes,
+                                        r.num_unrooted_cc_after_fixes}),
+            (std::vector<std::uint64_t>{1000, 1001, 1002, 1003, 1004, 1005}));
 }
 
 TEST(BincodeDecode, RoundTripAtEveryBlockSize) {
@@ -203,9 +175,6 @@ TEST(BincodeDecode, Failures) {
       {"direction 3", patched(example, kDirectionOffset, u32(3)),
        "Custom(\"invalid value: integer `3`, expected variant index 0 <= i < 3\")",
        kDirectionOffset},
-      {"direction 2^32-1", patched(example, kDirectionOffset, u32(UINT32_MAX)),
-       "Custom(\"invalid value: integer `4294967295`, expected variant index 0 <= i < 3\")",
-       kDirectionOffset},
       {"key text not UTF-8", patched(example, 136, "o\xC0"),
        "InvalidUtf8Encoding(Utf8Error { valid_up_to: 1, error_len: Some(1) })", 137},
       {"trace_id count 2^40", patched(zeros(128), 4, u64(1ULL << 40)), kEof, 128},
@@ -239,24 +208,28 @@ TEST(BincodeDecode, TextsMustBeUtf8) {
   const std::pair<std::string, std::string> cases[] = {
       {"a\xFF", fault(1, "Some(1)")},
       {"a\xE2\x82", fault(1, "None")},
-      {"\xED\xA0\x80", fault(0, "Some(1)")},          // surrogate U+D800
-      {"\xC0\x80", fault(0, "Some(1)")},              // overlong two-byte form
-      {"\xC1\xBF", fault(0, "Some(1)")},              // last overlong two-byte lead
-      {"\xE0\x80\x80", fault(0, "Some(1)")},          // overlong three-byte form
-      {"\xF0\x80\x80\x80", fault(0, "Some(1)")},      // overlong four-byte form
-      {"\xF4\x90\x80\x80", fault(0, "Some(1)")},      // above U+10FFFF
-      {"ab\x80", fault(2, "Some(1)")},                // lone continuation byte
-      {"abcdefg\xFF", fault(7, "Some(1)")},           // last byte of one whole word
-      {"abcdefghij\xFF", fault(10, "Some(1)")},       // last byte, in the overlapping word
-      {"\xE2\x82" "A", fault(0, "Some(2)")},
-      {"\xF0\x9F\x98" "A", fault(0, "Some(3)")},
-      {"\xE0\x80", fault(0, "Some(1)")},              // wrong second byte beats the end
+      {"\xED\xA0\x80", fault(0, "Some(1)")},      // surrogate U+D800
+      {"\xC0\x80", fault(0, "Some(1)")},          // overlong two-byte form
+      {"\xC1\xBF", fault(0, "Some(1)")},          // last overlong two-byte lead
+      {"\xE0\x80\x80", fault(0, "Some(1)")},      // overlong three-byte form
+      {"\xF0\x80\x80\x80", fault(0, "Some(1)")},  // overlong four-byte form
+      {"\xF4\x90\x80\x80", fault(0, "Some(1)")},  // above U+10FFFF
+      {"ab\x80", fault(2, "Some(1)")},            // lone continuation byte
+      {"abcdefg\xFF", fault(7, "Some(1)")},       // last byte of one whole word
+      {"abcdefghij\xFF", fault(10, "Some(1)")},   // last byte, in the overlapping word
+      {"\xE2\x82"
+       "A",
+       fault(0, "Some(2)")},
+      {"\xF0\x9F\x98"
+       "A",
+       fault(0, "Some(3)")},
+      {"\xE0\x80", fault(0, "Some(1)")},  // wrong second byte beats the end
       {"\xF0\x9F\x98", fault(0, "None")},
       {"\xC3\xA9\xE2\x82\xAC\xFF", fault(5, "Some(1)")},
       {long_ascii + "\xF0\x9F\x98\x80\xED\xBF\xBF", fault(9004, "Some(1)")},
       {long_ascii + "\xE2", fault(9000, "None")},
       // Well-formed texts at the edges of the ranges.
-      {"\x7F\xC2\x80\xDF\xBF", ""},                          // U+007F U+0080 U+07FF
+      {"\x7F\xC2\x80\xDF\xBF", ""},                              // U+007F U+0080 U+07FF
       {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", ""},  // U+0800 U+D7FF U+E000 U+FFFF
       {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", ""},                  // U+10000 U+10FFFF
   };
@@ -274,24 +247,14 @@ TEST(BincodeDecode, TextsMustBeUtf8) {
   }
 }
 
+// An i16-keyed map: FF FF is -1, given twice; the later value stays.
 TEST(BincodeDecode, RepeatedMapKeysKeepTheLaterValue) {
-  // Two entries "op" in stats, the second with num_traces 7.
-  std::string op_first = u64(0) + u64(1) + zeros(24) + u64(0);
-  std::string op_second = u64(0) + u64(7) + zeros(24) + u64(0);
-  std::string file = zeros(120) + u64(2) + text("op") + op_first + text("op") + op_second;
-  auto result = decode(file);
+  std::string pov_bytes = zeros(16) + u64(0) + u64(0) + zeros(8) + u64(3) + "\xFF\xFF" + u64(1) +
+                          "\x94\x01" + u64(2) + "\xFF\xFF" + u64(9) + u64(0);
+  auto result = decode(zeros(120) + u64(1) + text("op") + u64(1) + text("m") + pov_bytes +
+                       zeros(32) + u64(0));
   ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
-  ASSERT_EQ(result.value().stats.size(), 1u);
-  EXPECT_EQ(result.value().stats.at("op").num_traces, 7u);
-
-  // An i16-keyed map: FF FF is -1, given twice.
   ProcOperStatsValue pov;
-  std::string pov_bytes = zeros(16) + u64(0) + u64(0) + zeros(8) + u64(3) + "\xFF\xFF" +
-                          u64(1) + "\x94\x01" + u64(2) + "\xFF\xFF" + u64(9) + u64(0);
-  std::string with_method =
-      zeros(120) + u64(1) + text("op") + u64(1) + text("m") + pov_bytes + zeros(32) + u64(0);
-  result = decode(with_method);
-  ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
   pov.http_not_ok_codes = {{-1, 9}, {404, 2}};
   EXPECT_TRUE(result.value().stats.at("op").method.at("m") == pov);
 }

@@ -25,23 +25,18 @@ using Members = std::vector<std::pair<std::string, std::string>>;
 
 // The members of a small valid document, in declaration order.
 Members minimal_members() {
-  return {{"version", R"({"major":1,"minor":2})"},
-          {"trace_id", "[]"},
-          {"root_call", "[]"},
-          {"num_spans", "[]"},
-          {"num_files", "0"},
-          {"num_endpoints", "0"},
-          {"num_incomplete_traces", "0"},
-          {"num_call_chains", "0"},
-          {"init_num_unrooted_cc", "0"},
-          {"num_fixes", "0"},
-          {"num_unrooted_cc_after_fixes", "0"},
-          {"start_dt", "[]"},
-          {"end_dt", "[]"},
-          {"duration_micros", "[]"},
-          {"time_to_respond_micros", "[]"},
-          {"caching_processes", "[]"},
-          {"stats", "{}"}};
+  Members members = {{"version", R"({"major":1,"minor":2})"}};
+  for (const char* name : {"trace_id", "root_call", "num_spans"}) members.emplace_back(name, "[]");
+  for (const char* name : {"num_files", "num_endpoints", "num_incomplete_traces", "num_call_chains",
+                           "init_num_unrooted_cc", "num_fixes", "num_unrooted_cc_after_fixes"}) {
+    members.emplace_back(name, "0");
+  }
+  for (const char* name :
+       {"start_dt", "end_dt", "duration_micros", "time_to_respond_micros", "caching_processes"}) {
+    members.emplace_back(name, "[]");
+  }
+  members.emplace_back("stats", "{}");
+  return members;
 }
 
 std::string object_of(const Members& members) {
@@ -104,47 +99,29 @@ TEST(JsonDecode, DocumentShape) {
   const std::string valid = object_of(minimal_members());
   Members sixteen = minimal_members();
   sixteen.pop_back();
-  Members eighteen = minimal_members();
-  eighteen.emplace_back("", "5");
   const std::string seventeen = array_of(minimal_members());
   run_table({
       {valid, "ok"},
       {seventeen, "ok"},
       {valid + " \n\r\n\t", "ok"},
       {"", "EOF while parsing a value @1:0"},
-      {" \n \n", "EOF while parsing a value @3:0"},
       {"\xEF\xBB\xBF" + valid, "expected value @1:1"},
       {"{}", "missing field `version` @1:2"},
       {"[]", "invalid length 0, expected struct StatsRecJson with 17 elements @1:2"},
-      {"null", "invalid type: null, expected struct StatsRecJson @1:4"},
-      {"5", "invalid type: integer `5`, expected struct StatsRecJson @1:1"},
       {"-5 ", "invalid type: integer `-5`, expected struct StatsRecJson @1:3"},
-      {"1.5", "invalid type: floating point `1.5`, expected struct StatsRecJson @1:3"},
-      {"true", "invalid type: boolean `true`, expected struct StatsRecJson @1:4"},
-      {"\"x\"", "invalid type: string \"x\", expected struct StatsRecJson @1:3"},
       {"x", "expected value @1:1"},
       {valid + " x", "trailing characters" + at(valid.size() + 2)},
-      {valid + valid, "trailing characters" + at(valid.size() + 1)},
-      {valid + ",", "trailing characters" + at(valid.size() + 1)},
       {array_of(sixteen), "invalid length 16, expected struct StatsRecJson with 17 elements" +
                               at(array_of(sixteen).size())},
-      {array_of(eighteen), "trailing characters" + at(seventeen.size() + 1)},
-      {seventeen.substr(0, seventeen.size() - 1) + ",]",
-       "trailing comma" + at(seventeen.size() + 1)},
-      {seventeen.substr(0, seventeen.size() - 1),
-       "EOF while parsing a list" + at(seventeen.size() - 1)},
       // Unknown members are skipped, names are case-sensitive, and every field is required.
       {"{\"Version\":{},\"VERSION\":1}", "missing field `version` @1:26"},
       {"{\"version\":{\"major\":1,\"minor\":2}}", "missing field `trace_id` @1:33"},
-      {"{\"version\":{\"minor\":1}}", "missing field `major` @1:22"},
-      {"{\"version\":{\"major\":1,\"major\":1}}", "duplicate field `major` @1:30"},
       {"{\"version\":{\"major\":1,\"major\"  \n :2}}", "duplicate field `major` @2:2"},
       {"{\"version\":{\"major\":1,\"major\"}}", "duplicate field `major` @1:30"},
       {"{\"version\":[1]}", "invalid length 1, expected struct Version with 2 elements @1:14"},
       {"{\"version\":[1,2,3]}", "trailing characters @1:17"},
       {"{\"version\":[1,2,]}", "trailing comma @1:17"},
       {"{\"version\":[1,2", "EOF while parsing a list @1:15"},
-      {"{\"version\":\"x\"}", "invalid type: string \"x\", expected struct Version @1:14"},
       {"{\"version\":{\"major\":1,}}", "trailing comma @1:23"},
       {"{\"version\":{\"major\":1 \"minor\":2}}", "expected `,` or `}` @1:23"},
       {"{\"version\":{5:1}}", "key must be a string @1:13"},
@@ -164,23 +141,16 @@ TEST(JsonDecode, ScalarFields) {
       {"{\"num_endpoints\":-1}", "invalid value: integer `-1`, expected usize @1:20"},
       {"{\"num_endpoints\":1.0}", "invalid type: floating point `1`, expected usize @1:21"},
       {"{\"num_endpoints\":-0}", "invalid type: floating point `-0`, expected usize @1:20"},
-      {"{\"num_endpoints\":01}", "invalid number @1:19"},
-      {"{\"num_endpoints\":\"5\"}", "invalid type: string \"5\", expected usize @1:20"},
       {"{\"num_endpoints\":18446744073709551616}",
        "invalid type: floating point `18446744073709552000`, expected usize @1:38"},
       {"{\"num_endpoints\":1e400}", "number out of range @1:23"},
-      {"{\"num_files\":1e400}", "number out of range @1:19"},
-      {"{\"num_endpoints\":[1]}", "invalid type: sequence, expected usize @1:18"},
       {"{\"num_endpoints\":{}}", "invalid type: map, expected usize @1:18"},
       {"{\"num_endpoints\":null}", "invalid type: null, expected usize @1:21"},
       {"{\"num_endpoints\":false}", "invalid type: boolean `false`, expected usize @1:22"},
       {"{\"num_endpoints\":nul}", "expected ident @1:21"},
       {"{\"num_endpoints\":}", "expected value @1:18"},
-      {"{\"num_endpoints\":", "EOF while parsing a value @1:17"},
-      {"{\"num_endpoints\":5", "EOF while parsing an object @1:18"},
       {"{\"num_endpoints\":-1\n}", "invalid value: integer `-1`, expected usize @2:0"},
       {"{\"version\":{\"major\":65536}}", "invalid value: integer `65536`, expected u16 @1:26"},
-      {"{\"version\":{\"major\":-1}}", "invalid value: integer `-1`, expected u16 @1:23"},
       {"{\"start_dt\":[1,9223372036854775808]}",
        "invalid value: integer `9223372036854775808`, expected i64 @1:35"},
       {"{\"start_dt\":[-9223372036854775809]}",
@@ -191,7 +161,6 @@ TEST(JsonDecode, ScalarFields) {
       {"{\"start_dt\":[1", "EOF while parsing a list @1:14"},
       {"{\"start_dt\":5}", "invalid type: integer `5`, expected a sequence @1:14"},
       {"{\"trace_id\":[5]}", "invalid type: integer `5`, expected a string @1:15"},
-      {"{\"trace_id\":[\"a\\\"b\\\\c\\n\"]}", "missing field `version` @1:26"},
       {"{\"num_files\":\"a\\\"b\\\\c\\n\"}",
        "invalid type: string \"a\\\"b\\\\c\\n\", expected i32 @1:24"},
       {"{\"trace_id\":[\"\xff\"]}", "invalid unicode code point @1:16"},
@@ -219,32 +188,22 @@ TEST(JsonDecode, NestedFields) {
       "unknown variant `outbound`, expected one of `Inbound`, `Outbound`, `Unknown`";
   run_table({
       {c + "\"outbound\"}", unknown + after(c, 10)},
-      {c + "\"Up\"}",
-       "unknown variant `Up`, expected one of `Inbound`, `Outbound`, `Unknown`" + after(c, 4)},
       {c + "1}", "expected value" + after(c, 1)},
-      {c + "[]}", "expected value" + after(c, 1)},
       {c + "{}}", "expected value" + after(c, 2)},
       {c + "{\"Inbound\":1}", "invalid type: integer `1`, expected unit" + after(c, 13)},
       {c + "{\"Inbound\":null,\"x\":null}", "expected value" + after(c, 16)},
       {c + "{\"Inbound\":null", "EOF while parsing an object" + after(c, 15)},
-      {c + "{\"Inbound\" null}", "expected `:`" + after(c, 12)},
       {c + "{5:null}", "invalid type: integer `5`, expected variant identifier" + after(c, 3)},
       {c + "{\"outbound\":null}", unknown + after(c, 11)},
       {c + "{", "EOF while parsing a value" + after(c, 1)},
       {c, "EOF while parsing a value" + after(c, 0)},
       {h + "{\"+5\":1}", "invalid value: expected key to be a number in quotes" + after(h, 3)},
-      {h + "{\" 5\":1}", "invalid value: expected key to be a number in quotes" + after(h, 3)},
       {h + "{\"\":1}", "invalid value: expected key to be a number in quotes" + after(h, 3)},
       {h + "{\"5 \":1}", "expected `\"`" + after(h, 4)},
-      {h + "{\"5", "expected `\"`" + after(h, 3)},
       {h + "{\"40000\":1}", "invalid value: integer `40000`, expected i16" + after(h, 8)},
       {h + "{\"-40000\":1}", "invalid value: integer `-40000`, expected i16" + after(h, 9)},
       {h + "{\"05\":1}", "invalid number" + after(h, 4)},
       {h + "{\"4.5\":1}", "invalid type: floating point `4.5`, expected i16" + after(h, 6)},
-      {h + "{\"-0\":1}", "invalid type: floating point `-0`, expected i16" + after(h, 5)},
-      {h + "{\"5\":-1}", "invalid value: integer `-1`, expected usize" + after(h, 8)},
-      {h + "{\"5\"}", "expected `:`" + after(h, 5)},
-      {h + "[]", "invalid type: sequence, expected a map" + after(h, 1)},
       {p + "[[]]", "invalid length 0, expected a tuple of size 2" + after(p, 3)},
       {p + "[5]", "invalid type: integer `5`, expected a tuple of size 2" + after(p, 3)},
       {p + "[[[[],\"p\",1]]", "invalid type: integer `1`, expected a boolean" + after(p, 12)},
@@ -252,83 +211,47 @@ TEST(JsonDecode, NestedFields) {
        "invalid length 1, expected a tuple of size 2" + after(p, kKeyArray.size() + 3)},
       {p + "[[" + kKeyArray + "," + kValueArray + ",5]]",
        "trailing characters" + after(p, kKeyArray.size() + kValueArray.size() + 5)},
-      {p + "[[" + kKeyArray + "," + kValueArray + ",]]",
-       "trailing comma" + after(p, kKeyArray.size() + kValueArray.size() + 5)},
       {p + "[[[[],\"p\"]]]",
        "invalid length 2, expected struct CChainStatsKey with 3 elements" + after(p, 10)},
       {p + "[[" + kKeyArray + ",{}]]", "missing field `count`" + after(p, kKeyArray.size() + 5)},
   });
 }
 
-TEST(JsonDecode, DecodesEveryField) {
+// Field forms and values the generated files never hold: the ends of the integer ranges,
+// records and calls as arrays, a direction as a string and as an object, negative and repeated
+// map keys (the later value stays), members in any order with unknown ones in between.
+TEST(JsonDecode, FieldFormsAndRangeEnds) {
   Members members = minimal_members();
-  members[1].second = R"(["t1","t\u00e9"])";
   members[3].second = "[0,18446744073709551615]";
   members[4].second = "-2147483648";
-  members[5].second = "5";
   members[11].second = "[-9223372036854775808,9223372036854775807]";
-  members[15].second = R"(["cache"])";
-  members[16].second = R"({"op": {
-      "method": {"svc/get": {"count": 3, "num_traces": 1, "duration_micros": [10],
-                 "start_dt_micros": [], "num_not_http_ok": -1, "num_with_error_logs": 2,
-                 "http_not_ok_codes": {"404": 1, "-1": 2, "404": 7}, "error_logs": {"boom": 4}}},
-      "num_traces": 1, "num_received_calls": 2, "num_outbound_calls": 3, "num_unknown_calls": 4,
+  members[16].second = R"({"op": {"method": {}, "num_traces": 1, "num_received_calls": 0,
+      "num_outbound_calls": 0, "num_unknown_calls": 0,
       "call_chain": [[{"call_chain": [{"process": "a", "method": "x", "call_direction": "Unknown"},
                                       ["b", "y", {"Outbound": null}]],
                        "caching_process": "", "is_leaf": true},
-                      [3, 2, [1, -1], [7], ["l"], false, [{"proc_oper": "a/x", "count": 9}], 1, 2,
-                       {"500": 3}, {"e": 1, "e": 2}]]]},
-    "other": {"method": {}, "num_traces": 0, "num_received_calls": 0, "num_outbound_calls": 0,
-              "num_unknown_calls": 0, "call_chain": []}})";
+                      [3, 2, [], [], [], false, [], 0, 0, {"404": 1, "-1": 2, "404": 7},
+                       {"e": 1, "e": 2}]]]}})";
   StatsRecJson expected = minimal_record();
-  expected.trace_id = {"t1", "t\xC3\xA9"};
   expected.num_spans = {0, 18446744073709551615u};
   expected.num_files = -2147483647 - 1;
-  expected.num_endpoints = 5;
   expected.start_dt = {-9223372036854775807 - 1, 9223372036854775807};
-  expected.caching_processes = {"cache"};
-  OperationStatsJson& op = expected.stats["op"];
-  ProcOperStatsValue& method = op.method["svc/get"];
-  method.count = 3;
-  method.num_traces = 1;
-  method.duration_micros = {10};
-  method.num_not_http_ok = -1;
-  method.num_with_error_logs = 2;
-  method.http_not_ok_codes = {{404, 7}, {-1, 2}};
-  method.error_logs = {{"boom", 4}};
-  op.num_traces = 1;
-  op.num_received_calls = 2;
-  op.num_outbound_calls = 3;
-  op.num_unknown_calls = 4;
-  CChainStatsKey key{
-      {{"a", "x", CallDirection::Unknown}, {"b", "y", CallDirection::Outbound}}, "", true};
-  CChainStatsValue value;
+  expected.stats["op"].num_traces = 1;
+  auto& [key, value] = expected.stats["op"].call_chain.emplace_back();
+  key = {{{"a", "x", CallDirection::Unknown}, {"b", "y", CallDirection::Outbound}}, "", true};
   value.count = 3;
   value.depth = 2;
-  value.duration_micros = {1, -1};
-  value.start_dt_micros = {7};
-  value.looped = {"l"};
-  value.expect_root = {{"a/x", 9}};
-  value.cc_not_http_ok = 1;
-  value.cc_with_error_logs = 2;
-  value.http_not_ok = {{500, 3}};
+  value.http_not_ok = {{404, 7}, {-1, 2}};
   value.error_logs = {{"e", 2}};
-  op.call_chain.emplace_back(key, value);
-  expected.stats["other"];
-
-  for (const std::string& input : {object_of(members), array_of(members)}) {
+  Members reordered(members.rbegin(), members.rend());
+  reordered.emplace(reordered.begin() + 3, "extra", R"({"a":[1,{"b":null}],"c":"\ud800"})");
+  for (const std::string& input : {object_of(members), array_of(members), object_of(reordered)}) {
     for (std::size_t block : kBlocks) {
       auto result = decode_json(ByteSource::from_memory(input, block));
       ASSERT_TRUE(result.ok()) << result.error().message << " block " << block;
-      EXPECT_TRUE(result.value() == expected) << "block " << block;
+      EXPECT_TRUE(result.value() == expected) << input << " block " << block;
     }
   }
-  // Members in any order, with unknown ones in between.
-  std::reverse(members.begin(), members.end());
-  members.emplace(members.begin() + 3, "extra", R"({"a":[1,{"b":null}],"c":"\ud800"})");
-  auto result = decode_json(ByteSource::from_memory(object_of(members)));
-  ASSERT_TRUE(result.ok()) << result.error().message;
-  EXPECT_TRUE(result.value() == expected);
 }
 
 // Unknown members are skipped without the call stack: arrays and objects nested 100000 deep
@@ -351,7 +274,6 @@ TEST(JsonDecode, ReadFailures) {
   const std::string valid = object_of(minimal_members());
   const std::string eio = os_error_display(EIO);
   EXPECT_EQ(outcome("", 8, EIO), eio + " @0:0");
-  EXPECT_EQ(outcome(" \n ", 1, EIO), eio + " @0:0");
   EXPECT_EQ(outcome(valid + "\n", 7, EIO), eio + " @0:0");
   EXPECT_EQ(outcome("{\"version\"", 3, EIO), eio + " @1:10");
   EXPECT_EQ(outcome("{\"num_files\":12", 3, EIO), eio + " @1:15");
@@ -402,31 +324,28 @@ bool is_string_array(const std::string& text) {
 
 TEST(JsonDecode, CorpusStringArraysAsTexts) {
   // Outcomes of the i_ documents, by reason.
-  const std::map<std::string, std::string> implementation_defined = {
+  std::map<std::string, std::string> implementation_defined;
+  const std::pair<const char*, std::vector<const char*>> reasons[] = {
       // Raw bytes that are not UTF-8 (overlong forms, encoded surrogates, beyond U+10FFFF,
       // truncated or stray sequences) are rejected.
-      {"i_string_UTF-8_invalid_sequence.json", "invalid unicode code point"},
-      {"i_string_UTF8_surrogate_U+D800.json", "invalid unicode code point"},
-      {"i_string_invalid_utf-8.json", "invalid unicode code point"},
-      {"i_string_iso_latin_1.json", "invalid unicode code point"},
-      {"i_string_lone_utf8_continuation_byte.json", "invalid unicode code point"},
-      {"i_string_not_in_unicode_range.json", "invalid unicode code point"},
-      {"i_string_overlong_sequence_2_bytes.json", "invalid unicode code point"},
-      {"i_string_overlong_sequence_6_bytes.json", "invalid unicode code point"},
-      {"i_string_overlong_sequence_6_bytes_null.json", "invalid unicode code point"},
-      {"i_string_truncated-utf-8.json", "invalid unicode code point"},
+      {"invalid unicode code point",
+       {"UTF-8_invalid_sequence", "UTF8_surrogate_U+D800", "invalid_utf-8", "iso_latin_1",
+        "lone_utf8_continuation_byte", "not_in_unicode_range", "overlong_sequence_2_bytes",
+        "overlong_sequence_6_bytes", "overlong_sequence_6_bytes_null", "truncated-utf-8"}},
       // Surrogate escapes must pair up: a leading one needs a "\u" escape right after it...
-      {"i_string_1st_surrogate_but_2nd_missing.json", "unexpected end of hex escape"},
-      {"i_string_incomplete_surrogate_and_escape_valid.json", "unexpected end of hex escape"},
-      {"i_string_invalid_lonely_surrogate.json", "unexpected end of hex escape"},
-      {"i_string_invalid_surrogate.json", "unexpected end of hex escape"},
+      {"unexpected end of hex escape",
+       {"1st_surrogate_but_2nd_missing", "incomplete_surrogate_and_escape_valid",
+        "invalid_lonely_surrogate", "invalid_surrogate"}},
       // ...that is a trailing one; a trailing one alone is refused as well.
-      {"i_string_1st_valid_surrogate_2nd_invalid.json", "lone leading surrogate in hex escape"},
-      {"i_string_incomplete_surrogates_escape_valid.json", "lone leading surrogate in hex escape"},
-      {"i_string_incomplete_surrogate_pair.json", "lone leading surrogate in hex escape"},
-      {"i_string_inverted_surrogates_U+1D11E.json", "lone leading surrogate in hex escape"},
-      {"i_string_lone_second_surrogate.json", "lone leading surrogate in hex escape"},
+      {"lone leading surrogate in hex escape",
+       {"1st_valid_surrogate_2nd_invalid", "incomplete_surrogates_escape_valid",
+        "incomplete_surrogate_pair", "inverted_surrogates_U+1D11E", "lone_second_surrogate"}},
   };
+  for (const auto& [message, names] : reasons) {
+    for (const char* name : names) {
+      implementation_defined["i_string_" + std::string(name) + ".json"] = message;
+    }
+  }
   std::size_t checked = 0;
   std::size_t implementation_checked = 0;
   for (const CorpusFile& file : corpus()) {
@@ -448,7 +367,7 @@ TEST(JsonDecode, CorpusStringArraysAsTexts) {
     }
     ++checked;
   }
-  EXPECT_EQ(implementation_checked, implementation_defined.size());
+  EXPECT_EQ(implementation_checked, 19u);
   EXPECT_GT(checked, 90u);
 }
 
