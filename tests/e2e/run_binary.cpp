@@ -61,49 +61,44 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 RunResult run_binary(const RunOptions& options) {
-  std::vector<std::string> argv_texts{options.argv0.value_or(options.binary)};
+  std::vector<std::string> argv_texts{options.argv0.value_or(options.binary)}, env_texts;
   argv_texts.insert(argv_texts.end(), options.args.begin(), options.args.end());
   std::map<std::string, std::string> variables = options.environment;
   for (const char* name :
        {"PATH", "HOME", "LD_LIBRARY_PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
     if (const char* value = std::getenv(name)) variables.emplace(name, value);
   }
-  std::vector<std::string> env_texts;
   for (const auto& [name, value] : variables) env_texts.push_back(name + "=" + value);
-  std::vector<char*> argv = pointers(argv_texts);
-  std::vector<char*> envp = pointers(env_texts);
+  std::vector<char*> argv = pointers(argv_texts), envp = pointers(env_texts);
 
   // [0] standard output, [1] standard error: the read end, then the write end.
-  int pipes[2][2] = {{-1, -1}, {-1, -1}};
-  for (int i : {0, 1}) {
-    if (pipe2(pipes[i], O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  int pipes[2][2];
+  if (pipe2(pipes[0], O_CLOEXEC) != 0 || pipe2(pipes[1], O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe2 failed");
   }
   if (options.stdout_mode != StdoutMode::Pipe) close(std::exchange(pipes[0][0], -1));
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) exec_child(options, argv.data(), envp.data(), pipes[0][1], pipes[1][1]);
-  for (int i : {0, 1}) close(pipes[i][1]);
+  close(pipes[0][1]);
+  close(pipes[1][1]);
 
   RunResult result;
   std::string* texts[] = {&result.out, &result.err};
   pollfd fds[2] = {{pipes[0][0], POLLIN, 0}, {pipes[1][0], POLLIN, 0}};
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    int ready = poll(fds, 2, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-    if (ready < 0 && errno == EINTR) continue;
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    int ready = poll(fds, 2, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
     // Killing the child closes its ends of the pipes, so the reads below reach their end.
     if (ready == 0) kill(pid, SIGKILL);
-    for (int i : {0, 1}) {
+    for (int i = 0; i < 2 && ready >= 0; ++i) {
       if (fds[i].fd < 0 || (ready > 0 && fds[i].revents == 0)) continue;
       char buffer[8192];
       ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        texts[i]->append(buffer, static_cast<std::size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(std::exchange(fds[i].fd, -1));
-      }
+      if (n > 0) texts[i]->append(buffer, static_cast<std::size_t>(n));
+      if (n == 0 || (n < 0 && errno != EINTR)) close(std::exchange(fds[i].fd, -1));
     }
   }
   int status = 0;
@@ -127,9 +122,9 @@ TempDir::~TempDir() {
 
 std::filesystem::path TempDir::write_file(std::string_view name, std::string_view bytes) const {
   std::filesystem::path file = path_ / name;
-  std::ofstream stream(file, std::ios::binary);
-  stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!stream.flush()) throw std::runtime_error("cannot write " + file.string());
+  if (!(std::ofstream(file, std::ios::binary) << bytes).flush()) {
+    throw std::runtime_error("cannot write " + file.string());
+  }
   return file;
 }
 

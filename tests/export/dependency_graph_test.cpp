@@ -23,17 +23,15 @@ using test_util::Chains;
 using test_util::chains_file;
 using test_util::Operations;
 
-std::string sums(const std::vector<MethodSum>& map) {
-  std::string text;
-  for (const MethodSum& entry : map) {
-    text += (text.empty() ? "" : ", ") + entry.method + " " + std::to_string(entry.sum);
-  }
-  return "{" + text + "}";
-}
-
 // "NAME entry N: in{...} out{...} unknown{...}" per node, "FROM -> TO: METHOD N" per edge, in
 // the graph's order.
 std::vector<std::string> lines(const DependencyGraph& graph) {
+  auto sums = [](const std::vector<MethodSum>& map) {
+    std::string text;
+    for (const MethodSum& e : map)
+      text += (text.empty() ? "" : ", ") + e.method + " " + std::to_string(e.sum);
+    return "{" + text + "}";
+  };
   std::vector<std::string> out;
   for (const DependencyNode& n : graph.nodes) {
     out.push_back(n.name + " entry " + std::to_string(n.entry_count) + ": in" + sums(n.operations) +
@@ -53,8 +51,8 @@ TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
     std::uint64_t contradicting;
   };
   const Case cases[] = {
-      {"repair: Unknown becomes Inbound on a new process and stays on the same one; a "
-       "contradicting Outbound counts as it came",
+      // A contradicting Outbound counts as it came.
+      {"repair: Unknown is Inbound on a new process, stays Unknown on the same one",
        {{"op", {{{{"a", "m", U}, {"a", "x", U}, {"b", "y", O}}, 2}}}},
        {"a entry 2: in{m 2} out{} unknown{x 2}", "b entry 0: in{} out{y 2} unknown{}",
         "a -> b: y 2"},
@@ -68,19 +66,19 @@ TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
        {"a entry 5: in{m 5, r 5} out{} unknown{}", "b entry 0: in{n 5} out{} unknown{}",
         "a -> b: n 5", "b -> a: r 5"},
        0},
-      {"an empty chain adds nothing; a chain of one call only its node and entry",
+      {"an empty chain adds nothing, a one-call chain only its node and entry",
        {{"op", {{{}, 7}, {{{"c", "m", I}}, 4}}}},
        {"c entry 4: in{m 4} out{} unknown{}"},
        0},
-      {"a later operation with the same key replaces the earlier one, its edges included",
+      {"a later operation with the same key replaces the earlier one and its edges",
        {{"k", {{{{"a", "m", I}, {"b", "n", I}}, 1}}},
         {"j", {{{{"d", "m", I}}, 1}}},
         {"k", {{{{"a", "m", I}, {"c", "n", O}}, 2}}}},
        {"a entry 2: in{m 2} out{} unknown{}", "c entry 0: in{} out{n 2} unknown{}",
         "d entry 1: in{m 1} out{} unknown{}", "a -> c: n 2"},
        1},
-      {"one (from, to, method) adds up across chains and operations; another method or "
-       "caller is another edge",
+      // Another method or caller is another edge.
+      {"one (from, to, method) adds up across chains and operations",
        {{"p",
          {{{{"a", "m", I}, {"b", "n", I}}, 3}, {{{"x", "q", I}, {"a", "m", I}, {"b", "n", I}}, 4}}},
         {"q",
@@ -96,7 +94,7 @@ TEST(DependencyGraph, EdgesEntryCountsAndSumsOfRepairedChains) {
        {"a entry 4294967294: in{m 4294967294} out{} unknown{}",
         "b entry 0: in{n 4294967294} out{} unknown{}", "a -> b: n 4294967294"},
        0},
-      {"a count of 0 still makes the node, the entry and the edge",
+      {"a count of 0 still makes the node, entry and edge",
        {{"op", {{{{"a", "m", I}, {"b", "n", I}}, 0}}}},
        {"a entry 0: in{m 0} out{} unknown{}", "b entry 0: in{n 0} out{} unknown{}", "a -> b: n 0"},
        0},

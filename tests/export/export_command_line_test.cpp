@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tracemill {
@@ -37,43 +38,37 @@ TEST(ExportCommandLine, AcceptedForms) {
   }
 }
 
+// Help and version go to standard output with status 0; a usage error is one line after the
+// program name, then the usage, on standard error with status 2.
 TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
-  const std::string usage =
-      "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n"
-      "Try 'tracemill-export --help' for more information.\n";
-  struct Case {
-    std::vector<std::string_view> args;
-    std::string first_line;  // the whole text of a usage error: this line, then `usage`
-    int status;
+  const std::string usage = "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n";
+  const std::pair<std::vector<std::string_view>, std::string> cases[] = {
+      {{"in.json", "-Vh"}, "tracemill-export 1.2.3\n"},
+      {{"--help", "--bad"}, usage},  // the first line of the help
+      {{"--bad", "--help"}, "unknown option '--bad'"},
+      {{"--forma=json"}, "unknown option '--forma'"},
+      {{"-x\xC3\xA9"}, "unknown option '-x'"},
+      {{"-f\xC3\xA9"}, "invalid format '\xC3\xA9' (expected dot, mermaid or json)"},
+      {{"--format", "--help"}, "invalid format '--help' (expected dot, mermaid or json)"},
+      {{"--format"}, "option '--format' requires an argument"},
+      {{"-f"}, "option '-f' requires an argument"},
+      {{"--version=1"}, "option '--version' takes no argument"},
+      {{"a.json", "b.json"}, "unexpected argument 'b.json'"},
+      {{"\xFF.json"}, "the input path is not valid UTF-8"},
   };
-  const Case cases[] = {
-      {{"in.json", "-Vh"}, "tracemill-export 1.2.3", 0},
-      {{"--help", "--bad"}, "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]", 0},
-      {{"--bad", "--help"}, "tracemill-export: unknown option '--bad'", 2},
-      {{"--forma=json"}, "tracemill-export: unknown option '--forma'", 2},
-      {{"-x\xC3\xA9"}, "tracemill-export: unknown option '-x'", 2},
-      {{"-f\xC3\xA9"},
-       "tracemill-export: invalid format '\xC3\xA9' (expected dot, mermaid or json)",
-       2},
-      {{"--format", "--help"},
-       "tracemill-export: invalid format '--help' (expected dot, mermaid or json)",
-       2},
-      {{"--format"}, "tracemill-export: option '--format' requires an argument", 2},
-      {{"-f"}, "tracemill-export: option '-f' requires an argument", 2},
-      {{"--version=1"}, "tracemill-export: option '--version' takes no argument", 2},
-      {{"a.json", "b.json"}, "tracemill-export: unexpected argument 'b.json'", 2},
-      {{"\xFF.json"}, "tracemill-export: the input path is not valid UTF-8", 2},
-  };
-  for (const Case& c : cases) {
-    auto parsed = parse(c.args);
-    ASSERT_FALSE(parsed) << c.first_line;
+  for (const auto& [args, text] : cases) {
+    auto parsed = parse(args);
+    ASSERT_FALSE(parsed) << text;
     const CommandLineExit& exit = parsed.error();
-    EXPECT_EQ(exit.status, c.status) << c.first_line;
-    EXPECT_EQ(exit.stream, c.status == 0 ? OutputStream::Stdout : OutputStream::Stderr);
-    if (c.status == 2) {
-      EXPECT_EQ(exit.text, c.first_line + "\n" + usage);
+    if (text.ends_with('\n')) {
+      EXPECT_EQ(exit.status, 0) << text;
+      EXPECT_EQ(exit.stream, OutputStream::Stdout);
+      EXPECT_EQ(exit.text.substr(0, exit.text.find('\n') + 1), text);
     } else {
-      EXPECT_EQ(exit.text.substr(0, exit.text.find('\n')), c.first_line);
+      EXPECT_EQ(exit.status, 2) << text;
+      EXPECT_EQ(exit.stream, OutputStream::Stderr);
+      EXPECT_EQ(exit.text, "tracemill-export: " + text + "\n" + usage +
+                               "Try 'tracemill-export --help' for more information.\n");
     }
   }
 }

@@ -24,16 +24,14 @@ using test_util::U;
 TEST(BuildGraph, FoldsEveryRepairedChainOfEveryOperation) {
   const std::pair<StatsRecJson, ProcessNodes> cases[] = {
       // operations without chains, empty chains
-      {record_of({{"op1", {}}, {"op2", {}}}), {}},
-      {record_of({{"op", {{{}, 5}, {{}, 0}}}}), {}},
+      {record_of({{"op1", {}}, {"op2", {{{}, 5}, {{}, 0}}}}), {}},
       // a count of 0 still creates the node and the keys
       {record_of({{"op", {{{{"A", "x", I}, {"A", "y", O}}, 0}}}}),
        graph_of({node("A", {{"x", 0}}, {{"y", 0}})})},
       // the same chain under two operations, and twice in one list
-      {record_of({{"op1", {{{{"A", "m", I}}, 2}}}, {"op2", {{{{"A", "m", I}}, 3}}}}),
-       graph_of({node("A", {{"m", 5}})})},
-      {record_of({{"op", {{{{"A", "m", I}}, 2}, {{{"A", "m", I}}, 3}}}}),
-       graph_of({node("A", {{"m", 5}})})},
+      {record_of({{"op1", {{{{"A", "m", I}}, 2}}},
+                  {"op2", {{{{"A", "m", I}}, 3}, {{{"A", "m", I}}, 4}}}}),
+       graph_of({node("A", {{"m", 9}})})},
       // directions are repaired before counting, and choose the map
       {record_of({{"op", {{{{"A", "x", U}, {"A", "y", U}, {"A", "z", O}, {"B", "y", U}}, 4}}}}),
        graph_of({node("A", {{"x", 4}}, {{"z", 4}}, {{"y", 4}}), node("B", {{"y", 4}})})},

@@ -17,8 +17,8 @@ using test_util::O;
 using test_util::U;
 
 // The report of `input` repaired to `repaired` with the calls at `failed` contradicting: its
-// layout is pinned whole by the first case below, the compact form of a call by the debug form
-// tests.
+// layout is pinned whole by the end-to-end tests (Run.EndsWithStatusAndReport and the examples'
+// expected output), the compact form of a call by the debug form tests.
 std::string report(const std::string& failed, const std::vector<Call>& input,
                    const std::vector<CallDirection>& repaired) {
   if (failed.empty()) return "";
@@ -60,20 +60,6 @@ TEST(FixCallchain, RepairsDirectionsAndReportsContradictions) {
       {{{"A", "x", U}, {"B", "y", U}, {"A", "z", U}}, {I, I, I}, ""},
       {{{"a", "x", U}, {"A", "x", U}}, {I, I}, ""},
   };
-  // The whole text once, written out.
-  ASSERT_EQ(
-      report("1, 3", escapes, {I, I, I, O, U}),
-      "\nFailed on idx = [1, 3]:\n"
-      "0: Call { process: \"A\", method: \"x\", call_direction: Unknown }  ->  "
-      "Call { process: \"A\", method: \"x\", call_direction: Inbound }\n"
-      "1: Call { process: \"A\", method: \"y\", call_direction: Inbound }  ->  "
-      "Call { process: \"A\", method: \"y\", call_direction: Inbound }\n"
-      "2: Call { process: \"B\", method: \"z\", call_direction: Unknown }  ->  "
-      "Call { process: \"B\", method: \"z\", call_direction: Inbound }\n"
-      "3: Call { process: \"C\\t\\\"q\\\"\", method: \"w\\\\\\n\", call_direction: Outbound }"
-      "  ->  Call { process: \"C\\t\\\"q\\\"\", method: \"w\\\\\\n\", call_direction: Outbound }\n"
-      "4: Call { process: \"C\\t\\\"q\\\"\", method: \"v\", call_direction: Unknown }  ->  "
-      "Call { process: \"C\\t\\\"q\\\"\", method: \"v\", call_direction: Unknown }\n");
   // One buffer for all cases, as graph building reuses it: a longer earlier chain must not
   // leave directions behind.
   std::vector<CallDirection> directions(20, O);

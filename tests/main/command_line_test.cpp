@@ -1,3 +1,6 @@
+// The command line of tracemill (accepted spellings, help, version, usage errors and their
+// styling) and the pieces it is built from: UTF-8 checks, the similarity of names, the choice
+// of styling.
 #include "main/command_line.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "main/help_text.h"
+#include "base/utf8.h"
+#include "main/jaro.h"
+#include "main/styled_text.h"
 
 namespace tracemill {
 namespace {
@@ -21,7 +26,20 @@ std::string describe(const Argv& argv) {
   return text;
 }
 
-const std::string kHelp = testing::help_text("tm", false);
+// The help for a program called `program`, plain or with the terminal styling.
+std::string expected_help(const std::string& program, bool styled) {
+  auto bold = [&](const std::string& s) { return styled ? "\x1b[1m" + s + "\x1b[0m" : s; };
+  auto head = [&](const std::string& s) { return styled ? "\x1b[1m\x1b[4m" + s + "\x1b[0m" : s; };
+  return "Stitching results of different runs of hopscan into a single CSV for visualization in "
+         "Excel\n\n" +
+         head("Usage:") + " " + bold(program) + " [OPTIONS] [INPUT]\n\n" + head("Arguments:") +
+         "\n  [INPUT]  [default: input.json]\n\n" + head("Options:") + "\n  " + bold("-o") + ", " +
+         bold("--output") + " <OUTPUT>  [default: stitched.csv]\n  " + bold("-h") + ", " +
+         bold("--help") + "             Print help\n  " + bold("-V") + ", " + bold("--version") +
+         "          Print version\n";
+}
+
+const std::string kHelp = expected_help("tm", false);
 const std::string kVersion = "tracemill 0.2.2\n";
 const std::string kMore = "\nFor more information, try '--help'.\n";
 const std::string kUsage = "\nUsage: tm [OPTIONS] [INPUT]\n" + kMore;
@@ -124,63 +142,59 @@ TEST(CommandLine, EndsTheRun) {
   }
   // A program name that is not UTF-8 falls back to the command name and is no invalid argument.
   EXPECT_EQ(parse_command_line(Argv{"bin/n\xff", "-h"}, {}).error().text,
-            testing::help_text("tracemill", false));
+            expected_help("tracemill", false));
 }
 
+// Help is styled by what standard output is, usage errors by what standard error is; the
+// version never is.
 TEST(CommandLine, StyledTexts) {
-  StyleEnvironment forced;
+  StyleEnvironment forced, out_terminal;
   forced.clicolor_force = "1";
+  out_terminal.term = "xterm";
+  out_terminal.stdout_is_terminal = true;
+  StyleEnvironment err_terminal = out_terminal;
+  std::swap(err_terminal.stdout_is_terminal, err_terminal.stderr_is_terminal);
   const std::string error = "\x1b[1m\x1b[31merror:\x1b[0m ";
   const std::string tip = "  \x1b[32mtip:\x1b[0m ";
   const std::string usage = "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mtm\x1b[0m";
+  const std::string general = usage + " [OPTIONS] [INPUT]\n\n";
   const std::string more = "For more information, try '\x1b[1m--help\x1b[0m'.\n";
-  const std::pair<Argv, std::string> cases[] = {
-      {{"tm", "-h"}, testing::help_text("tm", true)},
-      {{"tm", "-V"}, kVersion},
-      {{"tm", "--foo"},
+  const std::string required =
+      "a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' but none was supplied\n\n";
+  struct Case {
+    const StyleEnvironment& environment;
+    Argv argv;
+    std::string text;
+  };
+  const Case cases[] = {
+      {out_terminal, {"tm", "-h"}, expected_help("tm", true)},
+      {err_terminal, {"tm", "-h"}, kHelp},
+      {forced, {"tm", "-V"}, kVersion},
+      {out_terminal,
+       {"tm", "-o"},
+       "error: a value is required for '--output <OUTPUT>' but none was supplied\n" + kMore},
+      {err_terminal, {"tm", "-o"}, error + required + more},
+      {forced,
+       {"tm", "--foo"},
        error + "unexpected argument '\x1b[33m--foo\x1b[0m' found\n\n" + tip +
-           "to pass '\x1b[33m--foo\x1b[0m' as a value, use '\x1b[32m-- --foo\x1b[0m'\n\n" + usage +
-           " [OPTIONS] [INPUT]\n\n" + more},
-      {{"tm", "in.json", "--outpt=x"},
+           "to pass '\x1b[33m--foo\x1b[0m' as a value, use '\x1b[32m-- --foo\x1b[0m'\n\n" +
+           general + more},
+      {forced,
+       {"tm", "in.json", "--outpt=x"},
        error + "unexpected argument '\x1b[33m--outpt\x1b[0m' found\n\n" + tip +
            "a similar argument exists: '\x1b[32m--output\x1b[0m'\n\n" + usage +
            " \x1b[1m--output\x1b[0m <OUTPUT> <INPUT>\n\n" + more},
-      {{"tm", "a", "b"},
-       error + "unexpected argument '\x1b[33mb\x1b[0m' found\n\n" + usage +
-           " [OPTIONS] [INPUT]\n\n" + more},
-      {{"tm", "-o"},
-       error +
-           "a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' but none was supplied\n\n" +
-           more},
-      {{"tm", "-o", "a", "--output", "b"},
+      {forced,
+       {"tm", "-o", "a", "--output", "b"},
        error + "the argument '\x1b[33m--output <OUTPUT>\x1b[0m' cannot be used multiple times\n\n" +
-           usage + " [OPTIONS] [INPUT]\n\n" + more},
-      {{"tm", "in\xff.json"},
-       error + "invalid UTF-8 was detected in one or more arguments\n\n" + usage +
-           " [OPTIONS] [INPUT]\n\n" + more},
+           general + more},
+      {forced,
+       {"tm", "in\xff.json"},
+       error + "invalid UTF-8 was detected in one or more arguments\n\n" + general + more},
   };
-  for (const auto& [argv, text] : cases) {
-    EXPECT_EQ(parse_command_line(argv, forced).error().text, text) << describe(argv);
+  for (const Case& c : cases) {
+    EXPECT_EQ(parse_command_line(c.argv, c.environment).error().text, c.text) << describe(c.argv);
   }
-}
-
-// Help is styled by what standard output is, errors by what standard error is.
-TEST(CommandLine, StylingFollowsTheTargetStream) {
-  StyleEnvironment stdout_terminal;
-  stdout_terminal.term = "xterm";
-  stdout_terminal.stdout_is_terminal = true;
-  StyleEnvironment stderr_terminal = stdout_terminal;
-  std::swap(stderr_terminal.stdout_is_terminal, stderr_terminal.stderr_is_terminal);
-  const Argv help = {"tm", "-h"};
-  const Argv error = {"tm", "-o"};
-  EXPECT_EQ(parse_command_line(help, stderr_terminal).error().text, kHelp);
-  EXPECT_EQ(parse_command_line(help, stdout_terminal).error().text, testing::help_text("tm", true));
-  EXPECT_EQ(parse_command_line(error, stdout_terminal).error().text,
-            "error: a value is required for '--output <OUTPUT>' but none was supplied\n" + kMore);
-  EXPECT_EQ(
-      parse_command_line(error, stderr_terminal).error().text,
-      "\x1b[1m\x1b[31merror:\x1b[0m a value is required for '\x1b[1m--output <OUTPUT>\x1b[0m' "
-      "but none was supplied\n\nFor more information, try '\x1b[1m--help\x1b[0m'.\n");
 }
 
 TEST(CommandLine, ProgramNameIsTheLastPathComponent) {
@@ -197,6 +211,114 @@ TEST(CommandLine, ProgramNameIsTheLastPathComponent) {
       {{"bin/n\xff"}, "tracemill"},
   };
   for (const auto& [argv, name] : cases) EXPECT_EQ(program_name(argv), name) << describe(argv);
+}
+
+TEST(StyledText, StylingDependsOnTerminalAndEnvironment) {
+  struct Case {
+    const char* what;
+    StyleEnvironment environment;
+    bool terminal;
+    bool expected;
+  };
+  auto env = [](std::optional<std::string> no_color, std::optional<std::string> clicolor,
+                std::optional<std::string> force, std::optional<std::string> term,
+                std::optional<std::string> ci) {
+    return StyleEnvironment{no_color, clicolor, force, term, ci, false, false};
+  };
+  const std::nullopt_t unset = std::nullopt;
+  const Case cases[] = {
+      {"terminal without colour hints", env(unset, unset, unset, unset, unset), true, false},
+      {"terminal, TERM", env(unset, unset, unset, "xterm", unset), true, true},
+      {"TERM without terminal", env(unset, unset, unset, "xterm", unset), false, false},
+      {"terminal, dumb TERM", env(unset, unset, unset, "dumb", unset), true, false},
+      {"terminal, dumb TERM, CI", env(unset, unset, unset, "dumb", ""), true, true},
+      {"terminal, CLICOLOR", env(unset, "1", unset, unset, unset), true, true},
+      {"terminal, CLICOLOR=0", env(unset, "0", unset, "xterm", "1"), true, false},
+      {"terminal, NO_COLOR", env("1", unset, unset, "xterm", unset), true, false},
+      {"terminal, empty NO_COLOR", env("", unset, unset, "xterm", unset), true, true},
+      {"CLICOLOR_FORCE", env(unset, unset, "1", unset, unset), false, true},
+      {"empty CLICOLOR_FORCE", env(unset, unset, "", unset, unset), false, true},
+      {"CLICOLOR_FORCE=0, terminal", env(unset, unset, "0", "xterm", unset), true, true},
+      {"CLICOLOR_FORCE beats NO_COLOR", env("1", "0", "1", unset, unset), false, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(styling_wanted(c.environment, c.terminal), c.expected) << c.what;
+  }
+}
+
+TEST(Jaro, Similarity) {
+  struct Case {
+    std::u32string_view a, b;
+    double expected;
+  };
+  const Case cases[] = {
+      {U"outpt", U"output", 17.0 / 18.0},
+      {U"o", U"output", 13.0 / 18.0},
+      {U"foo", U"output", 0.5},
+      {U"foo", U"help", 0.0},
+      {U"", U"", 1.0},
+      {U"", U"output", 0.0},
+      {U"a", U"a", 1.0},
+      // The window for lengths 1 and 2 is 0: "a" may only match position 0.
+      {U"a", U"xa", 0.0},
+      {U"a", U"ax", 2.5 / 3.0},
+      // b matched at 0 after a at 1: one transposition, (1 + 1 + 3/4) / 3.
+      {U"abcd", U"bacd", 11.0 / 12.0},
+      // Characters, not bytes: the accented letter is one position.
+      {U"h\u00e9llo", U"hello", 13.0 / 15.0},
+      {U"e", U"help", 0.75},
+      {U"e", U"version", 5.0 / 7.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_DOUBLE_EQ(jaro_similarity(c.a, c.b), c.expected)
+        << std::u32string(c.a).size() << " vs " << std::u32string(c.b).size();
+  }
+}
+
+TEST(Utf8, DecodesValidAndRejectsMalformedText) {
+  struct Case {
+    std::string_view text;
+    std::optional<std::u32string> expected;
+  };
+  const Case cases[] = {
+      {"", U""},
+      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", U"\u00e9\u20ac\U0001F600"},
+      {"\xf4\x8f\xbf\xbf", U"\U0010FFFF"},
+      {"\xc0\x80", std::nullopt},          // overlong NUL
+      {"\xe0\x80\x80", std::nullopt},      // overlong three-byte form
+      {"\xed\xa0\x80", std::nullopt},      // surrogate
+      {"\xf4\x90\x80\x80", std::nullopt},  // above U+10FFFF
+      {"a\xe2\x82", std::nullopt},         // truncated at the end
+      {"\xe2\x28\xa1", std::nullopt},      // bad continuation byte
+      {"\x80", std::nullopt},              // stray continuation byte
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decode_utf8(c.text), c.expected) << testing::PrintToString(std::string(c.text));
+  }
+}
+
+// A text cut into pieces anywhere, even inside a character, has the fault of the whole.
+TEST(Utf8, CheckerOverPiecesFindsTheFaultOfTheWhole) {
+  const std::string_view texts[] = {
+      "ab\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z",  // valid
+      "ab\xe2\x82",                               // ends inside a character
+      "ab\xe2\x28\xa1yz",                         // bad second byte (then ASCII, not hex digits)
+      "\xf0\x9f\x98\x41",                         // bad fourth byte
+      "a\xed\xa0\x80",                            // surrogate
+      "\xc3\xa9\x80",                             // stray continuation byte
+  };
+  for (std::string_view text : texts) {
+    for (std::size_t first = 0; first <= text.size(); ++first) {
+      for (std::size_t second = first; second <= text.size(); ++second) {
+        Utf8Checker checker;
+        checker.add(text.substr(0, first));
+        checker.add(text.substr(first, second - first));
+        checker.add(text.substr(second));
+        EXPECT_EQ(checker.finish(), check_utf8(text))
+            << testing::PrintToString(std::string(text)) << " cut at " << first << ", " << second;
+      }
+    }
+  }
 }
 
 }  // namespace
