@@ -1,6 +1,5 @@
 // The streaming run gives what the whole-record path gives, on generated files of every
-// profile and on the cases its bookkeeping exists for. Damaged files are the fuzz targets'
-// (fuzz/stream_json_fuzz.cpp, fuzz/stream_bincode_fuzz.cpp).
+// profile, on the cases its bookkeeping exists for, and on damaged files.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -120,6 +119,38 @@ TEST(StreamGraph, AgreesOnReplacedOperationsAndCountsOutOfRange) {
                       Encoding::Bincode, std::string(what) + ", binary");
     expect_same_paths(file_of(operations, Encoding::Json, Layout::StatsFirst, head), Encoding::Json,
                       std::string(what) + ", JSON");
+  }
+}
+
+// Damaged files: most no longer decode (the same error, nothing reported), some decode to
+// other chains, counts, directions and names.
+TEST(StreamGraph, AgreesOnDamagedFiles) {
+  bench::Rng rng(2024);
+  for (bench::Profile profile : {bench::Profile::Typical, bench::Profile::Chains}) {
+    for (Encoding encoding : {Encoding::Json, Encoding::Bincode}) {
+      bench::StatsGenerator generator(5, profile);
+      StatsRecJson head = generator.header(2);
+      const std::string file = file_of(generated(generator, 2), encoding, Layout::StatsLast, head);
+      for (int round = 0; round < 80; ++round) {
+        std::string damaged = file;
+        for (std::uint64_t k = 1 + rng.below(3); k > 0; --k) {
+          const std::size_t at = rng.below(damaged.size());
+          switch (rng.below(3)) {
+            case 0:  // one byte changed
+              damaged[at] = static_cast<char>(rng.below(256));
+              break;
+            case 1:  // a stretch removed
+              damaged.erase(at, 1 + rng.below(40));
+              break;
+            default:  // a stretch repeated
+              damaged.insert(at, damaged.substr(at, 1 + rng.below(40)));
+          }
+        }
+        const StreamSetup& s = kSetups[rng.below(std::size(kSetups))];
+        ASSERT_EQ(path_difference(damaged, encoding, s.block, s.rereadable, s.log_allowance), "")
+            << "round " << round;
+      }
+    }
   }
 }
 
