@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -23,52 +25,39 @@ namespace {
 const std::filesystem::path kRoot = TRACEMILL_SOURCE_DIR;
 
 std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 // Per record name, its rows: "<number> <field>: <type word>".
 using Tables = std::map<std::string, std::vector<std::string>>;
 
-template <class T>
-constexpr bool kIsList = false;
-template <class T, class A>
-constexpr bool kIsList<std::vector<T, A>> = true;
-template <class T>
-constexpr bool kIsPair = false;
-template <class A, class B>
-constexpr bool kIsPair<std::pair<A, B>> = true;
+// The document's words for the field types that are no container and no record.
+using Scalars = std::tuple<bool, std::uint16_t, std::int16_t, std::int32_t, std::uint64_t,
+                           std::int64_t, std::string, CallDirection>;
+constexpr const char* kScalarWords[] = {"bool", "u16", "i16",  "i32",
+                                        "u64",  "i64", "text", "CallDirection"};
+template <class T, class... S>
+constexpr int scalar_index(std::tuple<S...>*) {
+  int i = 0, found = -1;
+  ((std::is_same_v<T, S> ? found = i++ : i++), ...);
+  return found;
+}
 
 // The word for T in the document's Type column. A record is named, and its own table is added
-// to `tables`, so every record reachable from StatsRecJson gets one.
+// to `tables`, so every record reachable from StatsRecJson gets one. Scalars come first: a
+// text has a value_type too.
 template <class T>
 std::string type_word(Tables& tables) {
-  if constexpr (std::is_same_v<T, bool>)
-    return "bool";
-  else if constexpr (std::is_same_v<T, std::uint16_t>)
-    return "u16";
-  else if constexpr (std::is_same_v<T, std::int16_t>)
-    return "i16";
-  else if constexpr (std::is_same_v<T, std::int32_t>)
-    return "i32";
-  else if constexpr (std::is_same_v<T, std::uint64_t>)
-    return "u64";
-  else if constexpr (std::is_same_v<T, std::int64_t>)
-    return "i64";
-  else if constexpr (std::is_same_v<T, std::string>)
-    return "text";
-  else if constexpr (std::is_same_v<T, CallDirection>)
-    return "CallDirection";
-  else if constexpr (kIsList<T>)
-    return "list of " + type_word<typename T::value_type>(tables);
-  else if constexpr (kIsPair<T>)
-    return "pair (" + type_word<typename T::first_type>(tables) + ", " +
-           type_word<typename T::second_type>(tables) + ")";
+  if constexpr (constexpr int i = scalar_index<T>(static_cast<Scalars*>(nullptr)); i >= 0)
+    return kScalarWords[i];
   else if constexpr (requires { typename T::mapped_type; })
     return "map " + type_word<typename T::key_type>(tables) + " to " +
            type_word<typename T::mapped_type>(tables);
+  else if constexpr (requires { typename T::first_type; })
+    return "pair (" + type_word<typename T::first_type>(tables) + ", " +
+           type_word<typename T::second_type>(tables) + ")";
+  else if constexpr (requires { typename T::value_type; })
+    return "list of " + type_word<typename T::value_type>(tables);
   else {
     static_assert(IsRecord<T>, "a field type without a word in docs/format.md");
     std::string name(Record<T>::name);

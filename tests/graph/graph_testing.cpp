@@ -112,10 +112,8 @@ ProcessNode node(std::string name, MethodCounts operations, MethodCounts methods
 
 ProcessNodes graph_of(std::vector<ProcessNode> nodes) {
   ProcessNodes graph;
-  for (ProcessNode& n : nodes) {
-    std::string key = n.name;
-    graph.nodes.emplace(std::move(key), std::move(n));
-  }
+  // The pair's key is copied from the name before the node is moved into it.
+  for (ProcessNode& n : nodes) graph.nodes.emplace(n.name, std::move(n));
   return graph;
 }
 
