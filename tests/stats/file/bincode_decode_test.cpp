@@ -217,12 +217,8 @@ TEST(BincodeDecode, TextsMustBeUtf8) {
       {"ab\x80", fault(2, "Some(1)")},            // lone continuation byte
       {"abcdefg\xFF", fault(7, "Some(1)")},       // last byte of one whole word
       {"abcdefghij\xFF", fault(10, "Some(1)")},   // last byte, in the overlapping word
-      {"\xE2\x82"
-       "A",
-       fault(0, "Some(2)")},
-      {"\xF0\x9F\x98"
-       "A",
-       fault(0, "Some(3)")},
+      {"\xE2\x82\x41", fault(0, "Some(2)")},      // cut short by an 'A'
+      {"\xF0\x9F\x98\x41", fault(0, "Some(3)")},
       {"\xE0\x80", fault(0, "Some(1)")},  // wrong second byte beats the end
       {"\xF0\x9F\x98", fault(0, "None")},
       {"\xC3\xA9\xE2\x82\xAC\xFF", fault(5, "Some(1)")},

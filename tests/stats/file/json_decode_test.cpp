@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,23 +35,15 @@ Members minimal_members() {
   return members;
 }
 
-std::string object_of(const Members& members) {
-  std::string out = "{";
-  for (const auto& [name, value] : members) {
-    if (out.size() > 1) out += ',';
-    out += "\"" + name + "\":" + value;
-  }
-  return out + "}";
+// The members as an object, or their values as an array.
+std::string join(const Members& members, bool named) {
+  std::string out;
+  for (const auto& [name, value] : members) out += "," + (named ? "\"" + name + "\":" : "") + value;
+  out[0] = named ? '{' : '[';
+  return out + (named ? "}" : "]");
 }
-
-std::string array_of(const Members& members) {
-  std::string out = "[";
-  for (const auto& member : members) {
-    if (out.size() > 1) out += ',';
-    out += member.second;
-  }
-  return out + "]";
-}
+std::string object_of(const Members& members) { return join(members, true); }
+std::string array_of(const Members& members) { return join(members, false); }
 
 // The minimal document with one member's value replaced.
 std::string document_with(const std::string& name, const std::string& value) {
@@ -64,12 +52,6 @@ std::string document_with(const std::string& name, const std::string& value) {
     if (member.first == name) member.second = value;
   }
   return object_of(members);
-}
-
-StatsRecJson minimal_record() {
-  StatsRecJson rec;
-  rec.version = {1, 2};
-  return rec;
 }
 
 std::string outcome(const std::string& input, std::size_t block = ByteSource::kBufferSize,
@@ -86,6 +68,10 @@ struct Case {
   std::string input;
   std::string expected;
 };
+
+std::string after(const std::string& prefix, std::size_t offset) {
+  return at(prefix.size() + offset);
+}
 
 void run_table(const std::vector<Case>& cases) {
   for (std::size_t block : kBlocks) {
@@ -106,7 +92,6 @@ TEST(JsonDecode, DocumentShape) {
       {valid + " \n\r\n\t", "ok"},
       {"", "EOF while parsing a value @1:0"},
       {"\xEF\xBB\xBF" + valid, "expected value @1:1"},
-      {"{}", "missing field `version` @1:2"},
       {"[]", "invalid length 0, expected struct StatsRecJson with 17 elements @1:2"},
       {"-5 ", "invalid type: integer `-5`, expected struct StatsRecJson @1:3"},
       {"x", "expected value @1:1"},
@@ -117,7 +102,6 @@ TEST(JsonDecode, DocumentShape) {
       {"{\"Version\":{},\"VERSION\":1}", "missing field `version` @1:26"},
       {"{\"version\":{\"major\":1,\"minor\":2}}", "missing field `trace_id` @1:33"},
       {"{\"version\":{\"major\":1,\"major\"  \n :2}}", "duplicate field `major` @2:2"},
-      {"{\"version\":{\"major\":1,\"major\"}}", "duplicate field `major` @1:30"},
       {"{\"version\":[1]}", "invalid length 1, expected struct Version with 2 elements @1:14"},
       {"{\"version\":[1,2,3]}", "trailing characters @1:17"},
       {"{\"version\":[1,2,]}", "trailing comma @1:17"},
@@ -140,10 +124,8 @@ TEST(JsonDecode, ScalarFields) {
       {"{\"num_files\":-2147483649}", "invalid value: integer `-2147483649`, expected i32 @1:25"},
       {"{\"num_endpoints\":-1}", "invalid value: integer `-1`, expected usize @1:20"},
       {"{\"num_endpoints\":1.0}", "invalid type: floating point `1`, expected usize @1:21"},
-      {"{\"num_endpoints\":-0}", "invalid type: floating point `-0`, expected usize @1:20"},
       {"{\"num_endpoints\":18446744073709551616}",
        "invalid type: floating point `18446744073709552000`, expected usize @1:38"},
-      {"{\"num_endpoints\":1e400}", "number out of range @1:23"},
       {"{\"num_endpoints\":{}}", "invalid type: map, expected usize @1:18"},
       {"{\"num_endpoints\":null}", "invalid type: null, expected usize @1:21"},
       {"{\"num_endpoints\":false}", "invalid type: boolean `false`, expected usize @1:22"},
@@ -168,6 +150,101 @@ TEST(JsonDecode, ScalarFields) {
   });
 }
 
+// A value of an unknown member is skipped: its form is checked, not its UTF-8, surrogates or
+// number range. Columns count from the end of `{"x":`.
+TEST(JsonDecode, SkippedValues) {
+  const std::string u = R"({"x":)";
+  const std::string rest = object_of(minimal_members()).substr(1);
+  run_table({
+      {u +
+           R"([-2.5e+3,1e400,-12345678901234567890.5e-99999,{"a":[{}]},"\uDE00\uD83D x",)"
+           "true,false,null,\"\xff\xc0\"]," +
+           rest,
+       "ok"},
+      {u + "\n\t\r\n  ", "EOF while parsing a value @3:2"},
+      {u + "[1,]", "expected value" + after(u, 4)},
+      {u + R"({"a":1,})", "key must be a string" + after(u, 8)},
+      {u + "[1 2]", "expected `,` or `]`" + after(u, 4)},
+      {u + R"({"a":1 "b":2})", "expected `,` or `}`" + after(u, 8)},
+      {u + "[", "EOF while parsing a list" + after(u, 1)},
+      {u + "[1", "EOF while parsing a list" + after(u, 2)},
+      {u + "{", "EOF while parsing an object" + after(u, 1)},
+      {u + R"({"a")", "EOF while parsing an object" + after(u, 4)},
+      {u + R"({"a":1)", "EOF while parsing an object" + after(u, 6)},
+      {u + R"({"a":1,)", "EOF while parsing an object" + after(u, 7)},
+      {u + "tru", "EOF while parsing a value" + after(u, 3)},
+      {u + "-", "invalid number" + after(u, 1)},
+      {u + "01", "invalid number" + after(u, 2)},
+      {u + "1.e5", "invalid number" + after(u, 3)},
+      {u + "1e+", "invalid number" + after(u, 3)},
+      {u + R"("\x")", "invalid escape" + after(u, 3)},
+      {u + R"("\u12G4")", "invalid escape" + after(u, 6)},
+      {u + R"("\u12)", "EOF while parsing a string" + after(u, 5)},
+      {u + R"("abc)", "EOF while parsing a string" + after(u, 4)},
+      {u + R"("abc\)", "EOF while parsing a string" + after(u, 5)},
+      // Carriage returns count as columns; line feeds start a line.
+      {u + "[1\r", "EOF while parsing a list" + after(u, 3)},
+      {u + "[\r\n1,\r\n]", "expected value @3:1"},
+  });
+}
+
+const std::string kStats = R"({"stats":)";
+
+// `json` where a map is expected: the error shows the value as it was read. Numbers get room
+// behind them, so the whole buffer takes the fast path and the small blocks the slow one.
+Case found(const std::string& json, const std::string& shown) {
+  const bool text = json[0] == '"';
+  return {kStats + json + (text ? "" : std::string(40, ' ')),
+          "invalid type: " + shown + ", expected a map" + after(kStats, json.size() + !text)};
+}
+
+TEST(JsonDecode, TextsAndNumbers) {
+  const std::string& v = kStats;
+  const std::string bad_utf8 = "invalid unicode code point";
+  run_table({
+      found(R"("\"\\\/\b\f\n\r\t")", R"(string "\"\\/\u{8}\u{c}\n\r\t")"),
+      found(R"("\u0041\u00e9\u20AC\uD83D\uDE00")",
+            "string \"A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""),
+      found("\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", "string \"caf\xC3\xA9 \xF0\x9F\x98\x80\""),
+      {v + R"("\uD83D")", "unexpected end of hex escape" + after(v, 8)},
+      {v + R"("\uD83D\u0041")", "lone leading surrogate in hex escape" + after(v, 13)},
+      {v + R"("\uDE00")", "lone leading surrogate in hex escape" + after(v, 7)},
+      {v + R"("\uD83D)", "EOF while parsing a string" + after(v, 7)},
+      {v + "\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string @2:0"},
+      // Raw bytes that are not UTF-8 are rejected at the closing quote.
+      {v + "\"ab\xff\"", bad_utf8 + after(v, 5)},
+      {v + "\"\xC0\xAF\"", bad_utf8 + after(v, 4)},
+      {v + "\"\xED\xA0\x80\"", bad_utf8 + after(v, 5)},
+      {v + "\"\xF4\x90\x80\x80\"", bad_utf8 + after(v, 6)},
+      {v + "\"\xE2\x82\"", bad_utf8 + after(v, 4)},
+      {v + "\"\xE2\x82\\u0041\"", bad_utf8 + after(v, 10)},
+      {v + "\"0123456789abcdef0123456789abcdef\xff\"", bad_utf8 + after(v, 35)},
+      found("9999999999999999999", "integer `9999999999999999999`"),
+      found("-1767604614176279", "integer `-1767604614176279`"),
+      found("18446744073709551615", "integer `18446744073709551615`"),
+      found("-9223372036854775808", "integer `-9223372036854775808`"),
+      found("-0", "floating point `-0`"),
+      found("2.0", "floating point `2`"),
+      found("1E+2", "floating point `100`"),
+      found("-2.5e-3", "floating point `-0.0025`"),
+      found("123456789012345678901234567890", "floating point `123456789012345680000000000000`"),
+      found("1.00000000000000000000000001", "floating point `1`"),
+      found("1e-400", "floating point `0`"),
+      found("0e400", "floating point `0`"),
+      found("1e-2147483648", "floating point `0`"),
+      {v + "-1e99999999999", "number out of range" + after(v, 13)},
+      {v + "1e400 ", "number out of range" + after(v, 6)},
+      {v + "1.8e308", "number out of range" + after(v, 7)},
+      {v + "01", "invalid number" + after(v, 2)},
+      {v + "-", "EOF while parsing a value" + after(v, 1)},
+      {v + "-a", "invalid number" + after(v, 2)},
+      {v + "1.", "EOF while parsing a value" + after(v, 2)},
+      {v + "1.x", "invalid number" + after(v, 3)},
+      {v + "1e-", "EOF while parsing a value" + after(v, 3)},
+      {v + "1ex", "invalid number" + after(v, 3)},
+  });
+}
+
 // Prefixes that lead to the nested fields; columns below count from their end.
 const std::string kCallPrefix =
     R"({"stats":{"op":{"call_chain":[[{"call_chain":[{"process":"a","method":"b","call_direction":)";
@@ -175,10 +252,6 @@ const std::string kCodesPrefix = R"({"stats":{"op":{"method":{"m":{"http_not_ok_
 const std::string kChainPrefix = R"({"stats":{"op":{"call_chain":)";
 const std::string kKeyArray = R"([[],"p",true])";
 const std::string kValueArray = R"([1,2,[],[],[],true,[],0,0,{},{}])";
-
-std::string after(const std::string& prefix, std::size_t offset) {
-  return at(prefix.size() + offset);
-}
 
 TEST(JsonDecode, NestedFields) {
   const std::string& c = kCallPrefix;
@@ -198,7 +271,6 @@ TEST(JsonDecode, NestedFields) {
       {c + "{", "EOF while parsing a value" + after(c, 1)},
       {c, "EOF while parsing a value" + after(c, 0)},
       {h + "{\"+5\":1}", "invalid value: expected key to be a number in quotes" + after(h, 3)},
-      {h + "{\"\":1}", "invalid value: expected key to be a number in quotes" + after(h, 3)},
       {h + "{\"5 \":1}", "expected `\"`" + after(h, 4)},
       {h + "{\"40000\":1}", "invalid value: integer `40000`, expected i16" + after(h, 8)},
       {h + "{\"-40000\":1}", "invalid value: integer `-40000`, expected i16" + after(h, 9)},
@@ -232,7 +304,8 @@ TEST(JsonDecode, FieldFormsAndRangeEnds) {
                        "caching_process": "", "is_leaf": true},
                       [3, 2, [], [], [], false, [], 0, 0, {"404": 1, "-1": 2, "404": 7},
                        {"e": 1, "e": 2}]]]}})";
-  StatsRecJson expected = minimal_record();
+  StatsRecJson expected;
+  expected.version = {1, 2};
   expected.num_spans = {0, 18446744073709551615u};
   expected.num_files = -2147483647 - 1;
   expected.start_dt = {-9223372036854775807 - 1, 9223372036854775807};
@@ -279,12 +352,6 @@ TEST(JsonDecode, ReadFailures) {
   EXPECT_EQ(outcome("{\"num_files\":12", 3, EIO), eio + " @1:15");
 }
 
-}  // namespace
-}  // namespace tracemill
-
-namespace tracemill {
-namespace {
-
 std::string message_of(const std::string& input) {
   auto result = decode_json(ByteSource::from_memory(input));
   return result.ok() ? "ok" : result.error().message;
@@ -314,42 +381,37 @@ TEST(JsonDecode, CorpusAsSkippedValue) {
   EXPECT_EQ(checked, 95u + 188u);
 }
 
-// Whether the document's top value is an array that starts with a string.
-bool is_string_array(const std::string& text) {
-  std::size_t at = text.find_first_not_of(" \t\r\n");
-  if (at == std::string::npos || text[at] != '[') return false;
-  at = text.find_first_not_of(" \t\r\n", at + 1);
-  return at != std::string::npos && text[at] == '"';
-}
-
 TEST(JsonDecode, CorpusStringArraysAsTexts) {
-  // Outcomes of the i_ documents, by reason.
-  std::map<std::string, std::string> implementation_defined;
-  const std::pair<const char*, std::vector<const char*>> reasons[] = {
+  // Outcomes of the i_ documents, by reason: the names, without "i_string_" and ".json".
+  const std::pair<std::string, std::string> reasons[] = {
       // Raw bytes that are not UTF-8 (overlong forms, encoded surrogates, beyond U+10FFFF,
       // truncated or stray sequences) are rejected.
       {"invalid unicode code point",
-       {"UTF-8_invalid_sequence", "UTF8_surrogate_U+D800", "invalid_utf-8", "iso_latin_1",
-        "lone_utf8_continuation_byte", "not_in_unicode_range", "overlong_sequence_2_bytes",
-        "overlong_sequence_6_bytes", "overlong_sequence_6_bytes_null", "truncated-utf-8"}},
+       " UTF-8_invalid_sequence UTF8_surrogate_U+D800 invalid_utf-8 iso_latin_1"
+       " lone_utf8_continuation_byte not_in_unicode_range overlong_sequence_2_bytes"
+       " overlong_sequence_6_bytes overlong_sequence_6_bytes_null truncated-utf-8 "},
       // Surrogate escapes must pair up: a leading one needs a "\u" escape right after it...
       {"unexpected end of hex escape",
-       {"1st_surrogate_but_2nd_missing", "incomplete_surrogate_and_escape_valid",
-        "invalid_lonely_surrogate", "invalid_surrogate"}},
+       " 1st_surrogate_but_2nd_missing incomplete_surrogate_and_escape_valid"
+       " invalid_lonely_surrogate invalid_surrogate "},
       // ...that is a trailing one; a trailing one alone is refused as well.
       {"lone leading surrogate in hex escape",
-       {"1st_valid_surrogate_2nd_invalid", "incomplete_surrogates_escape_valid",
-        "incomplete_surrogate_pair", "inverted_surrogates_U+1D11E", "lone_second_surrogate"}},
+       " 1st_valid_surrogate_2nd_invalid incomplete_surrogates_escape_valid"
+       " incomplete_surrogate_pair inverted_surrogates_U+1D11E lone_second_surrogate "},
   };
-  for (const auto& [message, names] : reasons) {
-    for (const char* name : names) {
-      implementation_defined["i_string_" + std::string(name) + ".json"] = message;
+  auto reason_of = [&](const std::string& file) -> std::string {
+    if (file.rfind("i_string_", 0) != 0) return "not listed";
+    std::string name = " " + file.substr(9, file.size() - 14) + " ";
+    for (const auto& [message, names] : reasons) {
+      if (names.find(name) != std::string::npos) return message;
     }
-  }
+    return "not listed";
+  };
   std::size_t checked = 0;
   std::size_t implementation_checked = 0;
   for (const CorpusFile& file : corpus()) {
-    if (!is_string_array(file.text)) continue;
+    // Documents whose top value is an array that starts with a string.
+    if (!std::regex_search(file.text, std::regex("^[ \t\r\n]*\\[[ \t\r\n]*\""))) continue;
     std::string outcome = message_of(document_with("trace_id", file.text));
     switch (file.name[0]) {
       case 'y':
@@ -358,12 +420,9 @@ TEST(JsonDecode, CorpusStringArraysAsTexts) {
       case 'n':
         EXPECT_NE(outcome, "ok") << file.name;
         break;
-      default: {
-        auto it = implementation_defined.find(file.name);
-        ASSERT_NE(it, implementation_defined.end()) << file.name << ": " << outcome;
-        EXPECT_EQ(outcome, it->second) << file.name;
+      default:
+        EXPECT_EQ(outcome, reason_of(file.name)) << file.name;
         ++implementation_checked;
-      }
     }
     ++checked;
   }

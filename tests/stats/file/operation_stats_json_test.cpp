@@ -73,10 +73,7 @@ TEST(ReadFile, ReturnedErrors) {
   dir.write_file("file.bincode", "");
   EXPECT_EQ(error_of(dir.path() / "file.bincode" / "x.json"),
             R"(Os { code: 20, kind: NotADirectory, message: "Not a directory" })");
-}
-
-TEST(ReadFile, DirectoryNamedJsonFailsAtItsFirstRead) {
-  TempDir dir;
+  // A directory named .json opens; it fails at its first read.
   fs::create_directory(dir.path() / "d.json");
   EXPECT_EQ(error_of(dir.path() / "d.json"),
             R"x(Error("Is a directory (os error 21)", line: 0, column: 0))x");
@@ -116,18 +113,14 @@ constexpr std::string_view kLoaderAt = "src/stats/file/operation_stats_json.cpp:
 TEST(ReadFile, ExtensionsThatEndTheRun) {
   TempDir dir;
   for (const char* name : {"stats.JSON", ".json"}) dir.write_file(name, "{}");
-  struct Case {
-    std::string input;
-    std::string report;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"stats.JSON", fatal_report("Unknown extension 'JSON'of inputfile stats.JSON", kLoaderAt)},
       {".json", fatal_report("Failed to find extension of '.json'", kLoaderAt)},
   };
-  for (const Case& c : cases) {
-    e2e::RunResult run = e2e::run_binary({.args = {c.input}, .working_directory = dir.path()});
-    EXPECT_EQ(run.exit_status, 101) << c.input;
-    EXPECT_EQ(without_position(run.err), c.report) << c.input;
+  for (const auto& [input, report] : cases) {
+    e2e::RunResult run = e2e::run_binary({.args = {input}, .working_directory = dir.path()});
+    EXPECT_EQ(run.exit_status, 101) << input;
+    EXPECT_EQ(without_position(run.err), report) << input;
   }
 }
 
