@@ -85,16 +85,12 @@ TEST(JsonDecode, DocumentShape) {
   const std::string valid = object_of(minimal_members());
   Members sixteen = minimal_members();
   sixteen.pop_back();
-  const std::string seventeen = array_of(minimal_members());
   run_table({
-      {valid, "ok"},
-      {seventeen, "ok"},
       {valid + " \n\r\n\t", "ok"},
       {"", "EOF while parsing a value @1:0"},
       {"\xEF\xBB\xBF" + valid, "expected value @1:1"},
       {"[]", "invalid length 0, expected struct StatsRecJson with 17 elements @1:2"},
       {"-5 ", "invalid type: integer `-5`, expected struct StatsRecJson @1:3"},
-      {"x", "expected value @1:1"},
       {valid + " x", "trailing characters" + at(valid.size() + 2)},
       {array_of(sixteen), "invalid length 16, expected struct StatsRecJson with 17 elements" +
                               at(array_of(sixteen).size())},
@@ -105,7 +101,6 @@ TEST(JsonDecode, DocumentShape) {
       {"{\"version\":[1]}", "invalid length 1, expected struct Version with 2 elements @1:14"},
       {"{\"version\":[1,2,3]}", "trailing characters @1:17"},
       {"{\"version\":[1,2,]}", "trailing comma @1:17"},
-      {"{\"version\":[1,2", "EOF while parsing a list @1:15"},
       {"{\"version\":{\"major\":1,}}", "trailing comma @1:23"},
       {"{\"version\":{\"major\":1 \"minor\":2}}", "expected `,` or `}` @1:23"},
       {"{\"version\":{5:1}}", "key must be a string @1:13"},
@@ -137,9 +132,7 @@ TEST(JsonDecode, ScalarFields) {
        "invalid value: integer `9223372036854775808`, expected i64 @1:35"},
       {"{\"start_dt\":[-9223372036854775809]}",
        "invalid type: floating point `-9223372036854776000`, expected i64 @1:34"},
-      {"{\"start_dt\":[1,]}", "trailing comma @1:16"},
       {"{\"start_dt\":[1 2]}", "expected `,` or `]` @1:16"},
-      {"{\"start_dt\":[1,", "EOF while parsing a value @1:15"},
       {"{\"start_dt\":[1", "EOF while parsing a list @1:14"},
       {"{\"start_dt\":5}", "invalid type: integer `5`, expected a sequence @1:14"},
       {"{\"trace_id\":[5]}", "invalid type: integer `5`, expected a string @1:15"},
@@ -162,12 +155,10 @@ TEST(JsonDecode, SkippedValues) {
            rest,
        "ok"},
       {u + "\n\t\r\n  ", "EOF while parsing a value @3:2"},
-      {u + "[1,]", "expected value" + after(u, 4)},
       {u + R"({"a":1,})", "key must be a string" + after(u, 8)},
       {u + "[1 2]", "expected `,` or `]`" + after(u, 4)},
       {u + R"({"a":1 "b":2})", "expected `,` or `}`" + after(u, 8)},
       {u + "[", "EOF while parsing a list" + after(u, 1)},
-      {u + "[1", "EOF while parsing a list" + after(u, 2)},
       {u + "{", "EOF while parsing an object" + after(u, 1)},
       {u + R"({"a")", "EOF while parsing an object" + after(u, 4)},
       {u + R"({"a":1)", "EOF while parsing an object" + after(u, 6)},
@@ -219,15 +210,12 @@ TEST(JsonDecode, TextsAndNumbers) {
       {v + "\"\xE2\x82\"", bad_utf8 + after(v, 4)},
       {v + "\"\xE2\x82\\u0041\"", bad_utf8 + after(v, 10)},
       {v + "\"0123456789abcdef0123456789abcdef\xff\"", bad_utf8 + after(v, 35)},
-      found("9999999999999999999", "integer `9999999999999999999`"),
-      found("-1767604614176279", "integer `-1767604614176279`"),
       found("18446744073709551615", "integer `18446744073709551615`"),
       found("-9223372036854775808", "integer `-9223372036854775808`"),
       found("-0", "floating point `-0`"),
       found("2.0", "floating point `2`"),
       found("1E+2", "floating point `100`"),
       found("-2.5e-3", "floating point `-0.0025`"),
-      found("123456789012345678901234567890", "floating point `123456789012345680000000000000`"),
       found("1.00000000000000000000000001", "floating point `1`"),
       found("1e-400", "floating point `0`"),
       found("0e400", "floating point `0`"),
@@ -257,35 +245,35 @@ TEST(JsonDecode, NestedFields) {
   const std::string& c = kCallPrefix;
   const std::string& h = kCodesPrefix;
   const std::string& p = kChainPrefix;
+  const std::string& k = kKeyArray;
+  const std::string& v = kValueArray;
   const std::string unknown =
       "unknown variant `outbound`, expected one of `Inbound`, `Outbound`, `Unknown`";
+  const std::string tuple = ", expected a tuple of size 2";
   run_table({
-      {c + "\"outbound\"}", unknown + after(c, 10)},
+      {c + R"("outbound"})", unknown + after(c, 10)},
       {c + "1}", "expected value" + after(c, 1)},
       {c + "{}}", "expected value" + after(c, 2)},
-      {c + "{\"Inbound\":1}", "invalid type: integer `1`, expected unit" + after(c, 13)},
-      {c + "{\"Inbound\":null,\"x\":null}", "expected value" + after(c, 16)},
-      {c + "{\"Inbound\":null", "EOF while parsing an object" + after(c, 15)},
+      {c + R"({"Inbound":1})", "invalid type: integer `1`, expected unit" + after(c, 13)},
+      {c + R"({"Inbound":null,"x":null})", "expected value" + after(c, 16)},
+      {c + R"({"Inbound":null)", "EOF while parsing an object" + after(c, 15)},
       {c + "{5:null}", "invalid type: integer `5`, expected variant identifier" + after(c, 3)},
-      {c + "{\"outbound\":null}", unknown + after(c, 11)},
+      {c + R"({"outbound":null})", unknown + after(c, 11)},
       {c + "{", "EOF while parsing a value" + after(c, 1)},
-      {c, "EOF while parsing a value" + after(c, 0)},
-      {h + "{\"+5\":1}", "invalid value: expected key to be a number in quotes" + after(h, 3)},
-      {h + "{\"5 \":1}", "expected `\"`" + after(h, 4)},
-      {h + "{\"40000\":1}", "invalid value: integer `40000`, expected i16" + after(h, 8)},
-      {h + "{\"-40000\":1}", "invalid value: integer `-40000`, expected i16" + after(h, 9)},
-      {h + "{\"05\":1}", "invalid number" + after(h, 4)},
-      {h + "{\"4.5\":1}", "invalid type: floating point `4.5`, expected i16" + after(h, 6)},
-      {p + "[[]]", "invalid length 0, expected a tuple of size 2" + after(p, 3)},
-      {p + "[5]", "invalid type: integer `5`, expected a tuple of size 2" + after(p, 3)},
-      {p + "[[[[],\"p\",1]]", "invalid type: integer `1`, expected a boolean" + after(p, 12)},
-      {p + "[[" + kKeyArray + "]]",
-       "invalid length 1, expected a tuple of size 2" + after(p, kKeyArray.size() + 3)},
-      {p + "[[" + kKeyArray + "," + kValueArray + ",5]]",
-       "trailing characters" + after(p, kKeyArray.size() + kValueArray.size() + 5)},
-      {p + "[[[[],\"p\"]]]",
+      {h + R"({"+5":1})", "invalid value: expected key to be a number in quotes" + after(h, 3)},
+      {h + R"({"5 ":1})", "expected `\"`" + after(h, 4)},
+      {h + R"({"40000":1})", "invalid value: integer `40000`, expected i16" + after(h, 8)},
+      {h + R"({"-40000":1})", "invalid value: integer `-40000`, expected i16" + after(h, 9)},
+      {h + R"({"05":1})", "invalid number" + after(h, 4)},
+      {h + R"({"4.5":1})", "invalid type: floating point `4.5`, expected i16" + after(h, 6)},
+      {p + "[[]]", "invalid length 0" + tuple + after(p, 3)},
+      {p + "[5]", "invalid type: integer `5`" + tuple + after(p, 3)},
+      {p + R"([[[[],"p",1]])", "invalid type: integer `1`, expected a boolean" + after(p, 12)},
+      {p + "[[" + k + "]]", "invalid length 1" + tuple + after(p, k.size() + 3)},
+      {p + "[[" + k + "," + v + ",5]]", "trailing characters" + after(p, k.size() + v.size() + 5)},
+      {p + R"([[[[],"p"]]])",
        "invalid length 2, expected struct CChainStatsKey with 3 elements" + after(p, 10)},
-      {p + "[[" + kKeyArray + ",{}]]", "missing field `count`" + after(p, kKeyArray.size() + 5)},
+      {p + "[[" + k + ",{}]]", "missing field `count`" + after(p, k.size() + 5)},
   });
 }
 
