@@ -35,19 +35,10 @@ std::string bincode(const test_util::Chains& chains) {
   return test_util::chains_file({{"op", chains}}, Encoding::Bincode);
 }
 
-// The fatal report of `message` raised in `file`, its line and column written as "L:C".
-std::string fatal_report(const std::string& message, const std::string& file) {
-  return "thread 'main' panicked at '" + message + "', " + file +
-         ":L:C\nnote: run with `TRACEMILL_BACKTRACE=1` environment variable to display a "
-         "backtrace\n";
-}
-
 // The arguments in `line`, split at spaces.
 std::vector<std::string> words(const std::string& line) {
-  std::vector<std::string> args;
   std::istringstream stream(line);
-  for (std::string word; stream >> word;) args.push_back(word);
-  return args;
+  return {std::istream_iterator<std::string>(stream), {}};
 }
 
 TEST(Run, EndsWithStatusAndReport) {
@@ -63,7 +54,7 @@ TEST(Run, EndsWithStatusAndReport) {
     std::string args;
     StdoutMode mode;
     int status;
-    std::string message;  // of the fatal report on standard error; none when empty
+    std::string message;  // of the fatal report on standard error (line and column as "L:C")
     std::string out = "";
     std::string file = "src/main/netsketch.cpp";  // where the report is raised
   };
@@ -96,7 +87,10 @@ TEST(Run, EndsWithStatusAndReport) {
     EXPECT_EQ(r.exit_status, c.status) << c.args << " " << r.err;
     EXPECT_EQ(r.out, c.out) << c.args;
     EXPECT_EQ(std::regex_replace(r.err, std::regex(":[0-9]+:[0-9]+\n"), ":L:C\n"),
-              c.message.empty() ? "" : fatal_report(c.message, c.file));
+              c.message.empty() ? ""
+                                : "thread 'main' panicked at '" + c.message + "', " + c.file +
+                                      ":L:C\nnote: run with `TRACEMILL_BACKTRACE=1` environment "
+                                      "variable to display a backtrace\n");
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
 }
@@ -225,9 +219,7 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
                               .stdout_mode = c.mode});
     EXPECT_EQ(r.exit_status, c.status) << c.args;
     EXPECT_EQ(r.err, "tracemill-export: " + c.err);
-    if (c.status != 0) {
-      EXPECT_EQ(r.out, "") << c.args;
-    }
+    EXPECT_EQ(r.out.empty(), c.status != 0) << c.args;
   }
 }
 

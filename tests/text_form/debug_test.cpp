@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "base/keyed_hash.h"
 #include "base/sink.h"
+#include "graph/process_node.h"
 #include "stats/call_chain/call.h"
 
 namespace tracemill {
@@ -33,26 +33,12 @@ struct FailingSink final : Sink {
   int writes_after_failure = 0;
 };
 
-// A record with every kind of member, for the nesting tests.
-struct Sample {
-  std::string name;
-  std::int32_t count = 0;
-  std::vector<std::uint64_t> items;
-  HashMap<std::string, std::int32_t> empty;
-  std::vector<std::string> none;
-};
-
+// A record and a wrapper without members print their names alone.
 struct NoFields {};
+struct NoMember {};
+bool write_debug(Formatter& f, const NoMember&) { return DebugTuple(f, "NoMember").finish(); }
 
 }  // namespace
-
-template <>
-struct Record<Sample> {
-  static constexpr std::string_view name = "Sample";
-  static constexpr auto fields = std::make_tuple(
-      field("name", &Sample::name), field("count", &Sample::count), field("items", &Sample::items),
-      field("empty", &Sample::empty), field("none", &Sample::none));
-};
 
 template <>
 struct Record<NoFields> {
@@ -61,21 +47,6 @@ struct Record<NoFields> {
 };
 
 namespace {
-
-// A wrapper with one unnamed member, around a map of records.
-struct Wrapper {
-  HashMap<std::string, Sample> map;
-};
-
-bool write_debug(Formatter& f, const Wrapper& w) {
-  DebugTuple t(f, "Wrapper");
-  t.field(w.map);
-  return t.finish();
-}
-
-// A wrapper without a member prints its name alone.
-struct NoMember {};
-bool write_debug(Formatter& f, const NoMember&) { return DebugTuple(f, "NoMember").finish(); }
 
 template <class T>
 std::string pretty_string(const T& value) {
@@ -91,10 +62,12 @@ std::string quoted(std::string_view text) {
   return out.take();
 }
 
-Wrapper sample_wrapper() {
-  Wrapper w;
-  w.map["k"] = Sample{"a\"b", -7, {1, 2}, {}, {}};
-  return w;
+// A list of graph wrappers, the first around a map of nodes: every builder nested, five levels
+// deep, and each builder empty.
+std::vector<ProcessNodes> sample_graphs() {
+  ProcessNodes graph;
+  graph.nodes["a\"b"] = {"a\"b", ProcessNodeType::Unknown, {{"m", -7}}, {}, {}};
+  return {graph, ProcessNodes{}};
 }
 
 TEST(WriteQuoted, Escapes) {
@@ -132,35 +105,22 @@ TEST(PadAdapter, IndentsEveryLineStart) {
             "    abcd\n    ef\n    gh\n    x\n    y\n    z\n            a\n            b");
 }
 
-TEST(DebugForm, PrettyNestingIndentsByFourPerLevel) {
-  const std::string expected =
-      "Wrapper(\n"
-      "    {\n"
-      "        \"k\": Sample {\n"
-      "            name: \"a\\\"b\",\n"
-      "            count: -7,\n"
-      "            items: [\n"
-      "                1,\n"
-      "                2,\n"
-      "            ],\n"
-      "            empty: {},\n"
-      "            none: [],\n"
-      "        },\n"
-      "    },\n"
-      ")";
-  EXPECT_EQ(pretty_string(sample_wrapper()), expected);
-}
-
 TEST(DebugForm, CompactAndPrettyShapes) {
   struct Case {
     std::string got;
     std::string expected;
   };
-  Wrapper empty_wrapper;
   const Case cases[] = {
-      {compact_string(sample_wrapper()),
-       R"(Wrapper({"k": Sample { name: "a\"b", count: -7, items: [1, 2], empty: {}, none: [] }}))"},
-      {compact_string(empty_wrapper), "Wrapper({})"},
+      {pretty_string(sample_graphs()),
+       "[\n    ProcessNodes(\n        {\n            \"a\\\"b\": ProcessNode {\n"
+       "                name: \"a\\\"b\",\n                ptype: Unknown,\n"
+       "                operations: {\n                    \"m\": -7,\n                },\n"
+       "                methods: {},\n                direction_unknown: {},\n            },\n"
+       "        },\n    ),\n    ProcessNodes(\n        {},\n    ),\n]"},
+      {compact_string(sample_graphs()),
+       R"([ProcessNodes({"a\"b": ProcessNode { name: "a\"b", ptype: Unknown, )"
+       R"(operations: {"m": -7}, methods: {}, direction_unknown: {} }}), ProcessNodes({})])"},
+      {pretty_string(std::vector<Call>{}), "[]"},
       {compact_string(NoFields{}), "NoFields"},
       {pretty_string(NoFields{}), "NoFields"},
       {pretty_string(NoMember{}), "NoMember"},
@@ -182,7 +142,7 @@ TEST(DebugForm, CompactAndPrettyShapes) {
 // Whatever byte the sink fails at, the writing stops there: the builders report failure, the
 // text written is exactly the prefix the sink took, and no write is tried after the failure.
 TEST(DebugForm, FailingSinkStopsAtOnce) {
-  const Wrapper value = sample_wrapper();
+  const std::vector<ProcessNodes> value = sample_graphs();
   for (Form form : {Form::Pretty, Form::Compact}) {
     StringSink whole;
     Formatter whole_f(whole, form);
