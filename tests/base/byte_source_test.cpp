@@ -1,13 +1,12 @@
 #include "base/byte_source.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace tracemill {
 namespace {

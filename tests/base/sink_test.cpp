@@ -1,14 +1,13 @@
 #include "base/sink.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace tracemill {
 namespace {

@@ -15,9 +15,7 @@ namespace tracemill::json_scan {
 namespace {
 
 // `text` followed by 64 bytes of `after`, so that the kernels' wide reads stay in bounds.
-std::string padded(const std::string& text, char after) {
-  return text + std::string(64, after);
-}
+std::string padded(const std::string& text, char after) { return text + std::string(64, after); }
 
 std::string random_text(bench::Rng& rng, std::string_view alphabet, std::size_t max_length) {
   std::string text(rng.below(max_length + 1), ' ');
