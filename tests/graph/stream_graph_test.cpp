@@ -197,5 +197,22 @@ TEST(StreamGraph, AgreesOnTheJsonCorpusInCheckedFields) {
   }
 }
 
+// Names are numbered by the pair, not by its bytes: every split of one text into process and
+// method is a pair of its own, also when the cache in front of the table holds another split.
+TEST(CallNames, EverySplitOfATextIsItsOwnPair) {
+  CallNames names;
+  bench::Rng rng(5);
+  for (int round = 0; round < 6000; ++round) {
+    std::string text(6 + rng.below(12), ' ');
+    for (char& c : text) c = static_cast<char>('a' + rng.below(26));
+    for (std::size_t split = 0; split <= text.size(); ++split) {
+      const std::string process = text.substr(0, split), method = text.substr(split);
+      const std::uint32_t id = names.intern(process, method);
+      ASSERT_EQ(names.process(id), process);
+      ASSERT_EQ(names.method(id), method);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tracemill
