@@ -5,7 +5,6 @@
 #include <cstring>
 #include <utility>
 
-#include "base/words.h"
 #include "graph/fix_callchain.h"
 
 namespace tracemill {
@@ -45,26 +44,6 @@ std::size_t CallNames::cache_slot(std::string_view process, std::string_view met
   return static_cast<std::size_t>((h * 0x94D049BB133111EBULL) >> (64 - kCacheBits));
 }
 
-namespace {
-
-// Whether the `n` bytes at `a` and `b` are equal. Names are mostly short: they are compared a
-// word at a time here, without a call.
-bool same_bytes(const char* a, const char* b, std::size_t n) {
-  if (n > 32) return std::memcmp(a, b, n) == 0;
-  if (n < 8) {
-    for (std::size_t i = 0; i < n; ++i) {
-      if (a[i] != b[i]) return false;
-    }
-    return true;
-  }
-  for (std::size_t i = 0; i + 8 < n; i += 8) {
-    if (load_le64(a + i) != load_le64(b + i)) return false;
-  }
-  return load_le64(a + n - 8) == load_le64(b + n - 8);  // the last word, maybe overlapping
-}
-
-}  // namespace
-
 std::uint32_t CallNames::intern(std::string_view process, std::string_view method) {
   // Two ways per set, the one used last first.
   std::uint32_t* set = &cache_[cache_slot(process, method) & ~std::size_t{1}];
@@ -72,8 +51,8 @@ std::uint32_t CallNames::intern(std::string_view process, std::string_view metho
     if (call == kNone) return false;
     const Entry& e = calls_[call];
     return e.process_size == process.size() && e.method_size == method.size() &&
-           same_bytes(e.names, process.data(), process.size()) &&
-           same_bytes(e.names + process.size(), method.data(), method.size());
+           std::memcmp(e.names, process.data(), process.size()) == 0 &&
+           std::memcmp(e.names + process.size(), method.data(), method.size()) == 0;
   };
   if (is(set[0])) return set[0];
   if (is(set[1])) {
