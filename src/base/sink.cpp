@@ -2,57 +2,61 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tracemill {
 
 bool FdSink::write(std::string_view text) {
   if (error_ != 0) return false;
-  if (buffering_ == Buffering::None) return write_through(text);
   if (buffering_ == Buffering::Block) {
-    if (pending_.size() + text.size() <= kBlockSize) {
-      if (pending_.capacity() < kBlockSize) pending_.reserve(kBlockSize);
-      pending_.append(text);
-      return true;
+    if (text.size() > buffer_.size() - used_) {
+      if (!flush()) return false;
+      if (text.size() >= kBlockSize) return write_through(text);
     }
-    if (!flush()) return false;
-    if (text.size() >= kBlockSize) return write_through(text);
-    pending_.append(text);
+    append(text);
     return true;
   }
+  if (buffering_ == Buffering::None) return write_through(text);
   std::size_t last_newline = text.rfind('\n');
   if (last_newline == std::string_view::npos) {
-    pending_.append(text);
+    append(text);
     return true;
   }
-  std::string_view complete = text.substr(0, last_newline + 1);
-  bool ok;
-  if (pending_.empty()) {
-    ok = write_through(complete);
+  const std::string_view complete = text.substr(0, last_newline + 1);
+  if (used_ == 0) {
+    if (!write_through(complete)) return false;
   } else {
-    pending_.append(complete);
-    ok = write_through(pending_);
-    pending_.clear();
+    append(complete);
+    if (!flush()) return false;
   }
-  if (!ok) return false;
-  pending_.append(text.substr(last_newline + 1));
+  append(text.substr(last_newline + 1));
   return true;
+}
+
+void FdSink::append(std::string_view text) {
+  if (text.size() > buffer_.size() - used_) {
+    buffer_.resize(std::max(used_ + text.size(), kBlockSize));
+  }
+  used_ = static_cast<std::size_t>(std::copy(text.begin(), text.end(), buffer_.data() + used_) -
+                                   buffer_.data());
 }
 
 bool FdSink::flush() {
   if (error_ != 0) return false;
-  if (pending_.empty()) return true;
-  bool ok = write_through(pending_);
-  pending_.clear();
+  if (used_ == 0) return true;
+  bool ok = write_through(std::string_view(buffer_.data(), used_));
+  used_ = 0;
   return ok;
 }
 
 void FdSink::flush_lines() {
   if (error_ != 0) return;
-  const std::size_t last_newline = pending_.rfind('\n');
-  if (last_newline == std::string::npos) return;
-  if (write_through(std::string_view(pending_).substr(0, last_newline + 1))) {
-    pending_.erase(0, last_newline + 1);
+  const std::size_t last_newline = std::string_view(buffer_.data(), used_).rfind('\n');
+  if (last_newline == std::string_view::npos) return;
+  if (write_through(std::string_view(buffer_.data(), last_newline + 1))) {
+    std::copy(buffer_.data() + last_newline + 1, buffer_.data() + used_, buffer_.data());
+    used_ -= last_newline + 1;
   }
 }
 

@@ -54,11 +54,16 @@ class FdSink final : public Sink {
 
  private:
   bool write_through(std::string_view text);
+  // Adds `text` to the buffer, which grows to hold it.
+  void append(std::string_view text);
 
   int fd_;
   Buffering buffering_;
   int error_ = 0;
-  std::string pending_;
+  // What is written but not yet handed over: the first used_ bytes. Its size is kBlockSize
+  // from the first buffered write on (more while line buffering holds a longer partial line).
+  std::string buffer_;
+  std::size_t used_ = 0;
 };
 
 // The process's standard output over descriptor 1: line-buffered on a terminal, where a reader

@@ -9,14 +9,16 @@
 namespace tracemill {
 namespace {
 
-// Only reached for contradicting chains, so copying the result calls here costs nothing on the
-// common path.
+// Only reached for contradicting chains. The result calls are copied into one Call whose texts
+// keep their room from call to call.
 void report(std::span<const Call> input, const std::vector<CallDirection>& directions,
             const std::vector<std::uint64_t>& failed, Sink& out) {
   Formatter f(out, Form::Compact);
   bool ok = f.write("\nFailed on idx = ") && write_debug(f, failed) && f.write(":\n");
+  Call result;
   for (std::size_t i = 0; ok && i < input.size(); ++i) {
-    Call result = input[i];
+    result.process.assign(input[i].process);
+    result.method.assign(input[i].method);
     result.call_direction = directions[i];
     ok = write_debug(f, i) && f.write(": ") && write_debug(f, input[i]) && f.write("  ->  ") &&
          write_debug(f, result) && f.write("\n");

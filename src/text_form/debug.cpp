@@ -1,5 +1,6 @@
 #include "text_form/debug.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -10,14 +11,29 @@
 
 namespace tracemill {
 
+PadAdapter::PadAdapter(Sink& inner) : out_(&inner) {
+  if (auto* outer = dynamic_cast<PadAdapter*>(&inner)) {
+    out_ = outer->out_;
+    depth_ = outer->depth_ + 1;
+    line_start_ = outer->line_start_;
+  }
+}
+
 bool PadAdapter::write(std::string_view text) {
+  static constexpr std::string_view kBlanks = "                                                ";
   if (failed_) return false;
   while (!text.empty()) {
-    std::size_t newline = text.find('\n');
-    std::size_t piece_end = newline == std::string_view::npos ? text.size() : newline + 1;
-    if (at_line_start_ && !inner_.write("    ")) return fail();
-    at_line_start_ = newline != std::string_view::npos;
-    if (!inner_.write(text.substr(0, piece_end))) return fail();
+    const std::size_t newline = text.find('\n');
+    const std::size_t piece_end = newline == std::string_view::npos ? text.size() : newline + 1;
+    if (*line_start_) {
+      for (std::size_t blanks = 4 * depth_; blanks > 0;) {
+        const std::size_t n = std::min(blanks, kBlanks.size());
+        if (!out_->write(kBlanks.substr(0, n))) return fail();
+        blanks -= n;
+      }
+    }
+    *line_start_ = newline != std::string_view::npos;
+    if (!out_->write(text.substr(0, piece_end))) return fail();
     text.remove_prefix(piece_end);
   }
   return true;

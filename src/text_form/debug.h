@@ -39,13 +39,17 @@ class Formatter {
   Form form_;
 };
 
-// An indenting writer: puts four blanks before the first character of every line written
-// through it. Wrapping one PadAdapter in another stacks the indentation.
+// An indenting writer: puts four blanks per level before the first character of every line
+// written through it. Wrapping one PadAdapter in another (through any reference to it) adds a
+// level: the inner one writes straight to the outermost one's sink with the blanks of all levels
+// and shares its knowledge of whether the last line has ended, so that text at any depth is
+// scanned for line breaks once. A new inner adapter is meant to be written to at the start of a
+// line, as the builders below do.
 class PadAdapter final : public Sink {
  public:
-  explicit PadAdapter(Sink& inner) : inner_(inner) {}
+  explicit PadAdapter(Sink& inner);
   // Wraps `inner` (without this, `PadAdapter two(one)` would silently copy `one`).
-  explicit PadAdapter(PadAdapter& inner) : inner_(inner) {}
+  explicit PadAdapter(PadAdapter& inner) : PadAdapter(static_cast<Sink&>(inner)) {}
   PadAdapter(const PadAdapter&) = delete;
   PadAdapter& operator=(const PadAdapter&) = delete;
   bool write(std::string_view text) override;
@@ -55,8 +59,10 @@ class PadAdapter final : public Sink {
     failed_ = true;
     return false;
   }
-  Sink& inner_;
-  bool at_line_start_ = true;
+  Sink* out_;
+  std::size_t depth_ = 1;
+  bool own_line_start_ = true;  // the outermost adapter's; inner ones point to it
+  bool* line_start_ = &own_line_start_;
   bool failed_ = false;  // stays failed, like every sink, even for an empty write
 };
 
