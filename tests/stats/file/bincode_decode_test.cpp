@@ -232,18 +232,6 @@ TEST(BincodeDecode, Failures) {
   }
 }
 
-// An i16-keyed map: FF FF is -1, given twice; the later value stays.
-TEST(BincodeDecode, RepeatedMapKeysKeepTheLaterValue) {
-  std::string pov_bytes = zeros(16) + u64(0) + u64(0) + zeros(8) + u64(3) + "\xFF\xFF" + u64(1) +
-                          "\x94\x01" + u64(2) + "\xFF\xFF" + u64(9) + u64(0);
-  auto result = decode(zeros(120) + u64(1) + text("op") + u64(1) + text("m") + pov_bytes +
-                       zeros(32) + u64(0));
-  ASSERT_TRUE(result) << compact_string(LoadError{result.error()});
-  ProcOperStatsValue pov;
-  pov.http_not_ok_codes = {{-1, 9}, {404, 2}};
-  EXPECT_TRUE(result.value().stats.at("op").method.at("m") == pov);
-}
-
 TEST(BincodeDecode, ReadErrorsCarryTheSystemError) {
   const std::string io_error =
       "Io(Os { code: 5, kind: Uncategorized, message: \"Input/output error\" })";
