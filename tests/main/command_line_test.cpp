@@ -140,12 +140,10 @@ TEST(CommandLine, EndsTheRun) {
 // Help is styled by what standard output is, usage errors by what standard error is; the
 // version never is.
 TEST(CommandLine, StyledTexts) {
-  StyleEnvironment forced, out_terminal;
+  StyleEnvironment forced, out_terminal, err_terminal;
   forced.clicolor_force = "1";
-  out_terminal.term = "xterm";
-  out_terminal.stdout_is_terminal = true;
-  StyleEnvironment err_terminal = out_terminal;
-  std::swap(err_terminal.stdout_is_terminal, err_terminal.stderr_is_terminal);
+  out_terminal.term = err_terminal.term = "xterm";
+  out_terminal.stdout_is_terminal = err_terminal.stderr_is_terminal = true;
   const std::string error = "\x1b[1m\x1b[31merror:\x1b[0m ";
   const std::string tip = "  \x1b[32mtip:\x1b[0m ";
   const std::string usage = "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mtm\x1b[0m";
