@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "graph/graph_testing.h"
 #include "stats/file/bincode_writer.h"
 #include "text_form/debug.h"
 
@@ -74,15 +75,8 @@ constexpr std::size_t kIsLeafOffset = 224;
 constexpr std::size_t kDirectionOffset = 212;
 
 StatsRecJson example_record() {
-  CChainStatsKey key;
-  key.call_chain.push_back(Call{"p", "m", CallDirection::Outbound});
-  key.is_leaf = true;
-  CChainStatsValue value;
-  value.count = 5;
-  OperationStatsJson op;
-  op.call_chain.emplace_back(key, value);
-  StatsRecJson rec;
-  rec.stats["op"] = op;
+  StatsRecJson rec = test_util::record_of({{"op", {{{{"p", "m", CallDirection::Outbound}}, 5}}}});
+  rec.stats["op"].call_chain[0].first.is_leaf = true;
   return rec;
 }
 
