@@ -342,9 +342,6 @@ std::string message_of(const std::string& input) {
   return result.ok() ? "ok" : result.error().message;
 }
 
-using test_util::corpus;
-using test_util::CorpusFile;
-
 // The conformance corpus: y_ documents must be accepted and n_ documents rejected, as the value
 // of an unknown member and, those whose top value is an array that starts with a string, as
 // trace_id, where the outcome of each i_ document is given as well.
@@ -376,7 +373,7 @@ TEST(JsonDecode, Corpus) {
   };
   const std::string rest = object_of(minimal_members()).substr(1);
   std::size_t skipped = 0, texts = 0, implementation_checked = 0;
-  for (const CorpusFile& file : corpus()) {
+  for (const test_util::CorpusFile& file : test_util::corpus()) {
     const char kind = file.name[0];
     // A skipped value is not checked for UTF-8, paired surrogates or number range, but no n_
     // document relies on those checks alone: all of them fail here too.
