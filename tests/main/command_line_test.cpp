@@ -71,10 +71,6 @@ TEST(CommandLine, AcceptedSpellings) {
 
 // Help and version go to standard output with status 0, usage errors to standard error with 2.
 TEST(CommandLine, EndsTheRun) {
-  struct Case {
-    Argv argv;
-    std::string text;
-  };
   auto unexpected = [](std::string arg) {
     return "error: unexpected argument '" + arg + "' found\n";
   };
@@ -90,7 +86,7 @@ TEST(CommandLine, EndsTheRun) {
       "error: invalid UTF-8 was detected in one or more arguments\n" + kUsage;
   const std::string repeated =
       "error: the argument '--output <OUTPUT>' cannot be used multiple times\n" + kUsage;
-  const Case cases[] = {
+  const std::pair<Argv, std::string> cases[] = {
       {{"tm", "--version"}, kVersion},
       {{"tm", "--help", "--foo"}, kHelp},
       {{"tm", "-hV"}, kHelp},
@@ -124,13 +120,13 @@ TEST(CommandLine, EndsTheRun) {
       {{"tm", "-\xff"}, invalid_utf8},
       {{"tm", "--", "a", "\xff"}, invalid_utf8},
   };
-  for (const Case& c : cases) {
-    const bool success = c.text == kHelp || c.text == kVersion;
-    auto parsed = parse_command_line(c.argv, StyleEnvironment{});
-    ASSERT_FALSE(parsed.ok()) << testing::PrintToString(c.argv);
-    EXPECT_EQ(parsed.error().text, c.text) << testing::PrintToString(c.argv);
+  for (const auto& [argv, text] : cases) {
+    const bool success = text == kHelp || text == kVersion;
+    auto parsed = parse_command_line(argv, StyleEnvironment{});
+    ASSERT_FALSE(parsed.ok()) << testing::PrintToString(argv);
+    EXPECT_EQ(parsed.error().text, text) << testing::PrintToString(argv);
     EXPECT_EQ(parsed.error().stream, success ? OutputStream::Stdout : OutputStream::Stderr);
-    EXPECT_EQ(parsed.error().status, success ? 0 : 2) << testing::PrintToString(c.argv);
+    EXPECT_EQ(parsed.error().status, success ? 0 : 2) << testing::PrintToString(argv);
   }
   // A program name that is not UTF-8 falls back to the command name and is no invalid argument.
   EXPECT_EQ(parse_command_line(Argv{"bin/n\xff", "-h"}, {}).error().text,
