@@ -36,18 +36,6 @@ TEST(KeyedHash, CopiesKeepADrawnKeyAndDrawTheirOwnOtherwise) {
   EXPECT_EQ(used("process"), first);
   EXPECT_NE(early_copy("process"), unused("process"));
   EXPECT_NE(KeyedHash<std::int16_t>{}(404), KeyedHash<std::int16_t>{}(404));
-
-  HashMap<std::string, int> map{{"a", 1}, {"b", 2}};
-  HashMap<std::string, int> copy = map;
-  ASSERT_EQ(copy.size(), 2u);
-  EXPECT_EQ(copy.at("a"), 1);
-  EXPECT_EQ(copy.at("b"), 2);
-  HashMap<std::string, int> empty;
-  HashMap<std::string, int> empty_copy = empty;
-  empty_copy.emplace("c", 3);
-  empty.emplace("c", 4);
-  EXPECT_EQ(empty_copy.at("c"), 3);
-  EXPECT_EQ(empty.at("c"), 4);
 }
 
 // A text is hashed by all its bytes, including a NUL, whatever its length.

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace tracemill {
 namespace {
@@ -26,12 +27,11 @@ TEST(FdSink, LineBufferingHandsOverCompletedLinesOnly) {
   ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
   {
     FdSink sink(fds[1], FdSink::Buffering::Line);
-    EXPECT_TRUE(sink.write("abc"));
-    EXPECT_EQ(drain(fds[0]), "");
-    EXPECT_TRUE(sink.write("d\nef"));
-    EXPECT_EQ(drain(fds[0]), "abcd\n");
-    EXPECT_TRUE(sink.write("\n\ngh"));
-    EXPECT_EQ(drain(fds[0]), "ef\n\n");
+    // What each write hands over.
+    for (auto [text, handed] : {std::pair{"abc", ""}, {"d\nef", "abcd\n"}, {"\n\ngh", "ef\n\n"}}) {
+      EXPECT_TRUE(sink.write(text));
+      EXPECT_EQ(drain(fds[0]), handed) << text;
+    }
     EXPECT_TRUE(sink.flush());
     EXPECT_EQ(drain(fds[0]), "gh");
   }

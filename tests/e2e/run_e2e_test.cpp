@@ -47,9 +47,10 @@ TEST(Run, EndsWithStatusAndReport) {
   // The count out of range comes after a pair whose diagnostics are printed.
   dir.write_file("count.bincode", bincode({{{{"a", "x", O}}, 1}, {{}, 2147483648u}}));
   dir.write_file("empty.json", "");
-  dir.write_file("empty.bincode", "");
+  for (const char* name : {"stats.JSON", ".json"}) dir.write_file(name, "{}");
   const std::string broken_pipe = "failed printing to stdout: Broken pipe (os error 32)";
   const std::string read_failed = "Failed to read JSON-file: ";
+  const std::string loader = "src/stats/file/operation_stats_json.cpp";
   struct Case {
     std::string args;
     StdoutMode mode;
@@ -72,11 +73,13 @@ TEST(Run, EndsWithStatusAndReport) {
       {"one.bincode", StdoutMode::BrokenPipe, 101, broken_pipe},
       {"empty.json", StdoutMode::Pipe, 101,
        read_failed + "Error(\"EOF while parsing a value\", line: 1, column: 0)"},
-      {"empty.bincode", StdoutMode::Pipe, 101,
-       read_failed + "Io(Error { kind: UnexpectedEof, message: \"failed to fill whole buffer\" })"},
       // The value of -o never names a file that is written.
       {"-o out.csv", StdoutMode::Pipe, 101,
        read_failed + "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }"},
+      // The extension is compared as written; a name whose only dot leads it has none.
+      {"stats.JSON", StdoutMode::Pipe, 101, "Unknown extension 'JSON'of inputfile stats.JSON", "",
+       loader},
+      {".json", StdoutMode::Pipe, 101, "Failed to find extension of '.json'", "", loader},
       // A failed write of the help keeps its status.
       {"--help", StdoutMode::Closed, 0, ""},
       {"--help", StdoutMode::BrokenPipe, 0, ""},
@@ -92,7 +95,7 @@ TEST(Run, EndsWithStatusAndReport) {
                                       ":L:C\nnote: run with `TRACEMILL_BACKTRACE=1` environment "
                                       "variable to display a backtrace\n");
   }
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 5);
 }
 
 // The diagnostic blocks of a run in sorted order (operations are visited in hash order, which

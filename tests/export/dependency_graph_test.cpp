@@ -12,16 +12,8 @@
 #include "base/byte_source.h"
 #include "graph/graph_testing.h"
 
-namespace tracemill {
+namespace tracemill::test_util {
 namespace {
-
-using test_util::I;
-using test_util::O;
-using test_util::U;
-
-using test_util::Chains;
-using test_util::chains_file;
-using test_util::Operations;
 
 // "NAME entry N: in{...} out{...} unknown{...}" per node, "FROM -> TO: METHOD N" per edge, in
 // the graph's order.
@@ -146,4 +138,4 @@ TEST(DependencyGraph, EverySumIsCheckedAgainstTheLimit) {
 }
 
 }  // namespace
-}  // namespace tracemill
+}  // namespace tracemill::test_util

@@ -9,16 +9,8 @@
 #include "graph/fix_callchain.h"
 #include "graph/graph_testing.h"
 
-namespace tracemill {
+namespace tracemill::test_util {
 namespace {
-
-using test_util::graph_of;
-using test_util::node;
-using test_util::record_of;
-
-using test_util::I;
-using test_util::O;
-using test_util::U;
 
 // None of these chains contradicts itself, so nothing is reported.
 TEST(BuildGraph, FoldsEveryRepairedChainOfEveryOperation) {
@@ -67,4 +59,4 @@ TEST(BuildGraph, ContradictionsAreReportedInListOrderAndStillCounted) {
 }
 
 }  // namespace
-}  // namespace tracemill
+}  // namespace tracemill::test_util

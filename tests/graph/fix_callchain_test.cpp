@@ -9,12 +9,8 @@
 #include "graph/graph_testing.h"
 #include "text_form/debug.h"
 
-namespace tracemill {
+namespace tracemill::test_util {
 namespace {
-
-using test_util::I;
-using test_util::O;
-using test_util::U;
 
 // The report of `input` repaired to `repaired` with the calls at `failed` contradicting: its
 // layout is pinned whole by the end-to-end tests (Run.EndsWithStatusAndReport and the examples'
@@ -73,4 +69,4 @@ TEST(FixCallchain, RepairsDirectionsAndReportsContradictions) {
 }
 
 }  // namespace
-}  // namespace tracemill
+}  // namespace tracemill::test_util

@@ -10,15 +10,9 @@
 #include "graph/graph_testing.h"
 #include "graph/write_graph.h"
 
-namespace tracemill {
+namespace tracemill::test_util {
 namespace {
 
-using test_util::canonical_map_order;
-using test_util::graph_of;
-using test_util::node;
-
-using test_util::I;
-using test_util::O;
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
 // The graph as the run prints it.
@@ -98,4 +92,4 @@ TEST(CanonicalMapOrder, ReordersMapEntriesOnly) {
 }
 
 }  // namespace
-}  // namespace tracemill
+}  // namespace tracemill::test_util

@@ -12,17 +12,8 @@
 #include "graph/path_equivalence.h"
 #include "stats/file/json_corpus.h"
 
-namespace tracemill {
+namespace tracemill::test_util {
 namespace {
-
-using test_util::I;
-using test_util::O;
-using test_util::path_difference;
-using test_util::U;
-
-using test_util::file_of;
-using test_util::Layout;
-using Operations = test_util::OperationList;
 
 // Each way the streaming run can be set up: the read block, whether the file can be read a
 // second time, and the memory allowed for waiting diagnostics (none: every report comes from
@@ -47,8 +38,8 @@ void expect_same_paths(const std::string& file, Encoding encoding, const std::st
   }
 }
 
-Operations generated(bench::StatsGenerator& generator, int n) {
-  Operations operations;
+OperationList generated(bench::StatsGenerator& generator, int n) {
+  OperationList operations;
   for (int i = 0; i < n; ++i) operations.push_back(generator.next_operation());
   return operations;
 }
@@ -56,7 +47,7 @@ Operations generated(bench::StatsGenerator& generator, int n) {
 // A pair of one chain with this count.
 std::pair<CChainStatsKey, CChainStatsValue> chain_pair(std::vector<Call> calls,
                                                        std::uint64_t count) {
-  return test_util::record_of({{"", {{std::move(calls), count}}}}).stats.at("").call_chain[0];
+  return record_of({{"", {{std::move(calls), count}}}}).stats.at("").call_chain[0];
 }
 
 constexpr std::uint64_t kOutOfRange = 2147483648u;
@@ -65,7 +56,7 @@ TEST(StreamGraph, AgreesWithTheWholeRecordOnGeneratedFiles) {
   for (bench::Profile profile : {bench::Profile::Typical, bench::Profile::Chains}) {
     bench::StatsGenerator generator(11, profile);
     StatsRecJson head = generator.header(8);
-    Operations operations = generated(generator, 8);
+    OperationList operations = generated(generator, 8);
     expect_same_paths(file_of(operations, Encoding::Bincode, Layout::StatsLast, head),
                       Encoding::Bincode, "binary");
     for (Layout layout : {Layout::StatsLast, Layout::StatsFirst, Layout::Array}) {
@@ -79,7 +70,7 @@ TEST(StreamGraph, AgreesWithTheWholeRecordOnGeneratedFiles) {
 TEST(StreamGraph, AgreesOnReplacedOperationsAndCountsOutOfRange) {
   bench::StatsGenerator generator(3, bench::Profile::Chains);
   StatsRecJson head = generator.header(4);
-  Operations ops = generated(generator, 4);
+  OperationList ops = generated(generator, 4);
   // A contradicting chain makes every operation report something; a count of 0 still counts.
   for (auto& [key, operation] : ops) {
     operation.call_chain.push_back(chain_pair({{"p", key, O}}, 0));
@@ -97,7 +88,7 @@ TEST(StreamGraph, AgreesOnReplacedOperationsAndCountsOutOfRange) {
   OperationStatsJson largest;  // two chains of the largest accepted count: the sums need 33 bits
   for (int k = 0; k < 2; ++k)
     largest.call_chain.push_back(chain_pair({{"a", "m", I}}, kOutOfRange - 1));
-  const std::pair<const char*, Operations> cases[] = {
+  const std::pair<const char*, OperationList> cases[] = {
       {"a key repeated: the later operation replaces the earlier",
        {{a, op_a}, {b, op_b}, {a, op_d}, {c, op_c}}},
       {"a key repeated three times, the last one empty",
@@ -168,11 +159,11 @@ TEST(StreamGraph, JsonCutAtAnyLengthIsALoadError) {
     for (std::size_t n = 0; n < file.size(); ++n) {
       const std::string cut = file.substr(0, n);
       for (std::size_t block : {std::size_t{1}, ByteSource::kBufferSize}) {
-        ASSERT_TRUE(std::holds_alternative<std::string>(
-            test_util::whole_record_run(cut, Encoding::Json, block).end))
+        ASSERT_TRUE(
+            std::holds_alternative<std::string>(whole_record_run(cut, Encoding::Json, block).end))
             << "length " << n << " block " << block;
         ASSERT_TRUE(std::holds_alternative<std::string>(
-            test_util::streamed_run(cut, Encoding::Json, block, false, 0).end))
+            streamed_run(cut, Encoding::Json, block, false, 0).end))
             << "length " << n << " block " << block;
       }
     }
@@ -185,7 +176,7 @@ TEST(StreamGraph, AgreesOnTheJsonCorpusInCheckedFields) {
   OperationStatsJson operation;
   operation.call_chain.push_back(chain_pair({{"a", "m", O}}, 1));
   const std::string file = file_of({{"op", operation}}, Encoding::Json);
-  for (const test_util::CorpusFile& document : test_util::corpus()) {
+  for (const CorpusFile& document : corpus()) {
     for (const char* field : {"\"trace_id\":[]", "\"num_spans\":[]", "\"looped\":[]"}) {
       std::string input = file;
       const std::size_t at = input.find(field);
@@ -215,4 +206,4 @@ TEST(CallNames, EverySplitOfATextIsItsOwnPair) {
 }
 
 }  // namespace
-}  // namespace tracemill
+}  // namespace tracemill::test_util

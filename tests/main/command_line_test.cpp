@@ -71,10 +71,6 @@ TEST(CommandLine, AcceptedSpellings) {
 
 // Help and version go to standard output with status 0, usage errors to standard error with 2.
 TEST(CommandLine, EndsTheRun) {
-  struct Case {
-    Argv argv;
-    std::string text;
-  };
   auto unexpected = [](std::string arg) {
     return "error: unexpected argument '" + arg + "' found\n";
   };
@@ -90,7 +86,7 @@ TEST(CommandLine, EndsTheRun) {
       "error: invalid UTF-8 was detected in one or more arguments\n" + kUsage;
   const std::string repeated =
       "error: the argument '--output <OUTPUT>' cannot be used multiple times\n" + kUsage;
-  const Case cases[] = {
+  const std::pair<Argv, std::string> cases[] = {
       {{"tm", "--version"}, kVersion},
       {{"tm", "--help", "--foo"}, kHelp},
       {{"tm", "-hV"}, kHelp},
@@ -110,6 +106,8 @@ TEST(CommandLine, EndsTheRun) {
       // help (0.75) beats version (0.71).
       {{"tm", "-o", "x", "--e"}, similar("--e", "--help", "--output <OUTPUT> [INPUT]")},
       {{"tm", "--verison"}, similar("--verison", "--version", "[INPUT]")},
+      // Names are compared by characters: the accented letter is one.
+      {{"tm", "--h\xc3\xa9lp"}, similar("--h\xc3\xa9lp", "--help", "[INPUT]")},
       {{"tm", "a", "b"}, unexpected("b") + kUsage},
       {{"tm", "--", "a", "-b"}, unexpected("-b") + kUsage},
       {{"tm", "-o"},
@@ -122,13 +120,13 @@ TEST(CommandLine, EndsTheRun) {
       {{"tm", "-\xff"}, invalid_utf8},
       {{"tm", "--", "a", "\xff"}, invalid_utf8},
   };
-  for (const Case& c : cases) {
-    const bool success = c.text == kHelp || c.text == kVersion;
-    auto parsed = parse_command_line(c.argv, StyleEnvironment{});
-    ASSERT_FALSE(parsed.ok()) << testing::PrintToString(c.argv);
-    EXPECT_EQ(parsed.error().text, c.text) << testing::PrintToString(c.argv);
+  for (const auto& [argv, text] : cases) {
+    const bool success = text == kHelp || text == kVersion;
+    auto parsed = parse_command_line(argv, StyleEnvironment{});
+    ASSERT_FALSE(parsed.ok()) << testing::PrintToString(argv);
+    EXPECT_EQ(parsed.error().text, text) << testing::PrintToString(argv);
     EXPECT_EQ(parsed.error().stream, success ? OutputStream::Stdout : OutputStream::Stderr);
-    EXPECT_EQ(parsed.error().status, success ? 0 : 2) << testing::PrintToString(c.argv);
+    EXPECT_EQ(parsed.error().status, success ? 0 : 2) << testing::PrintToString(argv);
   }
   // A program name that is not UTF-8 falls back to the command name and is no invalid argument.
   EXPECT_EQ(parse_command_line(Argv{"bin/n\xff", "-h"}, {}).error().text,
@@ -138,12 +136,10 @@ TEST(CommandLine, EndsTheRun) {
 // Help is styled by what standard output is, usage errors by what standard error is; the
 // version never is.
 TEST(CommandLine, StyledTexts) {
-  StyleEnvironment forced, out_terminal;
+  StyleEnvironment forced, out_terminal, err_terminal;
   forced.clicolor_force = "1";
-  out_terminal.term = "xterm";
-  out_terminal.stdout_is_terminal = true;
-  StyleEnvironment err_terminal = out_terminal;
-  std::swap(err_terminal.stdout_is_terminal, err_terminal.stderr_is_terminal);
+  out_terminal.term = err_terminal.term = "xterm";
+  out_terminal.stdout_is_terminal = err_terminal.stderr_is_terminal = true;
   const std::string error = "\x1b[1m\x1b[31merror:\x1b[0m ";
   const std::string tip = "  \x1b[32mtip:\x1b[0m ";
   const std::string usage = "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mtm\x1b[0m";
@@ -259,28 +255,6 @@ TEST(Jaro, Similarity) {
   for (const Case& c : cases) {
     EXPECT_DOUBLE_EQ(jaro_similarity(c.a, c.b), c.expected)
         << std::u32string(c.a).size() << " vs " << std::u32string(c.b).size();
-  }
-}
-
-TEST(Utf8, DecodesValidAndRejectsMalformedText) {
-  struct Case {
-    std::string_view text;
-    std::optional<std::u32string> expected;
-  };
-  const Case cases[] = {
-      {"", U""},
-      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", U"\u00e9\u20ac\U0001F600"},
-      {"\xf4\x8f\xbf\xbf", U"\U0010FFFF"},
-      {"\xc0\x80", std::nullopt},          // overlong NUL
-      {"\xe0\x80\x80", std::nullopt},      // overlong three-byte form
-      {"\xed\xa0\x80", std::nullopt},      // surrogate
-      {"\xf4\x90\x80\x80", std::nullopt},  // above U+10FFFF
-      {"a\xe2\x82", std::nullopt},         // truncated at the end
-      {"\xe2\x28\xa1", std::nullopt},      // bad continuation byte
-      {"\x80", std::nullopt},              // stray continuation byte
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(decode_utf8(c.text), c.expected) << testing::PrintToString(std::string(c.text));
   }
 }
 

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
 
@@ -94,34 +93,6 @@ TEST(ReadFile, DecodesBinaryFilesAndClosesThem) {
   EXPECT_EQ(error_of(bad),
             R"(Io(Error { kind: UnexpectedEof, message: "failed to fill whole buffer" }))");
   EXPECT_EQ(open_descriptors(), before);
-}
-
-// The report with the line and column of the check replaced by L and C: they move whenever the
-// loader's source is edited.
-std::string without_position(const std::string& report) {
-  return std::regex_replace(report, std::regex(R"(\.cpp:[0-9]+:[0-9]+\n)"), ".cpp:L:C\n");
-}
-
-std::string fatal_report(std::string_view message, std::string_view location) {
-  return "thread 'main' panicked at '" + std::string(message) + "', " + std::string(location) +
-         "\nnote: run with `TRACEMILL_BACKTRACE=1` environment variable to display a "
-         "backtrace\n";
-}
-
-constexpr std::string_view kLoaderAt = "src/stats/file/operation_stats_json.cpp:L:C";
-
-TEST(ReadFile, ExtensionsThatEndTheRun) {
-  TempDir dir;
-  for (const char* name : {"stats.JSON", ".json"}) dir.write_file(name, "{}");
-  const std::pair<std::string, std::string> cases[] = {
-      {"stats.JSON", fatal_report("Unknown extension 'JSON'of inputfile stats.JSON", kLoaderAt)},
-      {".json", fatal_report("Failed to find extension of '.json'", kLoaderAt)},
-  };
-  for (const auto& [input, report] : cases) {
-    e2e::RunResult run = e2e::run_binary({.args = {input}, .working_directory = dir.path()});
-    EXPECT_EQ(run.exit_status, 101) << input;
-    EXPECT_EQ(without_position(run.err), report) << input;
-  }
 }
 
 // Not reachable through the command line, which accepts UTF-8 arguments only.
