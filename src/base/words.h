@@ -33,13 +33,4 @@ inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 // The index (0 to 7) of the first byte marked in `marks` (high bits of a load_le64 word).
 inline int first_marked(std::uint64_t marks) { return std::countr_zero(marks) / 8; }
 
-// Asks for the cache line at `p` to be fetched, where the compiler can say so; a hint only.
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(p);
-#else
-  (void)p;
-#endif
-}
-
 }  // namespace tracemill

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <utility>
 
-#include "base/words.h"
 #include "graph/fix_callchain.h"
 
 namespace tracemill {
@@ -37,42 +36,17 @@ std::uint64_t tail_bytes(std::string_view text) {
 CallNames::CallNames()
     : cache_(std::size_t{1} << kCacheBits, kNone), cache_seed_(next_hash_key().k0) {}
 
-std::size_t CallNames::cache_set(std::string_view process, std::string_view method) const {
+std::size_t CallNames::cache_slot(std::string_view process, std::string_view method) const {
   // Method names often share their start ("GET /api/v1/..."), process names less so.
   std::uint64_t h = (head_bytes(process) ^ cache_seed_) * 0x9E3779B97F4A7C15ULL;
   h ^= (tail_bytes(method) + (method.size() << 8 | process.size())) * 0xC2B2AE3D27D4EB4FULL;
   h ^= h >> 29;
-  return static_cast<std::size_t>((h * 0x94D049BB133111EBULL) >> (64 - kCacheBits)) &
-         ~std::size_t{1};
+  return static_cast<std::size_t>((h * 0x94D049BB133111EBULL) >> (64 - kCacheBits));
 }
 
 std::uint32_t CallNames::intern(std::string_view process, std::string_view method) {
-  return intern(process, method, &cache_[cache_set(process, method)]);
-}
-
-void CallNames::intern(std::span<const Call> calls, std::vector<std::uint32_t>& ids) {
-  // The table rarely stays in the processor's cache while the file streams through it, so a
-  // lookup waits on memory at every step: the cache set, the entry, the names. The lookups of a
-  // chain fetch each step for all calls before the next, so that their waits overlap.
-  ids.resize(calls.size());
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    ids[i] = static_cast<std::uint32_t>(cache_set(calls[i].process, calls[i].method));
-    prefetch(&cache_[ids[i]]);
-  }
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    if (cache_[ids[i]] != kNone) prefetch(&calls_[cache_[ids[i]]]);
-  }
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    if (cache_[ids[i]] != kNone) prefetch(calls_[cache_[ids[i]]].names);
-  }
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    ids[i] = intern(calls[i].process, calls[i].method, &cache_[ids[i]]);
-  }
-}
-
-std::uint32_t CallNames::intern(std::string_view process, std::string_view method,
-                                std::uint32_t* set) {
   // Two ways per set, the one used last first.
+  std::uint32_t* set = &cache_[cache_slot(process, method) & ~std::size_t{1}];
   auto is = [&](std::uint32_t call) {
     if (call == kNone) return false;
     const Entry& e = calls_[call];
@@ -164,7 +138,12 @@ void ChainFold::chain(std::span<const Call> calls, std::uint64_t count) {
   if (contradicted) log_chain(calls, count);
 }
 
-void ChainFold::intern(std::span<const Call> calls) { names_.intern(calls, ids_); }
+void ChainFold::intern(std::span<const Call> calls) {
+  ids_.resize(calls.size());
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    ids_[i] = names_.intern(calls[i].process, calls[i].method);
+  }
+}
 
 void ChainFold::log_chain(std::span<const Call> calls, std::uint64_t count) {
   if (log_dropped_) return;

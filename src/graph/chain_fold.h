@@ -49,8 +49,6 @@ class CallNames {
 
   // The number of the pair, made when it is new.
   std::uint32_t intern(std::string_view process, std::string_view method);
-  // The numbers of the calls' pairs, in order, into `ids` (resized to fit).
-  void intern(std::span<const Call> calls, std::vector<std::uint32_t>& ids);
 
   std::size_t size() const { return calls_.size(); }
   std::string_view process(std::uint32_t call) const;
@@ -73,8 +71,7 @@ class CallNames {
   // cannot aim at a set, and a miss costs little more than the map alone.
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
   static constexpr int kCacheBits = 14;
-  std::size_t cache_set(std::string_view process, std::string_view method) const;
-  std::uint32_t intern(std::string_view process, std::string_view method, std::uint32_t* set);
+  std::size_t cache_slot(std::string_view process, std::string_view method) const;
   std::vector<std::uint32_t> cache_;
   std::uint64_t cache_seed_;
 
