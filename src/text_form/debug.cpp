@@ -1,6 +1,5 @@
 #include "text_form/debug.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -20,17 +19,12 @@ PadAdapter::PadAdapter(Sink& inner) : out_(&inner) {
 }
 
 bool PadAdapter::write(std::string_view text) {
-  static constexpr std::string_view kBlanks = "                                                ";
   if (failed_) return false;
   while (!text.empty()) {
     const std::size_t newline = text.find('\n');
     const std::size_t piece_end = newline == std::string_view::npos ? text.size() : newline + 1;
-    if (*line_start_) {
-      for (std::size_t blanks = 4 * depth_; blanks > 0;) {
-        const std::size_t n = std::min(blanks, kBlanks.size());
-        if (!out_->write(kBlanks.substr(0, n))) return fail();
-        blanks -= n;
-      }
+    for (std::size_t level = 0; *line_start_ && level < depth_; ++level) {
+      if (!out_->write("    ")) return fail();
     }
     *line_start_ = newline != std::string_view::npos;
     if (!out_->write(text.substr(0, piece_end))) return fail();
@@ -43,33 +37,32 @@ namespace {
 
 // Writes the escape for `c` into `out` and returns its length, or 0 when `c` needs none.
 std::size_t escape_of(char32_t c, char* out) {
+  // The two-character escapes: a backslash and this letter.
+  char letter = 0;
   switch (c) {
     case 0:
-      out[0] = '\\';
-      out[1] = '0';
-      return 2;
+      letter = '0';
+      break;
     case '\t':
-      out[0] = '\\';
-      out[1] = 't';
-      return 2;
+      letter = 't';
+      break;
     case '\n':
-      out[0] = '\\';
-      out[1] = 'n';
-      return 2;
+      letter = 'n';
+      break;
     case '\r':
-      out[0] = '\\';
-      out[1] = 'r';
-      return 2;
+      letter = 'r';
+      break;
     case '"':
-      out[0] = '\\';
-      out[1] = '"';
-      return 2;
     case '\\':
-      out[0] = '\\';
-      out[1] = '\\';
-      return 2;
+      letter = static_cast<char>(c);
+      break;
     default:
       break;
+  }
+  if (letter != 0) {
+    out[0] = '\\';
+    out[1] = letter;
+    return 2;
   }
   if (c >= 0x20 && c < 0x7F) return 0;
   if (!is_grapheme_extend(c) && is_printable(c)) return 0;
