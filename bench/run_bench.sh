@@ -49,12 +49,12 @@ whole_tool=${compare:-$root/build/release/bench/tracemill_whole}
 label=whole_s
 [[ -n $compare ]] && label=cmp_s
 gen=$root/build/release/bench/tracemill_gen
-for exe in "$tool" "$whole_tool" "$gen"; do
+timer=$root/build/release/bench/tracemill_timed
+for exe in "$tool" "$whole_tool" "$gen" "$timer"; do
   [[ -x $exe ]] || { echo "run_bench.sh: $exe is missing; build the release preset" >&2; exit 1; }
 done
 # The generator checks itself first: timings of files it got wrong would mean nothing.
 "$gen" --self-check || { echo "run_bench.sh: the generator's self-check failed" >&2; exit 1; }
-[[ -x /usr/bin/time ]] || { echo "run_bench.sh: /usr/bin/time is needed (apt-get install time)" >&2; exit 1; }
 
 mkdir -p "$cache"
 
@@ -73,21 +73,8 @@ cases=(
 
 median() { sort -g | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-# Runs "$@" once with output to /dev/null; prints "seconds peak_KiB status". The wall time is
-# taken around the whole command to the microsecond (time(1) itself rounds to 10 ms).
-timed() {
-  local out status start end
-  out=$(mktemp)
-  set +e
-  start=$EPOCHREALTIME
-  /usr/bin/time -o "$out" -f '%M' "$@" >/dev/null 2>/dev/null
-  status=$?
-  end=$EPOCHREALTIME
-  set -e
-  read -r m < <(tail -n 1 "$out")
-  rm -f "$out"
-  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $m $status"
-}
+# Runs "$@" once with output to /dev/null; prints "seconds peak_KiB status" (tracemill_timed).
+timed() { "$timer" "$@"; }
 
 printf '%-15s %8s | %7s %6s | %7s %6s %5s %7s | %7s %6s %5s %7s | %s\n' \
   file MB md5_s MB/s stream_s MB/s xmd5 MiB "$label" MB/s xmd5 MiB status
