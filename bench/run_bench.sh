@@ -10,12 +10,9 @@
 # md5sum's. The three programs take turns in every round, so a noisy moment hits all of them.
 # A last column gives the exit status of the streaming run (a fatal report is still timed).
 #
-# The runs read a copy of the cached file written just before them, so that every run of the
-# script starts from the same page cache state: a file freshly written, as right after it was
-# generated. How a file came into the page cache changes the cost of reading it: on a 6.x
-# kernel a file read back from disk (after memory reclaim dropped it) is held in 4 KiB pages and
-# a read() loop over 100 MB takes about twice as long as over a freshly written copy (24 ms and
-# 10 ms here). --in-place times the cached files as they are.
+# Every run is timed by bench/tracemill_timed, and reads a copy of the cached file written just
+# before, so that every invocation starts from the page cache state of a freshly generated file
+# (see bench/README.md). --in-place times the cached files as they are.
 #
 # Usage: bench/run_bench.sh [--runs N] [--seed N] [--cache DIR] [--no-build] [--regen]
 #                           [--only NAME] [--skip-whole] [--compare EXE] [--in-place]
@@ -45,7 +42,7 @@ while [[ $# -gt 0 ]]; do
     --skip-whole) whole=0; shift ;;
     --compare) compare=$2; shift 2 ;;
     --in-place) in_place=1; shift ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_bench.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -83,9 +80,6 @@ cases=(
 
 median() { sort -g | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-# Runs "$@" once with output to /dev/null; prints "seconds peak_KiB status" (tracemill_timed).
-timed() { "$timer" "$@"; }
-
 printf '%-15s %8s | %7s %6s | %7s %6s %5s %7s | %7s %6s %5s %7s | %s\n' \
   file MB md5_s MB/s stream_s MB/s xmd5 MiB "$label" MB/s xmd5 MiB status
 for c in "${cases[@]}"; do
@@ -113,13 +107,13 @@ for c in "${cases[@]}"; do
   md5=() stream=() stream_rss=() whole_t=() whole_rss=()
   status=0
   for ((i = 0; i < runs; i++)); do
-    read -r t _ _ < <(timed md5sum "$file")
+    read -r t _ _ < <("$timer" md5sum "$file")
     md5+=("$t")
-    read -r t m status < <(timed "$tool" "$file")
+    read -r t m status < <("$timer" "$tool" "$file")
     stream+=("$t")
     stream_rss+=("$m")
     if [[ $whole == 1 ]]; then
-      read -r t m _ < <(timed "$whole_tool" "$file")
+      read -r t m _ < <("$timer" "$whole_tool" "$file")
       whole_t+=("$t")
       whole_rss+=("$m")
     fi
