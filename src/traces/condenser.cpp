@@ -1,0 +1,853 @@
+#include "traces/condenser.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "base/fatal.h"
+
+namespace tracemill {
+namespace {
+
+constexpr std::int64_t kNoStart = std::numeric_limits<std::int64_t>::min();
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint8_t kLongId = 0xFF;  // the id is an index into the long ids
+
+// Texts interned once each: names, services, peers, error logs, operations. Id 0 is "".
+class TextTable {
+ public:
+  TextTable() { intern(""); }
+  std::uint32_t intern(std::string_view text) {
+    auto found = ids_.find(text);
+    if (found != ids_.end()) return found->second;
+    if (texts_.size() >= kNone) fatal("more distinct texts than condensing can count");
+    const auto id = static_cast<std::uint32_t>(texts_.size());
+    texts_.emplace_back(text);
+    ids_.emplace(std::string_view(texts_.back()), id);
+    return id;
+  }
+  const std::string& operator[](std::uint32_t id) const { return texts_[id]; }
+  std::size_t size() const { return texts_.size(); }
+
+ private:
+  std::deque<std::string> texts_;  // stable: the map's keys view them
+  HashMap<std::string_view, std::uint32_t> ids_;
+};
+
+// A span as kept until the end: 64 bytes. Ids of up to 16 hex digits are kept as their value
+// and length (leading zeros count); longer ones as an index into the long ids.
+struct StoredSpan {
+  std::uint32_t trace;
+  std::uint32_t service;
+  std::uint32_t name;
+  std::uint32_t peer;
+  // Until the trace is condensed: the ids. Afterwards: where the span's figures go.
+  union {
+    struct {
+      std::uint64_t id;
+      std::uint64_t parent;
+    } ids;
+    struct {
+      std::uint32_t pair;    // kNone: merged into another fragment
+      std::uint32_t method;
+      std::uint32_t seq;     // the place of (trace id, span id) among all spans
+      std::uint32_t unused;
+    } out;
+  };
+  std::int64_t start;  // kNoStart when the span has none
+  std::int64_t duration;
+  std::int32_t http;
+  std::uint32_t errors;  // index into the error log lists; 0: none
+  std::uint8_t id_len;
+  std::uint8_t parent_len;  // 0: no parent
+  SpanKind kind;
+  bool failed;
+};
+static_assert(sizeof(StoredSpan) == 64);
+
+// Spans in blocks, so that the store never moves or doubles.
+class SpanStore {
+ public:
+  static constexpr std::size_t kBlock = 4096;
+  std::size_t size() const { return size_; }
+  StoredSpan& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
+  StoredSpan& push() {
+    if (size_ % kBlock == 0) blocks_.push_back(std::make_unique<StoredSpan[]>(kBlock));
+    return (*this)[size_++];
+  }
+  void clear() {
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    size_ = 0;
+  }
+
+ private:
+  std::vector<std::unique_ptr<StoredSpan[]>> blocks_;
+  std::size_t size_ = 0;
+};
+
+// The hex digits of an id; `longs` holds the ids longer than 16 digits.
+std::string_view id_text(std::uint64_t value, std::uint8_t len,
+                         const std::deque<std::string>& longs, char (&buf)[16]) {
+  if (len == kLongId) return longs[value];
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (int i = len - 1; i >= 0; --i) {
+    buf[i] = kHex[value & 0xF];
+    value >>= 4;
+  }
+  return {buf, len};
+}
+
+CallDirection direction_of(SpanKind kind) {
+  switch (kind) {
+    case SpanKind::Server:
+    case SpanKind::Consumer:
+      return CallDirection::Inbound;
+    case SpanKind::Client:
+    case SpanKind::Producer:
+      return CallDirection::Outbound;
+    default:
+      return CallDirection::Unknown;
+  }
+}
+
+bool calls_out(SpanKind kind) { return kind == SpanKind::Client || kind == SpanKind::Producer; }
+
+struct Figures {
+  std::uint64_t count = 0;
+  std::uint64_t failed = 0;
+  std::uint64_t with_error_logs = 0;
+  std::uint64_t with_start = 0;
+  HashMap<std::int16_t, std::uint64_t> http;     // per status of at least 400
+  HashMap<std::uint32_t, std::uint64_t> errors;  // per error log text
+};
+
+// a + b, held within the i64 range.
+std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+  if (b > 0 && a > std::numeric_limits<std::int64_t>::max() - b) {
+    return std::numeric_limits<std::int64_t>::max();
+  }
+  if (b < 0 && a < std::numeric_limits<std::int64_t>::min() + 1 - b) {
+    return std::numeric_limits<std::int64_t>::min() + 1;
+  }
+  return a + b;
+}
+
+struct PairAcc {
+  std::uint32_t node;  // the chain, a node of the chain trie
+  bool leaf;
+  bool rooted;
+  std::uint32_t op;  // text id of the operation
+  Figures figures;
+};
+
+struct MethodAcc {
+  std::uint32_t op;
+  std::uint32_t text;  // "process/method" of the span's own call
+  std::uint32_t last_trace = kNone;
+  std::uint64_t traces = 0;
+  Figures figures;
+};
+
+struct OpAcc {
+  std::uint64_t roots = 0;
+  std::uint64_t by_direction[3] = {0, 0, 0};
+};
+
+struct TraceOut {
+  std::uint32_t trace;  // index of the id text
+  std::uint32_t root_call;
+  std::uint64_t spans;
+  std::int64_t start, end, respond;
+};
+
+}  // namespace
+
+struct Condenser::Impl {
+  bool virtual_peers;
+  TextTable texts;
+  std::deque<std::string> trace_ids;
+  HashMap<std::string_view, std::uint32_t> trace_index;
+  std::deque<std::string> long_ids;
+  HashMap<std::string_view, std::uint32_t> long_index;
+  std::vector<std::vector<std::uint32_t>> error_lists{1};
+  SpanStore spans;
+
+  // The chain trie: node 0 is the empty chain; node n is its parent's chain and one call.
+  struct Call3 {
+    std::uint32_t process, method;
+    CallDirection direction;
+  };
+  std::vector<Call3> calls;
+  HashMap<std::uint64_t, std::uint32_t> call_index[3];
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> nodes{{kNone, kNone}};  // parent, call
+  HashMap<std::uint64_t, std::uint32_t> node_index;
+  HashMap<std::uint64_t, std::uint32_t> call_text;  // (process, method) -> "process/method"
+
+  std::vector<PairAcc> pairs;
+  HashMap<std::uint64_t, std::uint32_t> pair_index;
+  std::vector<MethodAcc> methods;
+  HashMap<std::uint64_t, std::uint32_t> method_index;
+  HashMap<std::uint32_t, OpAcc> ops;
+  std::vector<TraceOut> traces_out;
+  std::uint32_t next_seq = 0;
+  std::uint64_t incomplete = 0;
+  std::vector<std::uint32_t> trace_order;  // the trace ids' indices in the order of their texts
+
+  explicit Impl(bool peers) : virtual_peers(peers) {}
+
+  void store_id(std::string_view hex, std::uint64_t& value, std::uint8_t& len) {
+    if (hex.size() <= 16) {
+      std::uint64_t v = 0;
+      for (char c : hex) v = v << 4 | static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+      value = v;
+      len = static_cast<std::uint8_t>(hex.size());
+      return;
+    }
+    auto found = long_index.find(hex);
+    if (found == long_index.end()) {
+      long_ids.emplace_back(hex);
+      found = long_index.emplace(std::string_view(long_ids.back()),
+                                 static_cast<std::uint32_t>(long_ids.size() - 1))
+                  .first;
+    }
+    value = found->second;
+    len = kLongId;
+  }
+
+  std::string_view id_of(std::uint64_t v, std::uint8_t len, char (&buf)[16]) const {
+    return id_text(v, len, long_ids, buf);
+  }
+  // Compares two ids as texts.
+  int compare_ids(std::uint64_t a, std::uint8_t alen, std::uint64_t b, std::uint8_t blen) const {
+    char ba[16], bb[16];
+    return id_of(a, alen, ba).compare(id_of(b, blen, bb));
+  }
+
+  std::uint32_t call_of(std::uint32_t process, std::uint32_t method, CallDirection d) {
+    auto& index = call_index[static_cast<int>(d)];
+    const std::uint64_t key = std::uint64_t{process} << 32 | method;
+    auto found = index.find(key);
+    if (found != index.end()) return found->second;
+    const auto id = static_cast<std::uint32_t>(calls.size());
+    calls.push_back({process, method, d});
+    index.emplace(key, id);
+    return id;
+  }
+  std::uint32_t child_node(std::uint32_t parent, std::uint32_t call) {
+    const std::uint64_t key = std::uint64_t{parent} << 32 | call;
+    auto found = node_index.find(key);
+    if (found != node_index.end()) return found->second;
+    if (nodes.size() >= kNone) fatal("more distinct call chains than condensing can count");
+    const auto id = static_cast<std::uint32_t>(nodes.size());
+    nodes.emplace_back(parent, call);
+    node_index.emplace(key, id);
+    return id;
+  }
+  std::uint32_t text_of_call(std::uint32_t process, std::uint32_t method) {
+    const std::uint64_t key = std::uint64_t{process} << 32 | method;
+    auto found = call_text.find(key);
+    if (found != call_text.end()) return found->second;
+    std::string text = texts[process];
+    text += '/';
+    text += texts[method];
+    const std::uint32_t id = texts.intern(text);
+    call_text.emplace(key, id);
+    return id;
+  }
+
+  // Orders spans by id (as texts), then kind, then service (as texts): the order of the
+  // lookups, of the places in the lists, and of every tie.
+  bool id_less(const StoredSpan& a, const StoredSpan& b) const {
+    if (a.id_len == b.id_len && a.id_len != kLongId) return a.ids.id < b.ids.id;
+    return compare_ids(a.ids.id, a.id_len, b.ids.id, b.id_len) < 0;
+  }
+  bool span_less(const StoredSpan& a, const StoredSpan& b) const {
+    if (id_less(a, b)) return true;
+    if (id_less(b, a)) return false;
+    if (a.kind != b.kind) return a.kind < b.kind;
+    return texts[a.service] < texts[b.service];
+  }
+  // Earliest start first, spans without one last, then span_less.
+  bool earlier(const StoredSpan& a, const StoredSpan& b) const {
+    const bool ha = a.start != kNoStart, hb = b.start != kNoStart;
+    if (ha != hb) return ha;
+    if (a.start != b.start) return a.start < b.start;
+    return span_less(a, b);
+  }
+
+  void condense_trace(std::uint32_t rank, std::vector<std::uint32_t>& local,
+                      CondenseCounts& counts);
+  void merge_fragments(std::vector<std::uint32_t>& local, CondenseCounts& counts);
+  void merge_into(StoredSpan& into, const StoredSpan& from);
+  void count(Figures& f, const StoredSpan& s, bool failed, std::int32_t http);
+  StatsRecJson record(std::int32_t inputs);
+};
+
+Condenser::Condenser(bool virtual_peers) : impl_(std::make_unique<Impl>(virtual_peers)) {}
+Condenser::~Condenser() = default;
+
+void Condenser::add(const Span& span) {
+  Impl& m = *impl_;
+  ++counts_.spans;
+  if (m.spans.size() >= kNone - 1) fatal("more spans than condensing can count");
+  StoredSpan& s = m.spans.push();
+  auto found = m.trace_index.find(span.trace_id);
+  if (found == m.trace_index.end()) {
+    m.trace_ids.emplace_back(span.trace_id);
+    found = m.trace_index
+                .emplace(std::string_view(m.trace_ids.back()),
+                         static_cast<std::uint32_t>(m.trace_ids.size() - 1))
+                .first;
+  }
+  s.trace = found->second;
+  s.service = m.texts.intern(span.service.empty() ? kUnknownService : span.service);
+  s.name = m.texts.intern(span.name);
+  s.peer = m.texts.intern(span.peer);
+  m.store_id(span.span_id, s.ids.id, s.id_len);
+  s.ids.parent = 0;
+  s.parent_len = 0;
+  if (!span.parent_id.empty()) m.store_id(span.parent_id, s.ids.parent, s.parent_len);
+  s.start = span.start_micros ? std::max(*span.start_micros, kNoStart + 1) : kNoStart;
+  s.duration = span.duration_micros;
+  s.http = static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(span.http_status, INT32_MIN, INT32_MAX));
+  s.failed = span.failed || span.http_status >= 400;
+  s.kind = span.kind;
+  s.errors = 0;
+  if (!span.error_logs.empty()) {
+    std::vector<std::uint32_t> list;
+    list.reserve(span.error_logs.size());
+    for (const std::string& text : span.error_logs) list.push_back(m.texts.intern(text));
+    std::sort(list.begin(), list.end());
+    s.errors = static_cast<std::uint32_t>(m.error_lists.size());
+    m.error_lists.push_back(std::move(list));
+  }
+}
+
+void Condenser::Impl::merge_into(StoredSpan& into, const StoredSpan& from) {
+  if (from.start != kNoStart) {
+    const std::int64_t from_end = saturating_add(from.start, from.duration);
+    if (into.start == kNoStart) {
+      into.start = from.start;
+      into.duration = from.duration;
+    } else {
+      const std::int64_t end = std::max(saturating_add(into.start, into.duration), from_end);
+      into.start = std::min(into.start, from.start);
+      into.duration = end - into.start;
+    }
+  } else if (into.start == kNoStart) {
+    into.duration = std::max(into.duration, from.duration);
+  }
+  auto first_text = [&](std::uint32_t& a, std::uint32_t b) {
+    if (b != 0 && (a == 0 || texts[b] < texts[a])) a = b;
+  };
+  first_text(into.name, from.name);
+  first_text(into.peer, from.peer);
+  if (from.parent_len != 0 &&
+      (into.parent_len == 0 ||
+       compare_ids(from.ids.parent, from.parent_len, into.ids.parent, into.parent_len) < 0)) {
+    into.ids.parent = from.ids.parent;
+    into.parent_len = from.parent_len;
+  }
+  into.failed = into.failed || from.failed;
+  into.http = std::max(into.http, from.http);
+  if (from.errors != 0) {
+    if (into.errors == 0) {
+      into.errors = from.errors;
+    } else if (into.errors != from.errors) {
+      // Each text as often as the fragment that has it most often: the union of two sorted
+      // multisets that keeps the larger count.
+      const std::vector<std::uint32_t>& a = error_lists[into.errors];
+      const std::vector<std::uint32_t>& b = error_lists[from.errors];
+      std::vector<std::uint32_t> both;
+      std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(both));
+      error_lists[into.errors] = std::move(both);
+    }
+  }
+}
+
+void Condenser::Impl::merge_fragments(std::vector<std::uint32_t>& local, CondenseCounts& counts) {
+  std::sort(local.begin(), local.end(), [&](std::uint32_t x, std::uint32_t y) {
+    const StoredSpan& a = spans[x];
+    const StoredSpan& b = spans[y];
+    if (a.id_len != b.id_len) return a.id_len < b.id_len;
+    if (a.ids.id != b.ids.id) return a.ids.id < b.ids.id;
+    if (a.service != b.service) return a.service < b.service;
+    return a.kind < b.kind;
+  });
+  std::size_t kept = 0;
+  for (std::size_t lo = 0; lo < local.size();) {
+    // One id and service: the fragments of each kind merge; those without a kind join the
+    // server side when there is one, else the first kind.
+    const StoredSpan& first = spans[local[lo]];
+    std::size_t hi = lo + 1;
+    while (hi < local.size()) {
+      const StoredSpan& s = spans[local[hi]];
+      if (s.id_len != first.id_len || s.ids.id != first.ids.id || s.service != first.service) break;
+      ++hi;
+    }
+    std::size_t kinded = lo;
+    while (kinded < hi && spans[local[kinded]].kind == SpanKind::Absent) ++kinded;
+    std::size_t absent_target = kinded < hi ? kinded : lo;
+    for (std::size_t k = kinded; k < hi; ++k) {
+      if (spans[local[k]].kind == SpanKind::Server) {
+        absent_target = k;
+        break;
+      }
+    }
+    // Merge the fragments without a kind, then the runs of one kind, into their first span;
+    // the spans kept move to the front only afterwards.
+    for (std::size_t f = lo; f < kinded; ++f) {
+      if (f == absent_target) continue;
+      merge_into(spans[local[absent_target]], spans[local[f]]);
+      spans[local[f]].out.pair = kNone;
+      ++counts.fragments_merged;
+    }
+    if (absent_target < kinded) local[kept++] = local[absent_target];
+    for (std::size_t k = kinded; k < hi;) {
+      std::size_t end = k + 1;
+      while (end < hi && spans[local[end]].kind == spans[local[k]].kind) ++end;
+      for (std::size_t f = k + 1; f < end; ++f) {
+        merge_into(spans[local[k]], spans[local[f]]);
+        spans[local[f]].out.pair = kNone;
+        ++counts.fragments_merged;
+      }
+      local[kept++] = local[k];
+      k = end;
+    }
+    lo = hi;
+  }
+  local.resize(kept);
+}
+
+void Condenser::Impl::count(Figures& f, const StoredSpan& s, bool failed, std::int32_t http) {
+  ++f.count;
+  if (failed) ++f.failed;
+  if (s.start != kNoStart) ++f.with_start;
+  if (http >= 400 && http <= std::numeric_limits<std::int16_t>::max()) {
+    ++f.http[static_cast<std::int16_t>(http)];
+  }
+  if (s.errors != 0) {
+    ++f.with_error_logs;
+    for (std::uint32_t text : error_lists[s.errors]) ++f.errors[text];
+  }
+}
+
+void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32_t>& local,
+                                     CondenseCounts& counts) {
+  merge_fragments(local, counts);
+  std::sort(local.begin(), local.end(),
+            [&](std::uint32_t x, std::uint32_t y) { return span_less(spans[x], spans[y]); });
+  const std::size_t n = local.size();
+  constexpr std::uint32_t kNoParent = kNone;
+
+  // The span an id names: its server side when it has one, else its first (by kind, service).
+  auto group = [&](std::uint64_t id, std::uint8_t len) {
+    StoredSpan probe{};
+    probe.ids.id = id;
+    probe.id_len = len;
+    auto lo = std::lower_bound(local.begin(), local.end(), probe, [&](std::uint32_t x, const StoredSpan& p) {
+      return id_less(spans[x], p);
+    });
+    auto hi = lo;
+    while (hi != local.end() && !id_less(probe, spans[*hi])) ++hi;
+    return std::pair{static_cast<std::size_t>(lo - local.begin()),
+                     static_cast<std::size_t>(hi - local.begin())};
+  };
+  auto first_of_kind = [&](std::pair<std::size_t, std::size_t> g, SpanKind kind) {
+    for (std::size_t k = g.first; k < g.second; ++k) {
+      if (spans[local[k]].kind == kind) return static_cast<std::uint32_t>(k);
+    }
+    return kNoParent;
+  };
+
+  std::vector<std::uint32_t> parent(n, kNoParent);
+  std::vector<std::uint8_t> unrooted(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const StoredSpan& s = spans[local[i]];
+    if (s.kind == SpanKind::Server) {
+      // Both sides of one call under one id: the server side is the client side's child.
+      const std::uint32_t client = first_of_kind(group(s.ids.id, s.id_len), SpanKind::Client);
+      if (client != kNoParent) {
+        parent[i] = client;
+        continue;
+      }
+    }
+    if (s.parent_len == 0) continue;
+    auto g = group(s.ids.parent, s.parent_len);
+    if (g.first == g.second) {
+      unrooted[i] = 1;  // the parent was lost
+      continue;
+    }
+    const std::uint32_t server = first_of_kind(g, SpanKind::Server);
+    parent[i] = server != kNoParent ? server : static_cast<std::uint32_t>(g.first);
+  }
+
+  // Cycles of parent links: each broken at its earliest span, which becomes an unrooted root.
+  {
+    std::vector<std::uint8_t> state(n, 0);  // 0 not seen, 1 on the current path, 2 done
+    std::vector<std::uint32_t> path;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (state[i] != 0) continue;
+      path.clear();
+      std::uint32_t j = static_cast<std::uint32_t>(i);
+      while (j != kNoParent && state[j] == 0) {
+        state[j] = 1;
+        path.push_back(j);
+        j = parent[j];
+      }
+      if (j != kNoParent && state[j] == 1) {
+        std::size_t at = path.size();
+        while (path[at - 1] != j) --at;
+        std::uint32_t cut = path[at - 1];
+        for (std::size_t k = at; k < path.size(); ++k) {
+          if (earlier(spans[local[path[k]]], spans[local[cut]])) cut = path[k];
+        }
+        parent[cut] = kNoParent;
+        unrooted[cut] = 1;
+        ++counts.cycles_broken;
+      }
+      for (std::uint32_t p : path) state[p] = 2;
+    }
+  }
+
+  // Children, as ranges of one array.
+  std::vector<std::uint32_t> first_child(n + 1, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (parent[i] != kNoParent) ++first_child[parent[i] + 1];
+  }
+  for (std::size_t i = 0; i < n; ++i) first_child[i + 1] += first_child[i];
+  std::vector<std::uint32_t> children(first_child[n]);
+  {
+    std::vector<std::uint32_t> fill(first_child.begin(), first_child.end() - 1);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (parent[i] != kNoParent) children[fill[parent[i]]++] = static_cast<std::uint32_t>(i);
+    }
+  }
+
+  // The trace's own figures, and its earliest root.
+  TraceOut out{rank, 0, n, 0, 0, 0};
+  bool any_start = false;
+  std::uint32_t earliest = kNoParent;
+  bool incomplete_trace = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const StoredSpan& s = spans[local[i]];
+    if (s.start != kNoStart) {
+      const std::int64_t end = saturating_add(s.start, s.duration);
+      out.start = any_start ? std::min(out.start, s.start) : s.start;
+      out.end = any_start ? std::max(out.end, end) : end;
+      any_start = true;
+    } else {
+      ++counts.without_start;
+    }
+    if (parent[i] == kNoParent) {
+      if (unrooted[i]) incomplete_trace = true;
+      if (earliest == kNoParent || earlier(s, spans[local[earliest]])) {
+        earliest = static_cast<std::uint32_t>(i);
+      }
+    }
+  }
+  out.start = any_start ? out.start : 0;
+  out.end = any_start ? out.end : 0;
+
+  // Every chain, walked down from the roots without recursion.
+  struct Step {
+    std::uint32_t span, node, depth, op;
+    bool rooted;
+  };
+  std::vector<Step> stack;
+  std::vector<std::uint32_t> pair_of(n), method_of(n);
+  auto begin_chain = [&](std::uint32_t i, bool rooted) {
+    const StoredSpan& s = spans[local[i]];
+    const std::uint32_t op = text_of_call(s.service, s.name);
+    ++ops[op].roots;
+    stack.push_back({i, child_node(0, call_of(s.service, s.name, direction_of(s.kind))), 1, op,
+                     rooted});
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    if (parent[i] == kNoParent) begin_chain(static_cast<std::uint32_t>(i), !unrooted[i]);
+    if (i == earliest) out.root_call = text_of_call(spans[local[i]].service, spans[local[i]].name);
+    while (!stack.empty()) {
+      const Step step = stack.back();
+      stack.pop_back();
+      const StoredSpan& s = spans[local[step.span]];
+      const bool leaf = first_child[step.span] == first_child[step.span + 1];
+      std::uint32_t node = step.node;
+      if (leaf && virtual_peers && calls_out(s.kind) && s.peer != 0 && s.peer != s.service &&
+          step.depth < kMaxChainCalls) {
+        node = child_node(node, call_of(s.peer, s.name, CallDirection::Inbound));
+      }
+      // A request fails when either side saw it fail.
+      bool failed = s.failed;
+      std::int32_t http = s.http;
+      if (parent[step.span] != kNoParent) {
+        const StoredSpan& p = spans[local[parent[step.span]]];
+        if (calls_out(p.kind) && p.service != s.service) {
+          failed = failed || p.failed;
+          if (http == 0) http = p.http;
+        }
+      }
+      const std::uint64_t pair_key = std::uint64_t{node} << 2 | (leaf ? 2u : 0u) | (step.rooted ? 1u : 0u);
+      auto [pair_at, new_pair] = pair_index.try_emplace(pair_key, static_cast<std::uint32_t>(pairs.size()));
+      if (new_pair) pairs.push_back({node, leaf, step.rooted, step.op, {}});
+      PairAcc& pair = pairs[pair_at->second];
+      count(pair.figures, s, failed, http);
+      const std::uint32_t own = text_of_call(s.service, s.name);
+      const std::uint64_t method_key = std::uint64_t{step.op} << 32 | own;
+      auto [method_at, new_method] =
+          method_index.try_emplace(method_key, static_cast<std::uint32_t>(methods.size()));
+      if (new_method) methods.push_back({step.op, own, kNone, 0, {}});
+      MethodAcc& method = methods[method_at->second];
+      if (method.last_trace != rank) {
+        method.last_trace = rank;
+        ++method.traces;
+      }
+      count(method.figures, s, failed, http);
+      ++ops[step.op].by_direction[static_cast<int>(direction_of(s.kind))];
+      pair_of[step.span] = pair_at->second;
+      method_of[step.span] = method_at->second;
+      for (std::uint32_t c = first_child[step.span]; c < first_child[step.span + 1]; ++c) {
+        const std::uint32_t child = children[c];
+        if (step.depth == kMaxChainCalls) {
+          ++counts.chains_cut;
+          incomplete_trace = true;
+          begin_chain(child, false);
+          continue;
+        }
+        const StoredSpan& cs = spans[local[child]];
+        stack.push_back({child, child_node(step.node, call_of(cs.service, cs.name, direction_of(cs.kind))),
+                         step.depth + 1, step.op, step.rooted});
+      }
+    }
+  }
+  out.respond = spans[local[earliest]].duration;
+  if (incomplete_trace) ++incomplete;
+  traces_out.push_back(out);
+  // The ids are no longer needed: the span now says where its figures went.
+  for (std::size_t i = 0; i < n; ++i) {
+    StoredSpan& s = spans[local[i]];
+    s.out.pair = pair_of[i];
+    s.out.method = method_of[i];
+    s.out.seq = next_seq++;
+  }
+}
+
+StatsRecJson Condenser::finish() {
+  Impl& m = *impl_;
+  const auto n_traces = static_cast<std::uint32_t>(m.trace_ids.size());
+  std::vector<std::uint32_t> order(n_traces);
+  for (std::uint32_t t = 0; t < n_traces; ++t) order[t] = t;
+  std::sort(order.begin(), order.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return m.trace_ids[a] < m.trace_ids[b]; });
+  {
+    // The spans of each trace, trace by trace in the order of their ids.
+    std::vector<std::uint32_t> rank(n_traces);
+    for (std::uint32_t r = 0; r < n_traces; ++r) rank[order[r]] = r;
+    std::vector<std::uint32_t> first(n_traces + 1, 0);
+    for (std::size_t i = 0; i < m.spans.size(); ++i) ++first[rank[m.spans[i].trace] + 1];
+    for (std::uint32_t r = 0; r < n_traces; ++r) first[r + 1] += first[r];
+    std::vector<std::uint32_t> by_trace(m.spans.size());
+    {
+      std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
+      for (std::size_t i = 0; i < m.spans.size(); ++i) {
+        by_trace[fill[rank[m.spans[i].trace]]++] = static_cast<std::uint32_t>(i);
+      }
+    }
+    std::vector<std::uint32_t> local;
+    for (std::uint32_t r = 0; r < n_traces; ++r) {
+      local.assign(by_trace.begin() + first[r], by_trace.begin() + first[r + 1]);
+      m.condense_trace(r, local, counts_);
+    }
+  }
+  m.trace_order = std::move(order);
+  StatsRecJson rec = m.record(inputs_);
+  impl_ = std::make_unique<Impl>(m.virtual_peers);
+  inputs_ = 0;
+  return rec;
+}
+
+StatsRecJson Condenser::Impl::record(std::int32_t inputs) {
+  StatsRecJson rec;
+  rec.version = {1, 0};
+  rec.num_files = inputs;
+  const std::size_t n_traces = traces_out.size();
+  rec.trace_id.reserve(n_traces);
+  rec.root_call.reserve(n_traces);
+  rec.num_spans.reserve(n_traces);
+  rec.start_dt.reserve(n_traces);
+  rec.end_dt.reserve(n_traces);
+  rec.duration_micros.reserve(n_traces);
+  rec.time_to_respond_micros.reserve(n_traces);
+  for (const TraceOut& t : traces_out) {
+    rec.trace_id.push_back(trace_ids[trace_order[t.trace]]);
+    rec.root_call.push_back(texts[t.root_call]);
+    rec.num_spans.push_back(t.spans);
+    rec.start_dt.push_back(t.start);
+    rec.end_dt.push_back(t.end);
+    rec.duration_micros.push_back(t.end - t.start);
+    rec.time_to_respond_micros.push_back(t.respond);
+  }
+  traces_out = {};
+  trace_ids = {};
+  trace_index = {};
+  rec.num_incomplete_traces = incomplete;
+
+  // Chains in the order of their calls' bytes: a preorder walk of the trie whose children are
+  // sorted by (process, method, direction). A chain comes before the chains it begins.
+  std::vector<std::uint32_t> node_rank(nodes.size(), 0);
+  {
+    const std::size_t n = nodes.size();
+    std::vector<std::uint32_t> first(n + 1, 0);
+    for (std::size_t i = 1; i < n; ++i) ++first[nodes[i].first + 1];
+    for (std::size_t i = 0; i < n; ++i) first[i + 1] += first[i];
+    std::vector<std::uint32_t> kids(n > 0 ? n - 1 : 0);
+    std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
+    for (std::size_t i = 1; i < n; ++i) kids[fill[nodes[i].first]++] = static_cast<std::uint32_t>(i);
+    auto call_less = [&](std::uint32_t a, std::uint32_t b) {
+      const Call3& x = calls[nodes[a].second];
+      const Call3& y = calls[nodes[b].second];
+      if (x.process != y.process) return texts[x.process] < texts[y.process];
+      if (x.method != y.method) return texts[x.method] < texts[y.method];
+      return x.direction < y.direction;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+      std::sort(kids.begin() + first[i], kids.begin() + first[i + 1], call_less);
+    }
+    std::uint32_t next = 0;
+    std::vector<std::uint32_t> stack{0};
+    while (!stack.empty()) {
+      const std::uint32_t node = stack.back();
+      stack.pop_back();
+      node_rank[node] = next++;
+      for (std::uint32_t k = first[node + 1]; k > first[node]; --k) stack.push_back(kids[k - 1]);
+    }
+  }
+
+  // The operations, each with its chains in order and its methods.
+  std::vector<std::uint32_t> pair_order(pairs.size());
+  for (std::uint32_t p = 0; p < pairs.size(); ++p) pair_order[p] = p;
+  std::sort(pair_order.begin(), pair_order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const PairAcc& x = pairs[a];
+    const PairAcc& y = pairs[b];
+    if (x.node != y.node) return node_rank[x.node] < node_rank[y.node];
+    if (x.leaf != y.leaf) return !x.leaf;
+    return !x.rooted && y.rooted;
+  });
+  auto error_texts = [&](const Figures& f) {
+    HashMap<std::string, std::uint64_t> out;
+    for (const auto& [text, n] : f.errors) out.emplace(texts[text], n);
+    return out;
+  };
+  auto clamp32 = [](std::uint64_t n) {
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX));
+  };
+  std::vector<CChainStatsValue*> pair_value(pairs.size());
+  std::vector<ProcOperStatsValue*> method_value(methods.size());
+  for (const auto& [op, acc] : ops) {
+    OperationStatsJson& o = rec.stats[texts[op]];
+    o.num_traces = acc.roots;
+    o.num_received_calls = acc.by_direction[static_cast<int>(CallDirection::Inbound)];
+    o.num_outbound_calls = acc.by_direction[static_cast<int>(CallDirection::Outbound)];
+    o.num_unknown_calls = acc.by_direction[static_cast<int>(CallDirection::Unknown)];
+  }
+  std::vector<Call> chain;
+  std::vector<std::uint32_t> path;
+  for (std::uint32_t p : pair_order) {
+    const PairAcc& acc = pairs[p];
+    OperationStatsJson& o = rec.stats[texts[acc.op]];
+    path.clear();
+    for (std::uint32_t node = acc.node; node != 0; node = nodes[node].first) path.push_back(node);
+    CChainStatsKey key;
+    key.is_leaf = acc.leaf;
+    key.call_chain.reserve(path.size());
+    CChainStatsValue value;
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+      const Call3& c = calls[nodes[*it].second];
+      // A process that occurs again after another came between has looped.
+      const std::string& process = texts[c.process];
+      if (!key.call_chain.empty() && key.call_chain.back().process != process &&
+          std::find(value.looped.begin(), value.looped.end(), process) == value.looped.end()) {
+        for (const Call& before : key.call_chain) {
+          if (before.process == process) {
+            value.looped.push_back(process);
+            break;
+          }
+        }
+      }
+      key.call_chain.push_back({process, texts[c.method], c.direction});
+    }
+    value.count = acc.figures.count;
+    value.depth = key.call_chain.size();
+    value.rooted = acc.rooted;
+    value.cc_not_http_ok = clamp32(acc.figures.failed);
+    value.cc_with_error_logs = clamp32(acc.figures.with_error_logs);
+    value.http_not_ok.insert(acc.figures.http.begin(), acc.figures.http.end());
+    value.error_logs = error_texts(acc.figures);
+    value.duration_micros.reserve(acc.figures.with_start);
+    value.start_dt_micros.reserve(acc.figures.with_start);
+    o.call_chain.emplace_back(std::move(key), std::move(value));
+    if (!acc.rooted) ++rec.init_num_unrooted_cc;
+  }
+  // Pointers into the lists once they no longer grow.
+  {
+    HashMap<std::string_view, std::size_t> next;
+    for (std::uint32_t p : pair_order) {
+      const std::string& op = texts[pairs[p].op];
+      pair_value[p] = &rec.stats[op].call_chain[next[op]++].second;
+    }
+  }
+  for (std::uint32_t k = 0; k < methods.size(); ++k) {
+    const MethodAcc& acc = methods[k];
+    ProcOperStatsValue& v = rec.stats[texts[acc.op]].method[texts[acc.text]];
+    v.count = acc.figures.count;
+    v.num_traces = acc.traces;
+    v.num_not_http_ok = clamp32(acc.figures.failed);
+    v.num_with_error_logs = clamp32(acc.figures.with_error_logs);
+    v.http_not_ok_codes.insert(acc.figures.http.begin(), acc.figures.http.end());
+    v.error_logs = error_texts(acc.figures);
+    v.duration_micros.reserve(acc.figures.with_start);
+    v.start_dt_micros.reserve(acc.figures.with_start);
+    method_value[k] = &v;
+  }
+  rec.num_endpoints = rec.stats.size();
+  rec.num_call_chains = pairs.size();
+  rec.num_unrooted_cc_after_fixes = rec.init_num_unrooted_cc;
+  pairs = {};
+  methods = {};
+
+  // The durations and starts, ordered by (start, trace id, span id): seq is the place of
+  // (trace id, span id).
+  {
+    struct Entry {
+      std::int64_t start;
+      std::uint32_t seq;
+      std::uint32_t span;
+    };
+    std::vector<Entry> entries;
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+      const StoredSpan& s = spans[i];
+      if (s.out.pair != kNone && s.start != kNoStart) {
+        entries.push_back({s.start, s.out.seq, static_cast<std::uint32_t>(i)});
+      }
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+      return a.start != b.start ? a.start < b.start : a.seq < b.seq;
+    });
+    for (const Entry& e : entries) {
+      const StoredSpan& s = spans[e.span];
+      CChainStatsValue& pv = *pair_value[s.out.pair];
+      pv.duration_micros.push_back(s.duration);
+      pv.start_dt_micros.push_back(s.start);
+      ProcOperStatsValue& mv = *method_value[s.out.method];
+      mv.duration_micros.push_back(s.duration);
+      mv.start_dt_micros.push_back(s.start);
+    }
+  }
+  spans.clear();
+  return rec;
+}
+
+}  // namespace tracemill
