@@ -1,4 +1,4 @@
-// The whole run of both programs as users see it: a statistics file and the command line in,
+// The whole run of the programs as users see it: a statistics file and the command line in,
 // diagnostics, the graph, help and usage errors out on their streams with their exit statuses.
 // The texts of the command line and the error forms of the decoders are pinned by their unit
 // tests; the output of tracemill-export (stable over runs, the same from either encoding, valid
