@@ -2,11 +2,12 @@
 # is on. `cmake --install` places exactly these files below the prefix, in two components:
 #
 # programs:
-#   bin/tracemill, bin/tracemill-export
-#   share/man/man1/tracemill.1, share/man/man1/tracemill-export.1
-#   share/bash-completion/completions/tracemill, .../tracemill-export
-#   share/zsh/vendor-completions/_tracemill, .../_tracemill-export
-#   share/fish/vendor_completions.d/tracemill.fish, .../tracemill-export.fish
+#   bin/tracemill, bin/tracemill-export, bin/tracemill-condense
+#   share/man/man1/tracemill.1, .../tracemill-export.1, .../tracemill-condense.1
+#   share/bash-completion/completions/tracemill, .../tracemill-export, .../tracemill-condense
+#   share/zsh/vendor-completions/_tracemill, .../_tracemill-export, .../_tracemill-condense
+#   share/fish/vendor_completions.d/tracemill.fish, .../tracemill-export.fish,
+#     .../tracemill-condense.fish
 #   share/doc/tracemill/{README.md,format.md,LICENSE}
 # development:
 #   include/tracemill/tracemill.h and the library headers it includes (the tree the build
@@ -23,31 +24,25 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 set(TRACEMILL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tracemill)
 
-# The man page takes its version from project(); the page itself is docs/tracemill.1.in.
-configure_file(${PROJECT_SOURCE_DIR}/docs/tracemill.1.in ${PROJECT_BINARY_DIR}/tracemill.1 @ONLY)
-configure_file(${PROJECT_SOURCE_DIR}/docs/tracemill-export.1.in
-               ${PROJECT_BINARY_DIR}/tracemill-export.1 @ONLY)
-
-install(TARGETS tracemill tracemill-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+set(TRACEMILL_PROGRAMS tracemill tracemill-export tracemill-condense)
+install(TARGETS ${TRACEMILL_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT programs)
-install(FILES ${PROJECT_BINARY_DIR}/tracemill.1 ${PROJECT_BINARY_DIR}/tracemill-export.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
 
-# Completions go where each shell's packaged completions are looked up on Debian.
-install(FILES completions/tracemill.bash
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
-        RENAME tracemill COMPONENT programs)
-install(FILES completions/_tracemill
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions COMPONENT programs)
-install(FILES completions/tracemill.fish
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d COMPONENT programs)
-install(FILES completions/tracemill-export.bash
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
-        RENAME tracemill-export COMPONENT programs)
-install(FILES completions/_tracemill-export
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions COMPONENT programs)
-install(FILES completions/tracemill-export.fish
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d COMPONENT programs)
+foreach(program IN LISTS TRACEMILL_PROGRAMS)
+  # The man pages take their version from project(); the pages themselves are docs/*.1.in.
+  configure_file(${PROJECT_SOURCE_DIR}/docs/${program}.1.in ${PROJECT_BINARY_DIR}/${program}.1
+                 @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT programs)
+  # Completions go where each shell's packaged completions are looked up on Debian.
+  install(FILES completions/${program}.bash
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+          RENAME ${program} COMPONENT programs)
+  install(FILES completions/_${program}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions COMPONENT programs)
+  install(FILES completions/${program}.fish
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d COMPONENT programs)
+endforeach()
 
 install(FILES README.md docs/format.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
         COMPONENT programs)
@@ -98,7 +93,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 compact binary encoding), repairs the call directions of every call chain, folds the\n\
 chains into a process graph and prints the graph as exact, indented text.\n\
 tracemill-export prints the service dependency graph of the same file (who calls whom,\n\
-how often) as Graphviz dot, Mermaid or JSON.")
+how often) as Graphviz dot, Mermaid or JSON. tracemill-condense writes such a file from\n\
+OTLP, Jaeger and Zipkin v2 JSON traces, gzip-compressed or not.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)
 # The symbol table goes; the exported dynamic symbols that name the frames of a stack trace

@@ -191,11 +191,19 @@ Result<CommandLine, CommandLineExit> parse_command_line(std::span<const std::str
 }
 
 CommandLine read_command_line(int argc, char** argv) {
-  std::vector<std::string_view> args(argv, argv + argc);
-  Result<CommandLine, CommandLineExit> parsed =
-      parse_command_line(args, StyleEnvironment::current());
-  if (parsed) return std::move(parsed).value();
-  const CommandLineExit& exit = parsed.error();
+  const std::vector<std::string_view> args(argv, argv + argc);
+  return accepted_or_end(parse_command_line(args, StyleEnvironment::current()));
+}
+
+CommandLineExit usage_error_exit(std::string_view program, std::string_view usage,
+                                 std::string_view message) {
+  const std::string name(program);
+  return CommandLineExit{name + ": " + std::string(message) + "\n" + std::string(usage) + "Try '" +
+                             name + " --help' for more information.\n",
+                         OutputStream::Stderr, 2};
+}
+
+void end_process(const CommandLineExit& exit) {
   // Write failures are ignored: the exit status stays the same.
   if (exit.stream == OutputStream::Stdout) {
     stdout_sink().write(exit.text);

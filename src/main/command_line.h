@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/result.h"
 #include "main/styled_text.h"
@@ -28,6 +29,22 @@ struct CommandLineExit {
   OutputStream stream;
   int status;
 };
+
+// A usage error of tracemill-export or tracemill-condense: "PROGRAM: MESSAGE", the usage line
+// (`usage`, ending in a line feed) and a pointer to --help, on standard error with status 2.
+CommandLineExit usage_error_exit(std::string_view program, std::string_view usage,
+                                 std::string_view message);
+
+// Writes the text of `exit` to its stream (a failed write changes nothing) and ends the process
+// with its status.
+[[noreturn]] void end_process(const CommandLineExit& exit);
+
+// The accepted command line, or end_process with the exit that came instead.
+template <class T>
+T accepted_or_end(Result<T, CommandLineExit> parsed) {
+  if (!parsed) end_process(parsed.error());
+  return std::move(parsed).value();
+}
 
 // The parser behind read_command_line, without side effects. `argv` is the whole argument
 // vector, the program's path first (it may be empty). `environment` decides the styling of the

@@ -1,4 +1,4 @@
-// The whole run of both programs as users see it: a statistics file and the command line in,
+// The whole run of the programs as users see it: a statistics file and the command line in,
 // diagnostics, the graph, help and usage errors out on their streams with their exit statuses.
 // The texts of the command line and the error forms of the decoders are pinned by their unit
 // tests; the output of tracemill-export (stable over runs, the same from either encoding, valid
@@ -18,11 +18,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/build_config.h"
 #include "bench/encode.h"
 #include "e2e/run_binary.h"
 #include "graph/graph_testing.h"
 #include "graph/path_equivalence.h"
 #include "main/command_line.h"
+#include "main/condense_command_line.h"
 #include "stats/file/operation_stats_json.h"
 
 namespace tracemill::e2e {
@@ -223,6 +225,23 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
     EXPECT_EQ(r.exit_status, c.status) << c.args;
     EXPECT_EQ(r.err, "tracemill-export: " + c.err);
     EXPECT_EQ(r.out.empty(), c.status != 0) << c.args;
+  }
+}
+
+// tracemill-condense shows what its command-line parser gives for the same arguments, on that
+// stream alone and with that status, before any input is read.
+TEST(CondenseRun, CommandLineExits) {
+  const std::vector<std::string> cases[] = {
+      {"--version"}, {"--help"}, {"in.json"}, {"-o", "-", "in.json"}, {"--bad", "-"}};
+  for (const std::vector<std::string>& args : cases) {
+    std::vector<std::string_view> argv = {"tracemill-condense"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const CommandLineExit expected = parse_condense_command_line(argv, build::kVersion).error();
+    RunResult r = run_binary({.binary = TRACEMILL_CONDENSE_BINARY, .args = args});
+    EXPECT_EQ(r.exit_status, expected.status) << args[0];
+    const bool on_stdout = expected.stream == OutputStream::Stdout;
+    EXPECT_EQ(on_stdout ? r.out : r.err, expected.text) << args[0];
+    EXPECT_EQ(on_stdout ? r.err : r.out, "") << args[0];
   }
 }
 

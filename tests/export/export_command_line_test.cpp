@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "main/command_line_exits.h"
+
 namespace tracemill {
 namespace {
 
@@ -59,17 +61,7 @@ TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
   for (const auto& [args, text] : cases) {
     auto parsed = parse(args);
     ASSERT_FALSE(parsed) << text;
-    const CommandLineExit& exit = parsed.error();
-    if (text.ends_with('\n')) {
-      EXPECT_EQ(exit.status, 0) << text;
-      EXPECT_EQ(exit.stream, OutputStream::Stdout);
-      EXPECT_EQ(exit.text.substr(0, exit.text.find('\n') + 1), text);
-    } else {
-      EXPECT_EQ(exit.status, 2) << text;
-      EXPECT_EQ(exit.stream, OutputStream::Stderr);
-      EXPECT_EQ(exit.text, "tracemill-export: " + text + "\n" + usage +
-                               "Try 'tracemill-export --help' for more information.\n");
-    }
+    test_util::expect_exit(parsed.error(), "tracemill-export", usage, text);
   }
 }
 
