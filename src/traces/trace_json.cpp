@@ -20,6 +20,15 @@ bool parse_unsigned(std::string_view s, std::uint64_t& out) {
 
 }  // namespace
 
+bool TraceJson::wrong_value(std::string_view what, std::string_view is_not) {
+  const int c = r_.peek();
+  if (c == JsonReader::kEnd) return fail("EOF while parsing a value");
+  const bool value = c == '{' || c == '[' || c == '"' || c == '-' || (c >= '0' && c <= '9') ||
+                     c == 't' || c == 'f' || c == 'n';
+  if (!value) return fail("expected value");
+  return fail(std::string(what) + std::string(is_not));
+}
+
 bool TraceJson::null() {
   r_.take();
   return r_.read_ident("ull");

@@ -95,14 +95,17 @@ class TraceJson {
   template <std::size_t N, class F>
   bool expect_object(std::string_view what, const std::array<std::string_view, N>& keys,
                      F&& member) {
-    if (r_.peek() != '{') return fail(std::string(what) + " is not an object");
+    if (r_.peek() != '{') return wrong_value(what, " is not an object");
     return object(keys, member);
   }
   template <class F>
   bool expect_array(std::string_view what, F&& element) {
-    if (r_.peek() != '[') return fail(std::string(what) + " is not an array");
+    if (r_.peek() != '[') return wrong_value(what, " is not an array");
     return array(element);
   }
+  // At a value of the wrong kind: "WHAT is not ...", or the JSON error when no value starts
+  // there at all.
+  bool wrong_value(std::string_view what, std::string_view is_not);
   // An array, or null for an empty one.
   template <class F>
   bool optional_array(std::string_view what, F&& element) {

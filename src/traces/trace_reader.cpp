@@ -98,13 +98,16 @@ class Reader {
     JsonReader& r = j_.reader();
     r.start_document();
     int c = j_.peek();
+    if (forced_ == TraceFormat::Zipkin && c != '[') {
+      if (c == JsonReader::kEnd) return j_.fail("EOF while parsing a value");
+      return j_.fail("expected a list of Zipkin spans");
+    }
     if (c == '[' && forced_ != TraceFormat::Otlp && forced_ != TraceFormat::Jaeger) {
       if (!zipkin_.list()) return false;
       return r.end_document();
     }
     if (c != '{') {
       if (c == JsonReader::kEnd) return j_.fail("EOF while parsing a value");
-      if (forced_ == TraceFormat::Zipkin) return j_.fail("expected a list of Zipkin spans");
       if (c == '[') return j_.fail("expected an object with resourceSpans, batches or data");
       return j_.fail(kNoFormat);
     }
