@@ -89,9 +89,6 @@ TEST(ByteSource, InflatesGzipInputAndLeavesOtherInputAlone) {
       {"empty member between", member + gzip("") + member, true, "hello, gzip\nhello, gzip\n", ""},
       {"long", gzip(text), true, text, ""},
       {"garbage after a member", member + "xyz", true, "hello, gzip\n", "incorrect header check"},
-      {"cut inside the trailer", member.substr(0, member.size() - 1), true, "hello, gzip\n",
-       "gzip stream truncated"},
-      {"only the magic", "\x1f\x8b", true, "", "gzip stream truncated"},
       {"wrong checksum", bad_crc, true, "hello, gzip\n", "incorrect data check"},
       {"unknown method", bad_method, true, "", "unknown compression method"},
       // A failing read is the system's error, not the stream's.
@@ -115,7 +112,8 @@ TEST(ByteSource, InflatesGzipInputAndLeavesOtherInputAlone) {
   }
 }
 
-// Whatever length a member is cut at, the end is reported as an error, never as a clean end.
+// Wherever a member is cut, from just after the magic on, the end is reported as a truncated
+// stream, never as a clean end.
 TEST(ByteSource, GzipCutAtAnyLengthIsAnError) {
   const std::string text = "cut me anywhere, cut me anywhere";
   const std::string member = gzip(text);
@@ -124,7 +122,7 @@ TEST(ByteSource, GzipCutAtAnyLengthIsAnError) {
     ASSERT_TRUE(source.inflate_if_gzip());
     const std::string got = drain(source);
     EXPECT_EQ(text.substr(0, got.size()), got) << n;
-    EXPECT_FALSE(source.stream_error().empty()) << "cut at " << n;
+    EXPECT_EQ(source.stream_error(), "gzip stream truncated") << "cut at " << n;
   }
 }
 
