@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/generator.h"
+#include "corpus.h"
 #include "graph/graph_testing.h"
 #include "graph/path_equivalence.h"
 #include "stats/file/json_corpus.h"
@@ -176,7 +177,8 @@ TEST(StreamGraph, AgreesOnTheJsonCorpusInCheckedFields) {
   OperationStatsJson operation;
   operation.call_chain.push_back(chain_pair({{"a", "m", O}}, 1));
   const std::string file = file_of({{"op", operation}}, Encoding::Json);
-  for (const CorpusFile& document : corpus()) {
+  TRACEMILL_CORPUS_PATH_OR_SKIP(dir, kJsonCorpus);
+  for (const CorpusFile& document : json_corpus(dir)) {
     for (const char* field : {"\"trace_id\":[]", "\"num_spans\":[]", "\"looped\":[]"}) {
       std::string input = file;
       const std::size_t at = input.find(field);

@@ -1,5 +1,6 @@
-// The JSON conformance corpus in tests/data/json-test-suite: documents named y_ (must be
-// accepted), n_ (must be rejected) and i_ (either), read whole.
+// The JSON conformance corpus, json-test-suite/test_parsing in the test corpus folder
+// (corpus.h): documents named y_ (must be accepted), n_ (must be rejected) and i_ (either),
+// read whole.
 #pragma once
 
 #include <algorithm>
@@ -16,11 +17,11 @@ struct CorpusFile {
   std::string text;
 };
 
-// Every document of the corpus, by name.
-inline std::vector<CorpusFile> corpus() {
+inline constexpr const char* kJsonCorpus = "json-test-suite/test_parsing";
+
+// Every document of the corpus folder `dir`, by name.
+inline std::vector<CorpusFile> json_corpus(const std::filesystem::path& dir) {
   std::vector<CorpusFile> files;
-  const std::filesystem::path dir =
-      std::filesystem::path(TRACEMILL_SOURCE_DIR) / "tests/data/json-test-suite/test_parsing";
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::ifstream in(entry.path(), std::ios::binary);
     std::ostringstream text;
