@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::uint64_t kBatchStream = 0x7ACE'0004;
 constexpr std::size_t kFlushBytes = 1 << 20;
-constexpr std::uint64_t kSampleTraces = 256;
+constexpr std::uint64_t kSampleTraces = 2048;
 constexpr std::string_view kSchemaUrl = "https://opentelemetry.io/schemas/1.24.0";
 
 void put_hex(std::string& out, std::uint64_t value) {
