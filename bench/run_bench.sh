@@ -10,14 +10,23 @@
 # md5sum's. The three programs take turns in every round, so a noisy moment hits all of them.
 # A last column gives the exit status of the streaming run (a fatal report is still timed).
 #
+# A second group of rows times build/release/tracemill-condense (skipped with a message while it
+# is missing) on generated traces: OTLP JSON lines of about 100 MB and 1 GB, and the traces of the
+# 100 MB file as Jaeger and Zipkin JSON. Per file: its size, md5sum's time and MB/s, then the
+# condensing run's median time, MB/s, spans per second, time as a multiple of md5sum's, peak
+# RSS, for Jaeger and Zipkin its time as a multiple of the OTLP file's, and its exit status.
+#
 # Every run is timed by bench/tracemill_timed, and reads a copy of the cached file written just
 # before, so that every invocation starts from the page cache state of a freshly generated file
 # (see bench/README.md). --in-place times the cached files as they are.
 #
 # Usage: bench/run_bench.sh [--runs N] [--seed N] [--cache DIR] [--no-build] [--regen]
 #                           [--only NAME] [--skip-whole] [--compare EXE] [--in-place]
-#   --compare EXE  times EXE (for example tracemill built from an earlier commit) in the place of
-#                  the whole-record program, to compare two versions in the same rounds.
+#                           [--condense EXE]
+#   --compare EXE   times EXE (for example tracemill built from an earlier commit) in the place
+#                   of the whole-record program, to compare two versions in the same rounds.
+#   --only NAME     one row (json, ..., otlp-100m, ...), or a group: stats or condense.
+#   --condense EXE  the condensing program to time (also $TRACEMILL_CONDENSE).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -30,6 +39,7 @@ only=
 whole=1
 compare=
 in_place=0
+condense=${TRACEMILL_CONDENSE:-}
 
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -42,7 +52,8 @@ while [[ $# -gt 0 ]]; do
     --skip-whole) whole=0; shift ;;
     --compare) compare=$2; shift 2 ;;
     --in-place) in_place=1; shift ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --condense) condense=$2; shift 2 ;;
+    -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_bench.sh: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -55,8 +66,10 @@ whole_tool=${compare:-$root/build/release/bench/tracemill_whole}
 label=whole_s
 [[ -n $compare ]] && label=cmp_s
 gen=$root/build/release/bench/tracemill_gen
+gen_traces=$root/build/release/bench/tracemill_gen_traces
+condense=${condense:-$root/build/release/tracemill-condense}
 timer=$root/build/release/bench/tracemill_timed
-for exe in "$tool" "$whole_tool" "$gen" "$timer"; do
+for exe in "$tool" "$whole_tool" "$gen" "$gen_traces" "$timer"; do
   [[ -x $exe ]] || { echo "run_bench.sh: $exe is missing; build the release preset" >&2; exit 1; }
 done
 # The generator checks itself first: timings of files it got wrong would mean nothing.
@@ -78,13 +91,44 @@ cases=(
   "json-1g typical json json 1000M"
 )
 
+# name format size extension: the traces of one seed and size are the same in every format.
+condense_cases=(
+  "otlp-100m otlp 100M jsonl"
+  "jaeger-100m jaeger 100M json"
+  "zipkin-100m zipkin 100M json"
+  "otlp-1g otlp 1000M jsonl"
+)
+# Whether a row runs: --only names it or its group.
+selected() { [[ -z $only || $only == "$1" || $only == "$2" ]]; }
+
+# A copy of the cached file written (and flushed) just before the runs, or the file itself with
+# --in-place; prints the path to time.
+timed_copy() {
+  if [[ $in_place == 0 ]]; then
+    # Written through the page cache and flushed, so that no writeback runs while timing.
+    local copy=$cache/timed-copy.$2
+    cat "$1" >"$copy"
+    sync "$copy"
+    echo "$copy"
+  else
+    # One unmeasured run brings the file into the page cache.
+    md5sum "$1" >/dev/null
+    echo "$1"
+  fi
+}
+
 median() { sort -g | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-printf '%-15s %8s | %7s %6s | %7s %6s %5s %7s | %7s %6s %5s %7s | %s\n' \
+stats_rows=0
+for c in "${cases[@]}"; do
+  read -r name _ <<<"$c"
+  selected "$name" stats && stats_rows=1
+done
+((stats_rows)) && printf '%-15s %8s | %7s %6s | %7s %6s %5s %7s | %7s %6s %5s %7s | %s\n' \
   file MB md5_s MB/s stream_s MB/s xmd5 MiB "$label" MB/s xmd5 MiB status
 for c in "${cases[@]}"; do
   read -r name profile format ext size extra <<<"$c"
-  [[ -n $only && $only != "$name" ]] && continue
+  selected "$name" stats || continue
   file=$cache/stats-seed$seed-$name.$ext
   if [[ $regen == 1 || ! -s $file ]]; then
     # shellcheck disable=SC2086 # extra holds options
@@ -93,17 +137,7 @@ for c in "${cases[@]}"; do
     mv "$file.tmp" "$file"
   fi
   bytes=$(stat -c %s "$file")
-
-  if [[ $in_place == 0 ]]; then
-    # Written through the page cache and flushed, so that no writeback runs while timing.
-    copy=$cache/timed-copy.$ext
-    cat "$file" >"$copy"
-    sync "$copy"
-    file=$copy
-  else
-    # One unmeasured run brings the file into the page cache.
-    md5sum "$file" >/dev/null
-  fi
+  file=$(timed_copy "$file" "$ext")
   md5=() stream=() stream_rss=() whole_t=() whole_rss=()
   status=0
   for ((i = 0; i < runs; i++)); do
@@ -135,6 +169,63 @@ for c in "${cases[@]}"; do
       md5, (md5 > 0 ? sprintf("%.0f", mb / md5) : "inf"),
       st, (st > 0 ? sprintf("%.0f", mb / st) : "inf"), (md5 > 0 ? sprintf("%.2f", st / md5) : "-"), sm / 1024,
       wt, (wt > 0 ? sprintf("%.0f", mb / wt) : "-"), (md5 > 0 && wt > 0 ? sprintf("%.2f", wt / md5) : "-"), wm / 1024,
+      s
+  }'
+  [[ $in_place == 1 ]] || rm -f "$file"
+done
+
+# Condensing traces into a statistics file.
+condense_rows=0
+for c in "${condense_cases[@]}"; do
+  read -r name _ <<<"$c"
+  selected "$name" condense && condense_rows=1
+done
+((condense_rows)) || exit 0
+if [[ ! -x $condense ]] && ! command -v "$condense" >/dev/null; then
+  echo "run_bench.sh: $condense is missing: the condense rows are skipped"
+  exit 0
+fi
+((stats_rows)) && echo
+printf '%-15s %8s | %7s %6s | %10s %6s %8s %5s %7s %6s | %s\n' \
+  file MB md5_s MB/s condense_s MB/s kspans/s xmd5 MiB xotlp status
+otlp_s=
+for c in "${condense_cases[@]}"; do
+  read -r name format size ext <<<"$c"
+  selected "$name" condense || continue
+  file=$cache/traces-seed$seed-$size.$format.$ext
+  if [[ $regen == 1 || ! -s $file || ! -s $file.spans ]]; then
+    "$gen_traces" --seed "$seed" --size "$size" --format "$format" --spans-file "$file.spans" \
+      -o "$file.tmp" 2>/dev/null
+    mv "$file.tmp" "$file"
+  fi
+  bytes=$(stat -c %s "$file")
+  spans=$(<"$file.spans")
+  file=$(timed_copy "$file" "$format.$ext")
+  md5=() cond=() cond_rss=()
+  status=0
+  for ((i = 0; i < runs; i++)); do
+    read -r t _ _ < <("$timer" md5sum "$file")
+    md5+=("$t")
+    read -r t m status < <("$timer" "$condense" "$file" -o /dev/null --format bincode)
+    cond+=("$t")
+    cond_rss+=("$m")
+  done
+  md5_s=$(printf '%s\n' "${md5[@]}" | median)
+  cond_s=$(printf '%s\n' "${cond[@]}" | median)
+  cond_m=$(printf '%s\n' "${cond_rss[@]}" | median)
+  # Jaeger and Zipkin hold the traces of the 100 MB OTLP file: their time against its time.
+  ref=
+  [[ $name == otlp-100m ]] && otlp_s=$cond_s
+  [[ $name == jaeger-100m || $name == zipkin-100m ]] && ref=$otlp_s
+  awk -v n="$name" -v b="$bytes" -v sp="$spans" -v md5="$md5_s" -v ct="$cond_s" -v cm="$cond_m" \
+      -v ref="$ref" -v s="$status" 'BEGIN {
+    mb = b / 1e6
+    printf "%-15s %8.1f | %7.3f %6s | %10.3f %6s %8s %5s %7.1f %6s | %d\n",
+      n, mb,
+      md5, (md5 > 0 ? sprintf("%.0f", mb / md5) : "inf"),
+      ct, (ct > 0 ? sprintf("%.0f", mb / ct) : "inf"), (ct > 0 ? sprintf("%.0f", sp / ct / 1000) : "inf"),
+      (md5 > 0 ? sprintf("%.2f", ct / md5) : "-"), cm / 1024,
+      (ref != "" && ref > 0 ? sprintf("%.2f", ct / ref) : "-"),
       s
   }'
   [[ $in_place == 1 ]] || rm -f "$file"
