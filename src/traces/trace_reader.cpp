@@ -180,7 +180,12 @@ class Reader {
 
 std::optional<JsonError> read_traces(ByteSource& source, std::optional<TraceFormat> format,
                                      SpanConsumer& out) {
-  return Reader(source, format, out).run();
+  source.inflate_if_gzip();
+  std::optional<JsonError> error = Reader(source, format, out).run();
+  // A broken compressed stream ends the inflated bytes early: whatever the JSON made of that,
+  // the stream is the error.
+  if (!source.stream_error().empty()) return JsonError{"gzip: " + source.stream_error(), 0, 0};
+  return error;
 }
 
 }  // namespace tracemill

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,166 @@ TEST(TraceReader, Errors) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(read(c.input, c.format).error, c.error) << c.input;
+  }
+}
+
+// JSON text of `s` (the tests' texts need no escapes beyond these).
+std::string q(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+const char* kKindNames[] = {"", "INTERNAL", "SERVER", "CLIENT", "PRODUCER", "CONSUMER"};
+
+std::string as_otlp(const std::vector<Span>& spans) {
+  std::string out = "{\"resourceSpans\": [";
+  for (const Span& s : spans) {
+    if (&s != &spans.front()) out += ",";
+    out += "{\"scopeSpans\": [{\"scope\": {\"name\": \"t\"}, \"spans\": [{";
+    out += "\"traceId\": " + q(s.trace_id) + ", \"spanId\": " + q(s.span_id);
+    if (!s.parent_id.empty()) out += ", \"parentSpanId\": " + q(s.parent_id);
+    out += ", \"name\": " + q(s.name) + ", \"kind\": " + std::to_string(static_cast<int>(s.kind));
+    if (s.start_micros) {
+      out += ", \"startTimeUnixNano\": \"" + std::to_string(*s.start_micros * 1000 + 999) + "\"";
+      out += ", \"endTimeUnixNano\": " + std::to_string((*s.start_micros + s.duration_micros) * 1000 + 999);
+    }
+    out += ", \"attributes\": [{\"key\": \"other\", \"value\": {\"arrayValue\": {}}}";
+    if (s.http_status) {
+      out += ", {\"key\": \"http.response.status_code\", \"value\": {\"intValue\": \"" +
+             std::to_string(s.http_status) + "\"}}";
+    }
+    if (!s.peer.empty()) out += ", {\"key\": \"peer.service\", \"value\": {\"stringValue\": " + q(s.peer) + "}}";
+    out += "], \"events\": [";
+    for (const std::string& e : s.error_logs) {
+      out += "{\"attributes\": [{\"key\": \"exception.message\", \"value\": {\"stringValue\": " +
+             q(e) + "}}], \"name\": \"exception\"}";
+    }
+    out += "], \"status\": {\"code\": " + std::string(s.failed ? "2" : "0") + "}}]}]";
+    // The resource after the spans it names.
+    out += ", \"resource\": {\"attributes\": [{\"key\": \"service.name\", \"value\": "
+           "{\"stringValue\": " + q(s.service) + "}}]}}";
+  }
+  return out + "]}";
+}
+
+std::string as_jaeger(const std::vector<Span>& spans) {
+  std::string out = "{\"data\": [{\"traceID\": \"x\", \"spans\": [";
+  for (const Span& s : spans) {
+    if (&s != &spans.front()) out += ",";
+    out += "{\"traceID\": " + q(s.trace_id) + ", \"spanID\": " + q(s.span_id);
+    out += ", \"operationName\": " + q(s.name) + ", \"references\": [";
+    if (!s.parent_id.empty()) {
+      out += "{\"refType\": \"FOLLOWS_FROM\", \"traceID\": " + q(s.trace_id) + ", \"spanID\": \"ffff\"},";
+      out += "{\"refType\": \"CHILD_OF\", \"traceID\": \"1234\", \"spanID\": \"eeee\"},";
+      out += "{\"refType\": \"CHILD_OF\", \"traceID\": " + q(s.trace_id) + ", \"spanID\": " + q(s.parent_id) + "}";
+    }
+    out += "]";
+    if (s.start_micros) out += ", \"startTime\": " + std::to_string(*s.start_micros);
+    out += ", \"duration\": " + std::to_string(s.duration_micros) + ", \"tags\": [";
+    std::string tags;
+    if (s.kind != SpanKind::Absent) {
+      std::string kind = kKindNames[static_cast<int>(s.kind)];
+      std::transform(kind.begin(), kind.end(), kind.begin(), [](char c) { return static_cast<char>(c - 'A' + 'a'); });
+      tags += ",{\"key\": \"span.kind\", \"type\": \"string\", \"value\": " + q(kind) + "}";
+    }
+    if (s.failed) tags += ",{\"key\": \"error\", \"type\": \"bool\", \"value\": true}";
+    if (s.http_status) tags += ",{\"key\": \"http.status_code\", \"type\": \"int64\", \"value\": " + std::to_string(s.http_status) + "}";
+    if (!s.peer.empty()) tags += ",{\"key\": \"peer.service\", \"value\": " + q(s.peer) + "}";
+    out += tags.empty() ? "" : tags.substr(1);
+    out += "], \"logs\": [";
+    for (const std::string& e : s.error_logs) {
+      out += "{\"timestamp\": 1, \"fields\": [{\"key\": \"event\", \"value\": \"error\"}, "
+             "{\"key\": \"message\", \"value\": " + q(e) + "}]}";
+    }
+    out += "], \"processID\": " + q("p-" + s.service) + "}";
+  }
+  out += "], \"processes\": {";
+  std::vector<std::string> services;
+  for (const Span& s : spans) services.push_back(s.service);
+  std::sort(services.begin(), services.end());
+  services.erase(std::unique(services.begin(), services.end()), services.end());
+  for (const std::string& svc : services) {
+    if (svc != services.front()) out += ",";
+    out += q("p-" + svc) + ": {\"serviceName\": " + q(svc) + ", \"tags\": []}";
+  }
+  return out + "}}]}";
+}
+
+std::string as_zipkin(const std::vector<Span>& spans) {
+  std::string out = "[";
+  for (const Span& s : spans) {
+    if (&s != &spans.front()) out += ",";
+    out += "{\"traceId\": " + q(s.trace_id) + ", \"id\": " + q(s.span_id);
+    if (!s.parent_id.empty()) out += ", \"parentId\": " + q(s.parent_id);
+    out += ", \"name\": " + q(s.name);
+    if (s.kind != SpanKind::Absent) out += ", \"kind\": " + q(kKindNames[static_cast<int>(s.kind)]);
+    if (s.start_micros) out += ", \"timestamp\": " + std::to_string(*s.start_micros);
+    out += ", \"duration\": " + std::to_string(s.duration_micros);
+    out += ", \"localEndpoint\": {\"serviceName\": " + q(s.service) + "}";
+    if (!s.peer.empty()) out += ", \"remoteEndpoint\": {\"serviceName\": " + q(s.peer) + "}";
+    out += ", \"tags\": {\"component\": \"x\"";
+    if (s.failed) out += ", \"error\": " + q(s.error_logs.empty() ? "" : s.error_logs[0]);
+    if (s.http_status) out += ", \"http.status_code\": " + q(std::to_string(s.http_status));
+    out += "}}";
+  }
+  return out + "]";
+}
+
+// Spans every format can say: unique ids, at most one error log and only on a failed span
+// (Zipkin has one error tag), no kind beyond the four sides of a call and none.
+std::vector<Span> convertible_spans(std::mt19937_64& rng) {
+  const SpanKind kinds[] = {SpanKind::Server, SpanKind::Client, SpanKind::Producer,
+                            SpanKind::Consumer, SpanKind::Absent};
+  const char* services[] = {"web", "api", "db"};
+  std::vector<Span> spans;
+  for (int t = 0; t < 4; ++t) {
+    const int n = 1 + static_cast<int>(rng() % 9);
+    for (int i = 0; i < n; ++i) {
+      Span s;
+      s.trace_id = "00ab" + std::to_string(t);
+      s.span_id = "c" + std::to_string(i);
+      if (i > 0 || rng() % 3 == 0) s.parent_id = "c" + std::to_string(rng() % static_cast<unsigned>(i + 2));
+      s.service = services[rng() % 3];
+      s.name = "op" + std::to_string(rng() % 3);
+      s.kind = kinds[rng() % 5];
+      if (rng() % 6 != 0) {
+        s.start_micros = 1700000000000000 + static_cast<std::int64_t>(rng() % 1000);
+        s.duration_micros = static_cast<std::int64_t>(rng() % 100);
+      }
+      s.failed = rng() % 4 == 0;
+      if (s.failed && rng() % 2 == 0) s.error_logs = {"boom " + std::to_string(rng() % 2)};
+      if (rng() % 3 == 0) s.http_status = rng() % 2 == 0 ? 200 : 503;
+      if (s.http_status >= 400) s.failed = true;
+      if (rng() % 3 == 0) s.peer = services[rng() % 3];
+      spans.push_back(s);
+    }
+  }
+  return spans;
+}
+
+TEST(TraceReader, TheThreeFormatsOfOneTraceGiveItsSpansAndRecord) {
+  std::mt19937_64 rng(5);
+  auto by_id = [](std::vector<Span> spans) {
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+      return std::tie(a.trace_id, a.span_id) < std::tie(b.trace_id, b.span_id);
+    });
+    return spans;
+  };
+  for (int round = 0; round < 25; ++round) {
+    const std::vector<Span> spans = convertible_spans(rng);
+    const std::vector<Span> expected = by_id(spans);
+    Condenser direct;
+    for (const Span& s : spans) direct.add(s);
+    direct.end_input();
+    const StatsRecJson record = direct.finish();
+    for (const auto& [format, text] : {std::pair{TraceFormat::Otlp, as_otlp(spans)},
+                                       std::pair{TraceFormat::Jaeger, as_jaeger(spans)},
+                                       std::pair{TraceFormat::Zipkin, as_zipkin(spans)}}) {
+      Read r = read(text);
+      ASSERT_EQ(r.error, "") << text;
+      EXPECT_EQ(by_id(r.spans), expected) << format_name(format) << ": " << text;
+      Condenser c;
+      for (const Span& s : r.spans) c.add(s);
+      c.end_input();
+      EXPECT_TRUE(c.finish() == record) << format_name(format);
+    }
   }
 }
 
