@@ -5,7 +5,7 @@
 #include <charconv>
 #include <limits>
 
-#include "bench/encode.h"
+#include "stats/file/record_writer.h"
 
 namespace tracemill::bench {
 namespace {

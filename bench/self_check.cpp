@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "base/sink.h"
-#include "bench/encode.h"
 #include "bench/generator.h"
+#include "stats/file/record_writer.h"
 
 namespace tracemill::bench {
 namespace {

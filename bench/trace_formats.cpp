@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "bench/encode.h"
+#include "stats/file/record_writer.h"
 
 namespace tracemill::bench {
 namespace {

@@ -6,11 +6,13 @@
 // it needs C++20. The headers below tracemill/ other than this one come with it and are not
 // meant to be included on their own: they may be split or renamed between minor versions.
 //
-// Three calls cover the uses:
+// Four calls cover the uses:
 //   load_file(path)               the whole statistics record, every field checked;
 //   stream_file(path, sink)       the process graph, the file decoded once without building
 //                                 the record (what the tracemill program does);
-//   write_graph(sink, graph)      the graph as the tracemill program prints it.
+//   write_graph(sink, graph)      the graph as the tracemill program prints it;
+//   write_record(sink, record, encoding)
+//                                 a statistics record as a file that load_file reads back.
 // The text form of any other value the library returns, a LoadError for one, is
 // compact_string(value) (one line) or write_debug(Formatter&, value).
 //
@@ -39,6 +41,7 @@
 #include "tracemill/graph/write_graph.h"
 #include "tracemill/stats/file/load_error.h"
 #include "tracemill/stats/file/operation_stats_json.h"
+#include "tracemill/stats/file/record_writer.h"
 #include "tracemill/text_form/debug.h"
 
 namespace tracemill {
@@ -67,5 +70,14 @@ inline StreamedGraph stream_file(const std::filesystem::path& path, Sink& diagno
 // write_graph(Sink& out, const ProcessNodes& graph), declared in graph/write_graph.h: the
 // graph in the pretty text form and one line feed; false when a write to `out` failed.
 // StringSink collects text in a string; FdSink writes to a file descriptor (base/sink.h).
+
+// write_record(Sink& out, const StatsRecJson& record, Encoding encoding), declared in
+// stats/file/record_writer.h: `record` as a whole statistics file, compact JSON and one line
+// feed (Encoding::Json) or the binary encoding (Encoding::Bincode), which load_file and
+// stream_file read back to an equal record when the file is named *.json or *.bincode. Map
+// entries come out in ascending key order, so the bytes depend on the record alone. The text is
+// handed to `out` in pieces of about 64 KiB as it is written, never built whole; false when a
+// write to `out` failed. Writing the file (a temporary renamed over the target, say) is the
+// caller's business: FdSink with Buffering::None over an open descriptor writes through.
 
 }  // namespace tracemill

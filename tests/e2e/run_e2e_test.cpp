@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "base/build_config.h"
-#include "bench/encode.h"
 #include "e2e/run_binary.h"
 #include "graph/graph_testing.h"
 #include "graph/path_equivalence.h"
 #include "main/command_line.h"
 #include "main/condense_command_line.h"
 #include "stats/file/operation_stats_json.h"
+#include "stats/file/record_writer.h"
 
 namespace tracemill::e2e {
 namespace {
@@ -142,7 +142,7 @@ TEST(Run, OutOfMemory) {
   record.stats["GET /users"].call_chain.push_back(
       {{{Call{"@@@@@@@@", "query", CallDirection::Unknown}}, "", false}, {}});
   std::string bytes;
-  bench::encode_bincode(record, bytes);
+  encode_bincode(record, bytes);
   // A text is its length as 8 bytes, least significant first, then its bytes: 8 becomes 2^30.
   std::size_t at = bytes.find("@@@@@@@@");
   ASSERT_EQ(bytes.substr(at - 8, 8), std::string("\x08\0\0\0\0\0\0\0", 8));

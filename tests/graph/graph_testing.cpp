@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/sink.h"
-#include "bench/encode.h"
+#include "stats/file/record_writer.h"
 #include "text_form/debug.h"
 
 namespace tracemill::test_util {
@@ -60,21 +60,21 @@ std::string file_of(const OperationList& operations, Encoding encoding, Layout l
   top.stats.clear();
   std::string out;
   if (encoding == Encoding::Bincode) {
-    bench::encode_bincode(top, out);
+    encode_bincode(top, out);
     out.resize(out.size() - 8);  // the count of the empty `stats`
-    bench::detail::put_le(out, static_cast<std::uint64_t>(operations.size()));
+    detail::put_le(out, static_cast<std::uint64_t>(operations.size()));
     for (const auto& [key, operation] : operations) {
-      bench::encode_bincode(key, out);
-      bench::encode_bincode(operation, out);
+      encode_bincode(key, out);
+      encode_bincode(operation, out);
     }
     return out;
   }
   std::string stats = "{";
   for (const auto& [key, operation] : operations) {
     if (stats.size() > 1) stats += ',';
-    bench::write_json_string(key, stats);
+    write_json_string(key, stats);
     stats += ':';
-    bench::encode_json(operation, stats, false);
+    encode_json(operation, stats, false);
   }
   stats += '}';
   if (layout == Layout::Array) {
@@ -84,13 +84,13 @@ std::string file_of(const OperationList& operations, Encoding encoding, Layout l
       if (field.name == "stats") {
         out += stats;
       } else {
-        bench::encode_json(field.of(top), out, false);
+        encode_json(field.of(top), out, false);
       }
     });
     return out + "]";
   }
   std::string members;
-  bench::encode_json(top, members, false);
+  encode_json(top, members, false);
   members.resize(members.size() - std::string_view(",\"stats\":{}}").size());  // no stats
   if (layout == Layout::StatsFirst) return "{\"stats\":" + stats + "," + members.substr(1) + "}";
   return members + ",\"stats\":" + stats + "}";

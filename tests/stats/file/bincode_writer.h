@@ -1,12 +1,12 @@
 // Test helper: pieces of the positional binary encoding, to build files byte for byte (faulty
-// ones included), and whole values through the generator's encoder.
+// ones included), and whole values through the library's writer.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "bench/encode.h"
+#include "stats/file/record_writer.h"
 
 namespace tracemill::testing {
 
@@ -23,11 +23,11 @@ inline std::string u32(std::uint32_t v) { return little_endian(v); }
 // A text as its length and its bytes, which need not be UTF-8.
 inline std::string text(std::string_view bytes) { return u64(bytes.size()) + std::string(bytes); }
 
-// A whole value in the binary encoding (the generator's encoder).
+// A whole value in the binary encoding (the library's writer).
 template <class T>
 std::string encode(const T& value) {
   std::string out;
-  bench::encode_bincode(value, out);
+  encode_bincode(value, out);
   return out;
 }
 
