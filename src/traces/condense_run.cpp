@@ -1,12 +1,126 @@
-// Temporary: stands in for the condensing run until it is written, so that tracemill-condense
-// links and its command line can be tried.
 #include "traces/condense_run.h"
 
-namespace tracemill {
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-int run_condense(const CondenseOptions&, FdSink&, Sink& err) {
-  err.write("tracemill-condense: not built yet\n");
-  return kCondenseFailed;
+#include <cerrno>
+#include <string>
+
+#include "base/os_error.h"
+#include "stats/file/record_writer.h"
+#include "traces/condenser.h"
+#include "traces/trace_reader.h"
+
+namespace tracemill {
+namespace {
+
+constexpr std::string_view kProgram = "tracemill-condense: ";
+constexpr std::string_view kStdinName = "<stdin>";
+
+std::string position_text(const JsonError& e) {
+  if (e.line == 0) return ": " + e.message;
+  std::string text = ":";
+  text += std::to_string(e.line);
+  text += ':';
+  text += std::to_string(e.column);
+  text += ": ";
+  text += e.message;
+  return text;
+}
+
+void warn(Sink& err, std::uint64_t n, std::string_view one, std::string_view many,
+          std::string_view rest) {
+  if (n == 0) return;
+  err.write(std::string(kProgram) + "warning: " + std::to_string(n) + " " +
+            std::string(n == 1 ? one : many) + std::string(rest) + "\n");
+}
+
+// Writes the record to `path`: through a temporary file beside it, renamed over it at the
+// end, when `path` is absent or a regular file; straight into it otherwise (a device, a FIFO,
+// a symbolic link), which is never replaced. Returns the errno of the failure, or 0.
+int write_file(const std::string& path, const StatsRecJson& record, Encoding encoding) {
+  struct stat st;
+  const bool exists = ::lstat(path.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) return errno;
+  if (exists && !S_ISREG(st.st_mode)) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = 0;
+    {
+      FdSink sink(fd, FdSink::Buffering::Block);
+      if (!write_record(sink, record, encoding) || !sink.flush()) error = sink.error();
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return error;
+  }
+  const std::size_t slash = path.rfind('/');
+  std::string temp = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
+                     path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return errno;
+  mode_t mode;
+  if (exists) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
+  if (error == 0) {
+    FdSink sink(fd, FdSink::Buffering::Block);
+    if (!write_record(sink, record, encoding) || !sink.flush()) error = sink.error();
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(temp.c_str());
+  return error;
+}
+
+}  // namespace
+
+int run_condense(const CondenseOptions& options, FdSink& out, Sink& err) {
+  Condenser condenser(options.virtual_peers);
+  for (const std::string& input : options.inputs) {
+    const bool is_stdin = input == "-";
+    const std::string_view name = is_stdin ? kStdinName : std::string_view(input);
+    const int fd = is_stdin ? ::dup(0) : ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      err.write(std::string(kProgram) + std::string(name) + ": " + os_error_message(errno) + "\n");
+      return kCondenseFailed;
+    }
+    ByteSource source(fd);
+    if (std::optional<JsonError> error = read_traces(source, options.input_format, condenser)) {
+      err.write(std::string(kProgram) + std::string(name) + position_text(*error) + "\n");
+      return kCondenseFailed;
+    }
+    condenser.end_input();
+  }
+  const StatsRecJson record = condenser.finish();
+  const CondenseCounts& counts = condenser.counts();
+  warn(err, counts.fragments_merged, "span fragment", "span fragments",
+       " merged into the spans they belong to (same trace, span id, kind and service)");
+  warn(err, counts.without_start, "span has", "spans have",
+       " no start time: counted, but not in the lists of durations and starts");
+  warn(err, counts.cycles_broken, "cycle of parent links was", "cycles of parent links were",
+       " broken at their earliest span");
+  warn(err, counts.chains_cut, "span", "spans",
+       " more than " + std::to_string(Condenser::kMaxChainCalls) +
+           " calls below a root began chains of their own");
+
+  if (options.output.empty() || options.output == "-") {
+    if (!write_record(out, record, options.encoding) || !out.flush()) {
+      err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");
+      return kCondenseFailed;
+    }
+    return kCondenseOk;
+  }
+  if (const int error = write_file(options.output, record, options.encoding); error != 0) {
+    err.write(std::string(kProgram) + options.output + ": " + os_error_message(error) + "\n");
+    return kCondenseFailed;
+  }
+  return kCondenseOk;
 }
 
 }  // namespace tracemill
