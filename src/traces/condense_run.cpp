@@ -8,7 +8,6 @@
 #include <string>
 
 #include "base/os_error.h"
-#include "stats/file/record_writer.h"
 #include "traces/condenser.h"
 #include "traces/trace_reader.h"
 
@@ -39,7 +38,8 @@ void warn(Sink& err, std::uint64_t n, std::string_view one, std::string_view man
 // Writes the record to `path`: through a temporary file beside it, renamed over it at the
 // end, when `path` is absent or a regular file; straight into it otherwise (a device, a FIFO,
 // a symbolic link), which is never replaced. Returns the errno of the failure, or 0.
-int write_file(const std::string& path, const StatsRecJson& record, Encoding encoding) {
+template <class Write>
+int write_file(const std::string& path, Write&& write) {
   struct stat st;
   const bool exists = ::lstat(path.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) return errno;
@@ -49,7 +49,7 @@ int write_file(const std::string& path, const StatsRecJson& record, Encoding enc
     int error = 0;
     {
       FdSink sink(fd, FdSink::Buffering::Block);
-      if (!write_record(sink, record, encoding) || !sink.flush()) error = sink.error();
+      if (!write(sink) || !sink.flush()) error = sink.error();
     }
     if (::close(fd) != 0 && error == 0) error = errno;
     return error;
@@ -70,12 +70,26 @@ int write_file(const std::string& path, const StatsRecJson& record, Encoding enc
   int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
   if (error == 0) {
     FdSink sink(fd, FdSink::Buffering::Block);
-    if (!write_record(sink, record, encoding) || !sink.flush()) error = sink.error();
+    if (!write(sink) || !sink.flush()) error = sink.error();
   }
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) ::unlink(temp.c_str());
   return error;
+}
+
+// One line per kind of span left out or guessed.
+void warnings(Sink& err, const CondenseCounts& counts) {
+  warn(err, counts.fragments_merged, "span fragment", "span fragments",
+       " merged into the spans they belong to (same trace, span id, kind and service)");
+  warn(err, counts.without_start, "span has", "spans have",
+       " no start time: counted, but not in the lists of durations and starts");
+  warn(err, counts.cycles_broken, "cycle of parent links was", "cycles of parent links were",
+       " broken at their earliest span");
+  warn(err, counts.chains_cut, "span", "spans",
+       " more than " + std::to_string(Condenser::kMaxChainCalls) +
+           " calls below a root began chains of their own");
+
 }
 
 }  // namespace
@@ -97,26 +111,21 @@ int run_condense(const CondenseOptions& options, FdSink& out, Sink& err) {
     }
     condenser.end_input();
   }
-  const StatsRecJson record = condenser.finish();
-  const CondenseCounts& counts = condenser.counts();
-  warn(err, counts.fragments_merged, "span fragment", "span fragments",
-       " merged into the spans they belong to (same trace, span id, kind and service)");
-  warn(err, counts.without_start, "span has", "spans have",
-       " no start time: counted, but not in the lists of durations and starts");
-  warn(err, counts.cycles_broken, "cycle of parent links was", "cycles of parent links were",
-       " broken at their earliest span");
-  warn(err, counts.chains_cut, "span", "spans",
-       " more than " + std::to_string(Condenser::kMaxChainCalls) +
-           " calls below a root began chains of their own");
-
+  // The counts are complete once the record is built, which writing it does: the warnings
+  // come after it, before the status.
+  auto write = [&](Sink& sink) { return condenser.finish_into(sink, options.encoding); };
   if (options.output.empty() || options.output == "-") {
-    if (!write_record(out, record, options.encoding) || !out.flush()) {
+    const bool written = write(out) && out.flush();
+    warnings(err, condenser.counts());
+    if (!written) {
       err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");
       return kCondenseFailed;
     }
     return kCondenseOk;
   }
-  if (const int error = write_file(options.output, record, options.encoding); error != 0) {
+  const int error = write_file(options.output, write);
+  warnings(err, condenser.counts());
+  if (error != 0) {
     err.write(std::string(kProgram) + options.output + ": " + os_error_message(error) + "\n");
     return kCondenseFailed;
   }

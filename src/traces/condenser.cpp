@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/fatal.h"
+#include "stats/file/record_writer.h"
 
 namespace tracemill {
 namespace {
@@ -283,7 +284,12 @@ struct Condenser::Impl {
   void merge_fragments(std::vector<std::uint32_t>& local, CondenseCounts& counts);
   void merge_into(StoredSpan& into, const StoredSpan& from);
   void count(Figures& f, const StoredSpan& s, bool failed, std::int32_t http);
-  StatsRecJson record(std::int32_t inputs);
+  // The calls of a chain of the trie.
+  std::vector<Call> chain_of(std::uint32_t node) const;
+  // The record. Without chains, the keys of the call_chain pairs hold no calls, and
+  // chain_nodes (when given) says per operation which chain each pair has.
+  using ChainNodes = HashMap<std::string, std::vector<std::uint32_t>>;
+  StatsRecJson record(std::int32_t inputs, bool with_chains, ChainNodes* chain_nodes);
 };
 
 Condenser::Condenser(bool virtual_peers) : impl_(std::make_unique<Impl>(virtual_peers)) {}
@@ -635,7 +641,7 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
   }
 }
 
-StatsRecJson Condenser::finish() {
+void Condenser::condense_traces() {
   Impl& m = *impl_;
   const auto n_traces = static_cast<std::uint32_t>(m.trace_ids.size());
   std::vector<std::uint32_t> order(n_traces);
@@ -663,13 +669,142 @@ StatsRecJson Condenser::finish() {
     }
   }
   m.trace_order = std::move(order);
-  StatsRecJson rec = m.record(inputs_);
-  impl_ = std::make_unique<Impl>(m.virtual_peers);
+}
+
+void Condenser::reset() {
+  impl_ = std::make_unique<Impl>(impl_->virtual_peers);
   inputs_ = 0;
+}
+
+StatsRecJson Condenser::finish() {
+  condense_traces();
+  StatsRecJson rec = impl_->record(inputs_, true, nullptr);
+  reset();
   return rec;
 }
 
-StatsRecJson Condenser::Impl::record(std::int32_t inputs) {
+namespace {
+
+// The record as write_record writes it, except that each call_chain pair's key gets its calls
+// from `key_of(operation, index)` just before it is written.
+template <class KeyOf>
+bool write_streamed(Sink& sink, const StatsRecJson& rec, Encoding encoding, KeyOf&& key_of) {
+  using detail::put_bincode;
+  using detail::put_json;
+  using detail::put_le;
+  detail::SinkOut out(sink);
+  out.text.reserve(detail::SinkOut::kFlushSize + detail::kListChunk * 21);
+  std::string& text = out.text;
+  const bool json = encoding == Encoding::Json;
+  using StatsMember = decltype(&StatsRecJson::stats);
+  using ChainsMember = decltype(&OperationStatsJson::call_chain);
+  auto pairs = [&](const std::string& op_name, const OperationStatsJson& op) {
+    if (json) {
+      text.push_back('[');
+    } else {
+      put_le(text, static_cast<std::uint64_t>(op.call_chain.size()));
+    }
+    for (std::size_t k = 0; k < op.call_chain.size(); ++k) {
+      const CChainStatsKey key = key_of(op_name, k, op.call_chain[k].first);
+      const CChainStatsValue& value = op.call_chain[k].second;
+      if (json) {
+        if (k > 0) text.push_back(',');
+        text.push_back('[');
+        if (!put_json(key, out, false, 0)) return false;
+        text.push_back(',');
+        if (!put_json(value, out, false, 0)) return false;
+        text.push_back(']');
+      } else if (!put_bincode(key, out) || !put_bincode(value, out)) {
+        return false;
+      }
+      if (!out.more()) return false;
+    }
+    if (json) text.push_back(']');
+    return true;
+  };
+  auto operation = [&](const std::string& name, const OperationStatsJson& op) {
+    bool first = true;
+    if (json) text.push_back('{');
+    const bool complete = for_each_field<OperationStatsJson>([&](const auto& f) {
+      if (json) {
+        if (!first) text.push_back(',');
+        write_json_string(f.name, text);
+        text.push_back(':');
+      }
+      first = false;
+      if constexpr (std::is_same_v<decltype(f.member), ChainsMember>) {
+        return pairs(name, op);
+      } else {
+        return json ? put_json(f.of(op), out, false, 0) : put_bincode(f.of(op), out);
+      }
+    });
+    if (json) text.push_back('}');
+    return complete;
+  };
+  bool first = true;
+  if (json) text.push_back('{');
+  const bool complete = for_each_field<StatsRecJson>([&](const auto& f) {
+    if (json) {
+      if (!first) text.push_back(',');
+      write_json_string(f.name, text);
+      text.push_back(':');
+    }
+    first = false;
+    if constexpr (std::is_same_v<decltype(f.member), StatsMember>) {
+      if (json) {
+        text.push_back('{');
+      } else {
+        put_le(text, static_cast<std::uint64_t>(rec.stats.size()));
+      }
+      bool first_op = true;
+      for (const auto* entry : detail::sorted_entries(rec.stats)) {
+        if (json) {
+          if (!first_op) text.push_back(',');
+          write_json_string(entry->first, text);
+          text.push_back(':');
+        } else {
+          put_bincode(entry->first, out);
+        }
+        first_op = false;
+        if (!operation(entry->first, entry->second) || !out.more()) return false;
+      }
+      if (json) text.push_back('}');
+      return true;
+    } else {
+      return json ? put_json(f.of(rec), out, false, 0) : put_bincode(f.of(rec), out);
+    }
+  });
+  if (!complete) return false;
+  if (json) text += "}\n";
+  return out.flush();
+}
+
+}  // namespace
+
+bool Condenser::finish_into(Sink& out, Encoding encoding) {
+  condense_traces();
+  Impl::ChainNodes nodes;
+  const StatsRecJson rec = impl_->record(inputs_, false, &nodes);
+  const bool ok = write_streamed(
+      out, rec, encoding, [&](const std::string& op, std::size_t k, const CChainStatsKey& key) {
+        return CChainStatsKey{impl_->chain_of(nodes.at(op)[k]), key.caching_process, key.is_leaf};
+      });
+  reset();
+  return ok;
+}
+
+std::vector<Call> Condenser::Impl::chain_of(std::uint32_t node) const {
+  std::vector<Call> chain;
+  for (; node != 0; node = nodes[node].first) {
+    const Call3& c = calls[nodes[node].second];
+    chain.push_back({texts[c.process], texts[c.method], c.direction});
+  }
+  std::reverse(chain.begin(), chain.end());
+  return chain;
+}
+
+StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
+                                     ChainNodes* chain_nodes) {
   StatsRecJson rec;
   rec.version = {1, 0};
   rec.num_files = inputs;
@@ -753,7 +888,9 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs) {
     o.num_outbound_calls = acc.by_direction[static_cast<int>(CallDirection::Outbound)];
     o.num_unknown_calls = acc.by_direction[static_cast<int>(CallDirection::Unknown)];
   }
-  std::vector<Call> chain;
+  // Per text id, the last pair whose chain holds it as a process, and the last that found it
+  // looped: each chain is walked once, whatever its length.
+  std::vector<std::uint32_t> seen_in(texts.size(), kNone), looped_in(texts.size(), kNone);
   std::vector<std::uint32_t> path;
   for (std::uint32_t p : pair_order) {
     const PairAcc& acc = pairs[p];
@@ -762,25 +899,22 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs) {
     for (std::uint32_t node = acc.node; node != 0; node = nodes[node].first) path.push_back(node);
     CChainStatsKey key;
     key.is_leaf = acc.leaf;
-    key.call_chain.reserve(path.size());
+    if (with_chains) key.call_chain = chain_of(acc.node);
     CChainStatsValue value;
+    std::uint32_t last = kNone;
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
-      const Call3& c = calls[nodes[*it].second];
       // A process that occurs again after another came between has looped.
-      const std::string& process = texts[c.process];
-      if (!key.call_chain.empty() && key.call_chain.back().process != process &&
-          std::find(value.looped.begin(), value.looped.end(), process) == value.looped.end()) {
-        for (const Call& before : key.call_chain) {
-          if (before.process == process) {
-            value.looped.push_back(process);
-            break;
-          }
-        }
+      const std::uint32_t process = calls[nodes[*it].second].process;
+      if (process != last && seen_in[process] == p && looped_in[process] != p) {
+        looped_in[process] = p;
+        value.looped.push_back(texts[process]);
       }
-      key.call_chain.push_back({process, texts[c.method], c.direction});
+      seen_in[process] = p;
+      last = process;
     }
+    if (chain_nodes != nullptr) (*chain_nodes)[texts[acc.op]].push_back(acc.node);
     value.count = acc.figures.count;
-    value.depth = key.call_chain.size();
+    value.depth = path.size();
     value.rooted = acc.rooted;
     value.cc_not_http_ok = clamp32(acc.figures.failed);
     value.cc_with_error_logs = clamp32(acc.figures.with_error_logs);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/keyed_hash.h"
+#include "base/sink.h"
 #include "stats/file/operation_stats_json.h"
 #include "traces/trace_reader.h"
 
@@ -45,11 +46,20 @@ class Condenser final : public SpanConsumer {
   void end_input() { ++inputs_; }
   // The record of every span fed. The condenser is empty afterwards.
   StatsRecJson finish();
+  // Writes the record finish() would return into `out`, as write_record writes it, building
+  // the calls of one chain at a time: memory for the chains stays that of their tree, which
+  // is one call per distinct chain, however long the chains. Returns false when a write to
+  // `out` failed. The condenser is empty afterwards.
+  bool finish_into(Sink& out, Encoding encoding);
   // What finish() left out or guessed; complete after finish().
   const CondenseCounts& counts() const { return counts_; }
 
  private:
   struct Impl;
+  // Condenses every trace into the figures the record is made of.
+  void condense_traces();
+  void reset();
+
   std::unique_ptr<Impl> impl_;
   std::int32_t inputs_ = 0;
   CondenseCounts counts_;

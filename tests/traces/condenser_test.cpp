@@ -1,5 +1,7 @@
 #include "traces/condenser.h"
 
+#include "stats/file/record_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -306,6 +308,29 @@ TEST(Condenser, SameRecordForAnyOrderOfSpansAndInputs) {
     EXPECT_EQ(shuffled.num_files, 2);
     shuffled.num_files = 1;
     EXPECT_TRUE(shuffled == expected) << "round " << round;
+  }
+}
+
+TEST(Condenser, StreamedRecordIsTheRecordWritten) {
+  std::mt19937_64 rng(3);
+  for (int round = 0; round < 10; ++round) {
+    std::vector<Span> spans = random_spans(rng, 9);
+    // A deep chain too, so that some chains are cut and share their calls.
+    for (int i = 0; i < 600; ++i) {
+      Span s = sp("d" + std::to_string(i), i == 0 ? "" : "d" + std::to_string(i - 1), "deep",
+                  "m" + std::to_string(i % 7), kServer, i);
+      s.trace_id = "99";
+      spans.push_back(s);
+    }
+    for (Encoding encoding : {Encoding::Json, Encoding::Bincode}) {
+      StringSink whole, streamed;
+      ASSERT_TRUE(write_record(whole, condense(spans), encoding));
+      Condenser c;
+      for (const Span& s : spans) c.add(s);
+      c.end_input();
+      ASSERT_TRUE(c.finish_into(streamed, encoding));
+      EXPECT_EQ(streamed.text(), whole.text()) << "round " << round;
+    }
   }
 }
 
