@@ -1,0 +1,191 @@
+// tracemill-condense run as a program: the real traces of the test corpus, and the inputs that
+// must end in an error with no output file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "corpus.h"
+#include "e2e/run_binary.h"
+#include "stats/file/operation_stats_json.h"
+
+namespace tracemill::e2e {
+namespace {
+
+RunResult condense(std::vector<std::string> args) {
+  return run_binary({.binary = TRACEMILL_CONDENSE_BINARY, .args = std::move(args)});
+}
+
+std::string read_all(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What a trace file holds, counted from the file itself (how, in `how`), and what condensing it
+// must therefore give.
+struct Facts {
+  const char* file;
+  const char* how;
+  std::uint64_t traces, spans;                 // spans after merging fragments
+  std::uint64_t received, outbound, unknown;   // SERVER+CONSUMER, CLIENT+PRODUCER, the others
+  std::uint64_t failed, with_error_logs, incomplete;
+  std::set<std::string> processes;             // tracemill's nodes
+  std::set<std::pair<std::string, std::string>> edges;  // tracemill-export's callers and callees
+};
+
+const std::vector<Facts>& corpus_facts() {
+  static const std::vector<Facts> facts = {
+      {"otlp-oteldemo-traces.jsonl",
+       "141 distinct traceIds, 547 spans (no id twice), kinds 2/3/1 in 277/243/27 spans; 147 "
+       "spans have status code 2 or an HTTP status of 500, and 2 more are servers under such a "
+       "client of another service; 39 spans have an exception event; 1 span's parentSpanId "
+       "names no span of its trace; 8 service.name values, no leaf client names another peer",
+       141, 547, 277, 243, 27, 149, 39, 1,
+       {"adservice", "checkoutservice", "flagd", "frontend", "frontend-proxy", "loadgenerator",
+        "productcatalogservice", "recommendationservice"},
+       {}},
+      {"otlp-tempo-batches-istio-bookinfo.json",
+       "one trace of 8 spans: 4 SPAN_KIND_CLIENT spans, each the parent of a SPAN_KIND_SERVER "
+       "span of the service it calls; HTTP status \"200\" everywhere",
+       1, 8, 4, 4, 0, 0, 0, 0,
+       {"details.bookinfo", "istio-ingressgateway.istio-system", "productpage.bookinfo",
+        "ratings.bookinfo", "reviews.bookinfo"},
+       {{"istio-ingressgateway.istio-system", "productpage.bookinfo"},
+        {"productpage.bookinfo", "details.bookinfo"},
+        {"productpage.bookinfo", "reviews.bookinfo"},
+        {"reviews.bookinfo", "ratings.bookinfo"}}},
+      {"otlp-proto-example-trace.json",
+       "one SERVER span whose parentSpanId names no span of the file", 1, 1, 1, 0, 0, 0, 0, 1,
+       {"my.service"},
+       {}},
+      {"zipkin2-smartthings-oauth-authorization.json",
+       "175 spans, 4 of them repeat the trace, id, kind and service of another (171 spans); of "
+       "those 95 CLIENT, 73 SERVER (45 sharing their id with a client), 3 without kind; 2 error "
+       "tags; every parent id is in the trace",
+       1, 171, 73, 95, 3, 2, 2, 0,
+       {"account", "auth", "bouncer", "datamgmt", "dove", "paperboy", "pusher", "stlogin"},
+       {{"bouncer", "pusher"}, {"datamgmt", "account"}, {"datamgmt", "auth"},
+        {"datamgmt", "bouncer"}, {"datamgmt", "stlogin"}, {"pusher", "dove"},
+        {"pusher", "paperboy"}, {"stlogin", "auth"}, {"stlogin", "datamgmt"}}},
+      {"zipkin2-messaging-kafka.json",
+       "28 spans: 9 PRODUCER, 7 CONSUMER, 12 local; 3 error tags, 2 with a text; 6 producers "
+       "without children name the remote service kafka, which becomes a node",
+       1, 28, 7, 9, 12, 3, 2, 0,
+       {"kafka", "servicea", "serviceb"},
+       {{"servicea", "kafka"}, {"servicea", "serviceb"}}},
+      {"jaeger-petclinic-testTraceNormal.json",
+       "5 spans of processes p1 (customers-service) and p2 (api-gateway): span.kind server 2, "
+       "client 1, none 2; the api-gateway client is the parent of the customers-service server",
+       1, 5, 2, 1, 2, 0, 0, 0,
+       {"api-gateway", "customers-service"},
+       {{"api-gateway", "customers-service"}}},
+  };
+  return facts;
+}
+
+TEST(Condense, CorpusTraces) {
+  TRACEMILL_CORPUS_PATH_OR_SKIP(traces, "traces");
+  TempDir dir;
+  for (const Facts& f : corpus_facts()) {
+    SCOPED_TRACE(std::string(f.file) + ": " + f.how);
+    const std::string out = (dir.path() / "stats.json").string();
+    RunResult r = condense({(traces / f.file).string(), "-o", out});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    Result<StatsRecJson, LoadError> loaded = StatsRecJson::read_file(out);
+    ASSERT_TRUE(loaded);
+    const StatsRecJson& rec = loaded.value();
+    std::uint64_t spans = 0, received = 0, outbound = 0, unknown = 0, failed = 0, logs = 0;
+    for (std::uint64_t n : rec.num_spans) spans += n;
+    for (const auto& [name, op] : rec.stats) {
+      received += op.num_received_calls;
+      outbound += op.num_outbound_calls;
+      unknown += op.num_unknown_calls;
+      for (const auto& [method, v] : op.method) {
+        failed += static_cast<std::uint64_t>(v.num_not_http_ok);
+        logs += static_cast<std::uint64_t>(v.num_with_error_logs);
+      }
+    }
+    EXPECT_EQ(rec.trace_id.size(), f.traces);
+    EXPECT_EQ(spans, f.spans);
+    EXPECT_EQ(received, f.received);
+    EXPECT_EQ(outbound, f.outbound);
+    EXPECT_EQ(unknown, f.unknown);
+    EXPECT_EQ(failed, f.failed);
+    EXPECT_EQ(logs, f.with_error_logs);
+    EXPECT_EQ(rec.num_incomplete_traces, f.incomplete);
+
+    RunResult graph = run_binary({.args = {out}});
+    ASSERT_EQ(graph.exit_status, 0) << graph.err;
+    std::set<std::string> processes;
+    static const std::regex node(R"re(\n        "((?:[^"\\]|\\.)*)": ProcessNode \{)re");
+    for (std::sregex_iterator it(graph.out.begin(), graph.out.end(), node), end; it != end; ++it) {
+      processes.insert((*it)[1]);
+    }
+    EXPECT_EQ(processes, f.processes);
+
+    RunResult exported =
+        run_binary({.binary = TRACEMILL_EXPORT_BINARY, .args = {"--format", "json", out}});
+    ASSERT_EQ(exported.exit_status, 0) << exported.err;
+    if (!f.edges.empty()) {
+      std::set<std::pair<std::string, std::string>> edges;
+      static const std::regex edge(R"re(\{"from": "([^"]*)", "to": "([^"]*)")re");
+      for (std::sregex_iterator it(exported.out.begin(), exported.out.end(), edge), end; it != end;
+           ++it) {
+        edges.insert({(*it)[1], (*it)[2]});
+      }
+      EXPECT_EQ(edges, f.edges);
+    }
+  }
+}
+
+// Each failing input ends with one line naming the file, its line and column, status 1, and no
+// output file: neither a new one nor a change to one that was there.
+TEST(Condense, BadInputsLeaveNoOutput) {
+  struct Case {
+    std::string input;
+    std::string message;  // after "tracemill-condense: FILE"
+  };
+  const std::vector<Case> cases = {
+      {"", ":1:0: EOF while parsing a value"},
+      {"hello", ":1:1: not a trace file: expected resourceSpans or batches (OTLP JSON), data or "
+                "spans (Jaeger JSON), or a list of spans (Zipkin JSON)"},
+      {"[{\"traceId\": \"01\", \"id\": \"02\"},\n {\"id\": \"03\"}]",
+       ":2:13: span without a trace id"},
+      {"{\"data\": [{\"spans\": [{\"traceID\": \"01\", \"spanID\": \"02\", \"startTime\": \"x\"}]}]}",
+       ":1:71: startTime is not an integer"},
+      {"{\"resourceSpans\": [{\"scopeSpans\": [{\"spans\": [{\"traceId\": \"0\\u0000\"}]}]}]}",
+       ":1:67: traceId is neither hex nor base64"},
+      {"[{\"traceId\": \"01\", \"id\": \"02\"", ":1:29: EOF while parsing an object"},
+  };
+  TempDir dir;
+  const std::filesystem::path good = dir.write_file("good.json", "[]");
+  for (const Case& c : cases) {
+    const std::filesystem::path bad = dir.write_file("bad.json", c.input);
+    for (bool existing : {false, true}) {
+      const std::filesystem::path out = dir.path() / "stats.bincode";
+      if (existing) dir.write_file("stats.bincode", "before");
+      RunResult r = condense({good.string(), bad.string(), "-o", out.string()});
+      EXPECT_EQ(r.exit_status, 1) << c.input;
+      EXPECT_EQ(r.err, "tracemill-condense: " + bad.string() + c.message + "\n");
+      EXPECT_EQ(r.out, "");
+      if (existing) {
+        EXPECT_EQ(read_all(out), "before");
+      } else {
+        EXPECT_FALSE(std::filesystem::exists(out));
+      }
+      std::filesystem::remove(out);
+      // No temporary file is left beside the target.
+      std::size_t files = 0;
+      for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
+      EXPECT_EQ(files, 2u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tracemill::e2e
