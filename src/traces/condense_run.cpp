@@ -89,7 +89,6 @@ void warnings(Sink& err, const CondenseCounts& counts) {
   warn(err, counts.chains_cut, "span", "spans",
        " more than " + std::to_string(Condenser::kMaxChainCalls) +
            " calls below a root began chains of their own");
-
 }
 
 }  // namespace

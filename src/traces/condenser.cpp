@@ -51,9 +51,9 @@ struct StoredSpan {
       std::uint64_t parent;
     } ids;
     struct {
-      std::uint32_t pair;    // kNone: merged into another fragment
+      std::uint32_t pair;  // kNone: merged into another fragment
       std::uint32_t method;
-      std::uint32_t seq;     // the place of (trace id, span id) among all spans
+      std::uint32_t seq;  // the place of (trace id, span id) among all spans
       std::uint32_t unused;
     } out;
   };
@@ -210,8 +210,9 @@ struct Condenser::Impl {
     auto found = long_index.find(hex);
     if (found == long_index.end()) {
       long_ids.emplace_back(hex);
-      found = long_index.emplace(std::string_view(long_ids.back()),
-                                 static_cast<std::uint32_t>(long_ids.size() - 1))
+      found = long_index
+                  .emplace(std::string_view(long_ids.back()),
+                           static_cast<std::uint32_t>(long_ids.size() - 1))
                   .first;
     }
     value = found->second;
@@ -318,8 +319,8 @@ void Condenser::add(const Span& span) {
   if (!span.parent_id.empty()) m.store_id(span.parent_id, s.ids.parent, s.parent_len);
   s.start = span.start_micros ? std::max(*span.start_micros, kNoStart + 1) : kNoStart;
   s.duration = span.duration_micros;
-  s.http = static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(span.http_status, INT32_MIN, INT32_MAX));
+  s.http =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(span.http_status, INT32_MIN, INT32_MAX));
   s.failed = span.failed || span.http_status >= 400;
   s.kind = span.kind;
   s.errors = 0;
@@ -455,9 +456,9 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
     StoredSpan probe{};
     probe.ids.id = id;
     probe.id_len = len;
-    auto lo = std::lower_bound(local.begin(), local.end(), probe, [&](std::uint32_t x, const StoredSpan& p) {
-      return id_less(spans[x], p);
-    });
+    auto lo = std::lower_bound(
+        local.begin(), local.end(), probe,
+        [&](std::uint32_t x, const StoredSpan& p) { return id_less(spans[x], p); });
     auto hi = lo;
     while (hi != local.end() && !id_less(probe, spans[*hi])) ++hi;
     return std::pair{static_cast<std::size_t>(lo - local.begin()),
@@ -570,8 +571,8 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
     const StoredSpan& s = spans[local[i]];
     const std::uint32_t op = text_of_call(s.service, s.name);
     ++ops[op].roots;
-    stack.push_back({i, child_node(0, call_of(s.service, s.name, direction_of(s.kind))), 1, op,
-                     rooted});
+    stack.push_back(
+        {i, child_node(0, call_of(s.service, s.name, direction_of(s.kind))), 1, op, rooted});
   };
   for (std::size_t i = 0; i < n; ++i) {
     if (parent[i] == kNoParent) begin_chain(static_cast<std::uint32_t>(i), !unrooted[i]);
@@ -596,8 +597,10 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
           if (http == 0) http = p.http;
         }
       }
-      const std::uint64_t pair_key = std::uint64_t{node} << 2 | (leaf ? 2u : 0u) | (step.rooted ? 1u : 0u);
-      auto [pair_at, new_pair] = pair_index.try_emplace(pair_key, static_cast<std::uint32_t>(pairs.size()));
+      const std::uint64_t pair_key =
+          std::uint64_t{node} << 2 | (leaf ? 2u : 0u) | (step.rooted ? 1u : 0u);
+      auto [pair_at, new_pair] =
+          pair_index.try_emplace(pair_key, static_cast<std::uint32_t>(pairs.size()));
       if (new_pair) pairs.push_back({node, leaf, step.rooted, step.op, {}});
       PairAcc& pair = pairs[pair_at->second];
       count(pair.figures, s, failed, http);
@@ -624,7 +627,8 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
           continue;
         }
         const StoredSpan& cs = spans[local[child]];
-        stack.push_back({child, child_node(step.node, call_of(cs.service, cs.name, direction_of(cs.kind))),
+        stack.push_back({child,
+                         child_node(step.node, call_of(cs.service, cs.name, direction_of(cs.kind))),
                          step.depth + 1, step.op, step.rooted});
       }
     }
@@ -840,7 +844,8 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     for (std::size_t i = 0; i < n; ++i) first[i + 1] += first[i];
     std::vector<std::uint32_t> kids(n > 0 ? n - 1 : 0);
     std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
-    for (std::size_t i = 1; i < n; ++i) kids[fill[nodes[i].first]++] = static_cast<std::uint32_t>(i);
+    for (std::size_t i = 1; i < n; ++i)
+      kids[fill[nodes[i].first]++] = static_cast<std::uint32_t>(i);
     auto call_less = [&](std::uint32_t a, std::uint32_t b) {
       const Call3& x = calls[nodes[a].second];
       const Call3& y = calls[nodes[b].second];

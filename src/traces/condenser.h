@@ -19,11 +19,11 @@ namespace tracemill {
 
 // What condensing left out or guessed, counted for the warnings of the program.
 struct CondenseCounts {
-  std::uint64_t spans = 0;                // spans fed, fragments included
-  std::uint64_t fragments_merged = 0;     // fragments merged into a span fed before or after
-  std::uint64_t without_start = 0;        // spans (after merging) without a start time
-  std::uint64_t cycles_broken = 0;        // parent links broken to end a cycle
-  std::uint64_t chains_cut = 0;           // spans that began a chain of their own: too deep
+  std::uint64_t spans = 0;             // spans fed, fragments included
+  std::uint64_t fragments_merged = 0;  // fragments merged into a span fed before or after
+  std::uint64_t without_start = 0;     // spans (after merging) without a start time
+  std::uint64_t cycles_broken = 0;     // parent links broken to end a cycle
+  std::uint64_t chains_cut = 0;        // spans that began a chain of their own: too deep
   bool operator==(const CondenseCounts&) const = default;
 };
 

@@ -73,8 +73,7 @@ class JaegerReader {
  public:
   JaegerReader(TraceJson& j, SpanConsumer& out) : j_(j), out_(out) {}
   // The members of a trace object that a document may be itself.
-  static constexpr std::array<std::string_view, 3> kTraceKeys = {"traceID", "spans",
-                                                                 "processes"};
+  static constexpr std::array<std::string_view, 3> kTraceKeys = {"traceID", "spans", "processes"};
   // One element of data: a trace object.
   bool trace_list_element();
   // Reads the value of the trace member kTraceKeys[key].

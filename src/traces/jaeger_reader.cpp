@@ -8,9 +8,8 @@ namespace tracemill::trace_read {
 namespace {
 
 enum Tag { kKind, kError, kHttpStatus, kPeerService, kDbType, kTags };
-constexpr std::array<std::string_view, kTags> kTagNames = {"span.kind", "error",
-                                                           "http.status_code", "peer.service",
-                                                           "db.type"};
+constexpr std::array<std::string_view, kTags> kTagNames = {"span.kind", "error", "http.status_code",
+                                                           "peer.service", "db.type"};
 
 }  // namespace
 
@@ -64,8 +63,20 @@ bool JaegerReader::process(std::string& service) {
 }
 
 bool JaegerReader::span() {
-  enum { kTraceId, kSpanId, kParent, kName, kRefs, kStart, kDuration, kTagsKey, kLogs,
-         kProcessId, kProcess, kN };
+  enum {
+    kTraceId,
+    kSpanId,
+    kParent,
+    kName,
+    kRefs,
+    kStart,
+    kDuration,
+    kTagsKey,
+    kLogs,
+    kProcessId,
+    kProcess,
+    kN
+  };
   static constexpr std::array<std::string_view, kN> kKeys = {
       "traceID",  "spanID", "parentSpanID", "operationName", "references", "startTime",
       "duration", "tags",   "logs",         "processID",     "process"};

@@ -30,9 +30,8 @@ bool OtlpReader::resource_spans_list_element() {
   bool ok = j_.expect_object("a resourceSpans element", kKeys, [&](std::size_t k) {
     if (k == 0) {
       if (j_.peek() == 'n') return j_.null();
-      bool read = j_.expect_object("resource", kResourceKeys, [&](std::size_t) {
-        return attributes(true);
-      });
+      bool read = j_.expect_object("resource", kResourceKeys,
+                                   [&](std::size_t) { return attributes(true); });
       service_known_ = true;
       for (Span& span : pending_) emit(span);
       pending_.clear();
@@ -62,8 +61,8 @@ void OtlpReader::emit(Span& span) {
 bool OtlpReader::span() {
   enum { kTraceId, kSpanId, kParent, kName, kKind, kStart, kEnd, kAttrs, kEvents, kStatus, kN };
   static constexpr std::array<std::string_view, kN> kKeys = {
-      "traceId",           "spanId",           "parentSpanId", "name",   "kind",
-      "startTimeUnixNano", "endTimeUnixNano",  "attributes",   "events", "status"};
+      "traceId",           "spanId",          "parentSpanId", "name",   "kind",
+      "startTimeUnixNano", "endTimeUnixNano", "attributes",   "events", "status"};
   clear(span_);
   http_rank_ = peer_rank_ = kSpanAttrs;
   std::uint64_t start = 0, end = 0;
@@ -92,7 +91,7 @@ bool OtlpReader::span() {
         static constexpr SpanKind kKinds[] = {SpanKind::Absent,   SpanKind::Internal,
                                               SpanKind::Server,   SpanKind::Client,
                                               SpanKind::Producer, SpanKind::Consumer};
-        span_.kind = !present ? SpanKind::Absent
+        span_.kind = !present           ? SpanKind::Absent
                      : v >= 0 && v <= 5 ? kKinds[v]
                                         : SpanKind::Internal;
         return true;
@@ -189,8 +188,8 @@ bool OtlpReader::attribute(bool resource) {
 }
 
 bool OtlpReader::any_value(AttrValue& value) {
-  static constexpr std::array<std::string_view, 4> kKeys = {"stringValue", "intValue",
-                                                            "boolValue", "doubleValue"};
+  static constexpr std::array<std::string_view, 4> kKeys = {"stringValue", "intValue", "boolValue",
+                                                            "doubleValue"};
   if (j_.peek() != '{') return j_.skip();
   return j_.object(kKeys, [&](std::size_t k) {
     value.present = true;

@@ -19,7 +19,7 @@ struct Span {
   std::string parent_id;  // lowercase hex; empty: the span names no parent
   std::string service;    // never empty: "unknown_service" when the input names none
   std::string name;
-  std::string peer;       // the service or database called, when the span names one
+  std::string peer;  // the service or database called, when the span names one
   SpanKind kind = SpanKind::Absent;
   std::optional<std::int64_t> start_micros;  // since the Unix epoch
   std::int64_t duration_micros = 0;

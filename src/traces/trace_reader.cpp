@@ -44,7 +44,8 @@ void clear(Span& span) {
 }
 
 SpanKind kind_named(std::string_view name) {
-  if (name.size() > 10 && (name.substr(0, 10) == "SPAN_KIND_" || name.substr(0, 10) == "span_kind_")) {
+  if (name.size() > 10 &&
+      (name.substr(0, 10) == "SPAN_KIND_" || name.substr(0, 10) == "span_kind_")) {
     name.remove_prefix(10);
   }
   auto is = [&](std::string_view lower) {

@@ -20,11 +20,22 @@ bool ZipkinReader::endpoint(std::string& service) {
 }
 
 bool ZipkinReader::span() {
-  enum { kTraceId, kId, kParent, kName, kKind, kTimestamp, kDuration, kLocal, kRemote, kTagsKey,
-         kN };
+  enum {
+    kTraceId,
+    kId,
+    kParent,
+    kName,
+    kKind,
+    kTimestamp,
+    kDuration,
+    kLocal,
+    kRemote,
+    kTagsKey,
+    kN
+  };
   static constexpr std::array<std::string_view, kN> kKeys = {
-      "traceId",  "id",            "parentId",       "name", "kind", "timestamp",
-      "duration", "localEndpoint", "remoteEndpoint", "tags"};
+      "traceId",   "id",       "parentId",      "name",           "kind",
+      "timestamp", "duration", "localEndpoint", "remoteEndpoint", "tags"};
   clear(span_);
   bool ok = j_.expect_object("a span", kKeys, [&](std::size_t k) {
     switch (k) {

@@ -31,10 +31,10 @@ std::string read_all(const std::filesystem::path& path) {
 struct Facts {
   const char* file;
   const char* how;
-  std::uint64_t traces, spans;                 // spans after merging fragments
-  std::uint64_t received, outbound, unknown;   // SERVER+CONSUMER, CLIENT+PRODUCER, the others
+  std::uint64_t traces, spans;                // spans after merging fragments
+  std::uint64_t received, outbound, unknown;  // SERVER+CONSUMER, CLIENT+PRODUCER, the others
   std::uint64_t failed, with_error_logs, incomplete;
-  std::set<std::string> processes;             // tracemill's nodes
+  std::set<std::string> processes;                      // tracemill's nodes
   std::set<std::pair<std::string, std::string>> edges;  // tracemill-export's callers and callees
 };
 
@@ -45,14 +45,28 @@ const std::vector<Facts>& corpus_facts() {
        "spans have status code 2 or an HTTP status of 500, and 2 more are servers under such a "
        "client of another service; 39 spans have an exception event; 1 span's parentSpanId "
        "names no span of its trace; 8 service.name values, no leaf client names another peer",
-       141, 547, 277, 243, 27, 149, 39, 1,
+       141,
+       547,
+       277,
+       243,
+       27,
+       149,
+       39,
+       1,
        {"adservice", "checkoutservice", "flagd", "frontend", "frontend-proxy", "loadgenerator",
         "productcatalogservice", "recommendationservice"},
        {}},
       {"otlp-tempo-batches-istio-bookinfo.json",
        "one trace of 8 spans: 4 SPAN_KIND_CLIENT spans, each the parent of a SPAN_KIND_SERVER "
        "span of the service it calls; HTTP status \"200\" everywhere",
-       1, 8, 4, 4, 0, 0, 0, 0,
+       1,
+       8,
+       4,
+       4,
+       0,
+       0,
+       0,
+       0,
        {"details.bookinfo", "istio-ingressgateway.istio-system", "productpage.bookinfo",
         "ratings.bookinfo", "reviews.bookinfo"},
        {{"istio-ingressgateway.istio-system", "productpage.bookinfo"},
@@ -60,28 +74,63 @@ const std::vector<Facts>& corpus_facts() {
         {"productpage.bookinfo", "reviews.bookinfo"},
         {"reviews.bookinfo", "ratings.bookinfo"}}},
       {"otlp-proto-example-trace.json",
-       "one SERVER span whose parentSpanId names no span of the file", 1, 1, 1, 0, 0, 0, 0, 1,
+       "one SERVER span whose parentSpanId names no span of the file",
+       1,
+       1,
+       1,
+       0,
+       0,
+       0,
+       0,
+       1,
        {"my.service"},
        {}},
       {"zipkin2-smartthings-oauth-authorization.json",
        "175 spans, 4 of them repeat the trace, id, kind and service of another (171 spans); of "
        "those 95 CLIENT, 73 SERVER (45 sharing their id with a client), 3 without kind; 2 error "
        "tags; every parent id is in the trace",
-       1, 171, 73, 95, 3, 2, 2, 0,
+       1,
+       171,
+       73,
+       95,
+       3,
+       2,
+       2,
+       0,
        {"account", "auth", "bouncer", "datamgmt", "dove", "paperboy", "pusher", "stlogin"},
-       {{"bouncer", "pusher"}, {"datamgmt", "account"}, {"datamgmt", "auth"},
-        {"datamgmt", "bouncer"}, {"datamgmt", "stlogin"}, {"pusher", "dove"},
-        {"pusher", "paperboy"}, {"stlogin", "auth"}, {"stlogin", "datamgmt"}}},
+       {{"bouncer", "pusher"},
+        {"datamgmt", "account"},
+        {"datamgmt", "auth"},
+        {"datamgmt", "bouncer"},
+        {"datamgmt", "stlogin"},
+        {"pusher", "dove"},
+        {"pusher", "paperboy"},
+        {"stlogin", "auth"},
+        {"stlogin", "datamgmt"}}},
       {"zipkin2-messaging-kafka.json",
        "28 spans: 9 PRODUCER, 7 CONSUMER, 12 local; 3 error tags, 2 with a text; 6 producers "
        "without children name the remote service kafka, which becomes a node",
-       1, 28, 7, 9, 12, 3, 2, 0,
+       1,
+       28,
+       7,
+       9,
+       12,
+       3,
+       2,
+       0,
        {"kafka", "servicea", "serviceb"},
        {{"servicea", "kafka"}, {"servicea", "serviceb"}}},
       {"jaeger-petclinic-testTraceNormal.json",
        "5 spans of processes p1 (customers-service) and p2 (api-gateway): span.kind server 2, "
        "client 1, none 2; the api-gateway client is the parent of the customers-service server",
-       1, 5, 2, 1, 2, 0, 0, 0,
+       1,
+       5,
+       2,
+       1,
+       2,
+       0,
+       0,
+       0,
        {"api-gateway", "customers-service"},
        {{"api-gateway", "customers-service"}}},
   };
@@ -152,11 +201,13 @@ TEST(Condense, BadInputsLeaveNoOutput) {
   };
   const std::vector<Case> cases = {
       {"", ":1:0: EOF while parsing a value"},
-      {"hello", ":1:1: not a trace file: expected resourceSpans or batches (OTLP JSON), data or "
-                "spans (Jaeger JSON), or a list of spans (Zipkin JSON)"},
+      {"hello",
+       ":1:1: not a trace file: expected resourceSpans or batches (OTLP JSON), data or "
+       "spans (Jaeger JSON), or a list of spans (Zipkin JSON)"},
       {"[{\"traceId\": \"01\", \"id\": \"02\"},\n {\"id\": \"03\"}]",
        ":2:13: span without a trace id"},
-      {"{\"data\": [{\"spans\": [{\"traceID\": \"01\", \"spanID\": \"02\", \"startTime\": \"x\"}]}]}",
+      {"{\"data\": [{\"spans\": [{\"traceID\": \"01\", \"spanID\": \"02\", \"startTime\": "
+       "\"x\"}]}]}",
        ":1:71: startTime is not an integer"},
       {"{\"resourceSpans\": [{\"scopeSpans\": [{\"spans\": [{\"traceId\": \"0\\u0000\"}]}]}]}",
        ":1:67: traceId is neither hex nor base64"},
@@ -181,7 +232,8 @@ TEST(Condense, BadInputsLeaveNoOutput) {
       std::filesystem::remove(out);
       // No temporary file is left beside the target.
       std::size_t files = 0;
-      for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
+      for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++files;
       EXPECT_EQ(files, 2u);
     }
   }

@@ -1,7 +1,5 @@
 #include "traces/condenser.h"
 
-#include "stats/file/record_writer.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "stats/file/record_writer.h"
 
 namespace tracemill {
 namespace {
@@ -53,7 +53,8 @@ std::vector<std::string> pairs_of(const StatsRecJson& rec) {
       std::string line;
       for (const Call& c : key.call_chain) {
         if (!line.empty()) line += " > ";
-        line += c.process + "/" + c.method + ":" + std::string(enum_name(c.call_direction)).substr(0, 1);
+        line += c.process + "/" + c.method + ":" +
+                std::string(enum_name(c.call_direction)).substr(0, 1);
       }
       if (key.is_leaf) line += " leaf";
       if (!value.rooted) line += " unrooted";
@@ -251,12 +252,13 @@ TEST(Condenser, DeepChainsAreCutWithoutRecursion) {
   constexpr int kDepth = 100000;
   std::vector<Span> spans;
   for (int i = kDepth - 1; i >= 0; --i) {
-    spans.push_back(sp(std::to_string(i + 1), i == 0 ? "" : std::to_string(i), "svc", "recurse",
-                       kInternal, i));
+    spans.push_back(
+        sp(std::to_string(i + 1), i == 0 ? "" : std::to_string(i), "svc", "recurse", kInternal, i));
   }
   CondenseCounts counts;
   StatsRecJson rec = condense(spans, true, &counts);
-  EXPECT_EQ(counts.chains_cut, static_cast<std::uint64_t>((kDepth - 1) / Condenser::kMaxChainCalls));
+  EXPECT_EQ(counts.chains_cut,
+            static_cast<std::uint64_t>((kDepth - 1) / Condenser::kMaxChainCalls));
   const OperationStatsJson& op = only_op(rec);
   std::uint64_t spans_counted = 0, deepest = 0;
   for (const auto& [key, value] : op.call_chain) {
@@ -277,7 +279,8 @@ std::vector<Span> random_spans(std::mt19937_64& rng, int traces) {
   for (int t = 0; t < traces; ++t) {
     const int n = 1 + static_cast<int>(rng() % 12);
     for (int i = 0; i < n; ++i) {
-      Span s = sp(std::to_string(i % 9), i == 0 ? "" : std::to_string(rng() % static_cast<unsigned>(i + 1)),
+      Span s = sp(std::to_string(i % 9),
+                  i == 0 ? "" : std::to_string(rng() % static_cast<unsigned>(i + 1)),
                   services[rng() % 4], "m" + std::to_string(rng() % 3), kinds[rng() % 6],
                   rng() % 5 == 0 ? std::nullopt : std::optional<std::int64_t>(rng() % 50),
                   static_cast<std::int64_t>(rng() % 20));

@@ -29,8 +29,8 @@ Read read(const std::string& text, std::optional<TraceFormat> format = std::null
   std::optional<JsonError> error = read_traces(source, format, out);
   Read r{std::move(out.spans), ""};
   if (error) {
-    r.error = std::to_string(error->line) + ":" + std::to_string(error->column) + ": " +
-              error->message;
+    r.error =
+        std::to_string(error->line) + ":" + std::to_string(error->column) + ": " + error->message;
   }
   return r;
 }
@@ -51,16 +51,21 @@ TEST(TraceReader, Errors) {
       {"[{\"traceId\": \"01\",\n \"id\": \"ab!d\"}]", {}, "2:13: id is neither hex nor base64"},
       {"[{\"id\": \"01\"}]", {}, "1:13: span without a trace id"},
       {"[{\"traceId\": \"01\"}]", {}, "1:18: span without a span id"},
-      {"[{\"traceId\": \"01\", \"id\": \"02\", \"timestamp\": 1.5}]", {},
+      {"[{\"traceId\": \"01\", \"id\": \"02\", \"timestamp\": 1.5}]",
+       {},
        "1:48: timestamp is not an integer"},
-      {"[{\"traceId\": \"01\", \"id\": \"02\", \"timestamp\": \"soon\"}]", {},
+      {"[{\"traceId\": \"01\", \"id\": \"02\", \"timestamp\": \"soon\"}]",
+       {},
        "1:50: timestamp is not an integer"},
       {"{\"resourceSpans\": [{\"scopeSpans\": [{\"spans\": [{\"traceId\": \"01\", \"spanId\": "
        "\"02\", \"startTimeUnixNano\": \"-5\"}]}]}]}",
-       {}, "1:105: startTimeUnixNano is not an unsigned integer"},
+       {},
+       "1:105: startTimeUnixNano is not an unsigned integer"},
       {"{\"resourceSpans\": []}\n{\"resourceSpans\": [}", {}, "2:20: expected value"},
       {"{\"resourceSpans\": []}\n[]", {}, "2:1: expected an OTLP export request"},
-      {"{\"resourceSpans\": [], \"data\": []}", {}, "1:29: members of two trace formats in one document"},
+      {"{\"resourceSpans\": [], \"data\": []}",
+       {},
+       "1:29: members of two trace formats in one document"},
       {"{\"resourceSpans\": []}", TraceFormat::Zipkin, "1:1: expected a list of Zipkin spans"},
       {"{\"data\": []}", TraceFormat::Otlp, "1:12: expected resourceSpans or batches (OTLP JSON)"},
       {"[]", TraceFormat::Jaeger, "1:1: expected an object with resourceSpans, batches or data"},
@@ -87,14 +92,16 @@ std::string as_otlp(const std::vector<Span>& spans) {
     out += ", \"name\": " + q(s.name) + ", \"kind\": " + std::to_string(static_cast<int>(s.kind));
     if (s.start_micros) {
       out += ", \"startTimeUnixNano\": \"" + std::to_string(*s.start_micros * 1000 + 999) + "\"";
-      out += ", \"endTimeUnixNano\": " + std::to_string((*s.start_micros + s.duration_micros) * 1000 + 999);
+      out += ", \"endTimeUnixNano\": " +
+             std::to_string((*s.start_micros + s.duration_micros) * 1000 + 999);
     }
     out += ", \"attributes\": [{\"key\": \"other\", \"value\": {\"arrayValue\": {}}}";
     if (s.http_status) {
       out += ", {\"key\": \"http.response.status_code\", \"value\": {\"intValue\": \"" +
              std::to_string(s.http_status) + "\"}}";
     }
-    if (!s.peer.empty()) out += ", {\"key\": \"peer.service\", \"value\": {\"stringValue\": " + q(s.peer) + "}}";
+    if (!s.peer.empty())
+      out += ", {\"key\": \"peer.service\", \"value\": {\"stringValue\": " + q(s.peer) + "}}";
     out += "], \"events\": [";
     for (const std::string& e : s.error_logs) {
       out += "{\"attributes\": [{\"key\": \"exception.message\", \"value\": {\"stringValue\": " +
@@ -102,8 +109,10 @@ std::string as_otlp(const std::vector<Span>& spans) {
     }
     out += "], \"status\": {\"code\": " + std::string(s.failed ? "2" : "0") + "}}]}]";
     // The resource after the spans it names.
-    out += ", \"resource\": {\"attributes\": [{\"key\": \"service.name\", \"value\": "
-           "{\"stringValue\": " + q(s.service) + "}}]}}";
+    out +=
+        ", \"resource\": {\"attributes\": [{\"key\": \"service.name\", \"value\": "
+        "{\"stringValue\": " +
+        q(s.service) + "}}]}}";
   }
   return out + "]}";
 }
@@ -115,9 +124,11 @@ std::string as_jaeger(const std::vector<Span>& spans) {
     out += "{\"traceID\": " + q(s.trace_id) + ", \"spanID\": " + q(s.span_id);
     out += ", \"operationName\": " + q(s.name) + ", \"references\": [";
     if (!s.parent_id.empty()) {
-      out += "{\"refType\": \"FOLLOWS_FROM\", \"traceID\": " + q(s.trace_id) + ", \"spanID\": \"ffff\"},";
+      out += "{\"refType\": \"FOLLOWS_FROM\", \"traceID\": " + q(s.trace_id) +
+             ", \"spanID\": \"ffff\"},";
       out += "{\"refType\": \"CHILD_OF\", \"traceID\": \"1234\", \"spanID\": \"eeee\"},";
-      out += "{\"refType\": \"CHILD_OF\", \"traceID\": " + q(s.trace_id) + ", \"spanID\": " + q(s.parent_id) + "}";
+      out += "{\"refType\": \"CHILD_OF\", \"traceID\": " + q(s.trace_id) +
+             ", \"spanID\": " + q(s.parent_id) + "}";
     }
     out += "]";
     if (s.start_micros) out += ", \"startTime\": " + std::to_string(*s.start_micros);
@@ -125,17 +136,22 @@ std::string as_jaeger(const std::vector<Span>& spans) {
     std::string tags;
     if (s.kind != SpanKind::Absent) {
       std::string kind = kKindNames[static_cast<int>(s.kind)];
-      std::transform(kind.begin(), kind.end(), kind.begin(), [](char c) { return static_cast<char>(c - 'A' + 'a'); });
+      std::transform(kind.begin(), kind.end(), kind.begin(),
+                     [](char c) { return static_cast<char>(c - 'A' + 'a'); });
       tags += ",{\"key\": \"span.kind\", \"type\": \"string\", \"value\": " + q(kind) + "}";
     }
     if (s.failed) tags += ",{\"key\": \"error\", \"type\": \"bool\", \"value\": true}";
-    if (s.http_status) tags += ",{\"key\": \"http.status_code\", \"type\": \"int64\", \"value\": " + std::to_string(s.http_status) + "}";
+    if (s.http_status)
+      tags += ",{\"key\": \"http.status_code\", \"type\": \"int64\", \"value\": " +
+              std::to_string(s.http_status) + "}";
     if (!s.peer.empty()) tags += ",{\"key\": \"peer.service\", \"value\": " + q(s.peer) + "}";
     out += tags.empty() ? "" : tags.substr(1);
     out += "], \"logs\": [";
     for (const std::string& e : s.error_logs) {
-      out += "{\"timestamp\": 1, \"fields\": [{\"key\": \"event\", \"value\": \"error\"}, "
-             "{\"key\": \"message\", \"value\": " + q(e) + "}]}";
+      out +=
+          "{\"timestamp\": 1, \"fields\": [{\"key\": \"event\", \"value\": \"error\"}, "
+          "{\"key\": \"message\", \"value\": " +
+          q(e) + "}]}";
     }
     out += "], \"processID\": " + q("p-" + s.service) + "}";
   }
@@ -184,7 +200,8 @@ std::vector<Span> convertible_spans(std::mt19937_64& rng) {
       Span s;
       s.trace_id = "00ab" + std::to_string(t);
       s.span_id = "c" + std::to_string(i);
-      if (i > 0 || rng() % 3 == 0) s.parent_id = "c" + std::to_string(rng() % static_cast<unsigned>(i + 2));
+      if (i > 0 || rng() % 3 == 0)
+        s.parent_id = "c" + std::to_string(rng() % static_cast<unsigned>(i + 2));
       s.service = services[rng() % 3];
       s.name = "op" + std::to_string(rng() % 3);
       s.kind = kinds[rng() % 5];
