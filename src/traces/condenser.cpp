@@ -116,13 +116,25 @@ CallDirection direction_of(SpanKind kind) {
 
 bool calls_out(SpanKind kind) { return kind == SpanKind::Client || kind == SpanKind::Producer; }
 
+// The figures of a pair or a method: spans are fewer than 2^32 (Condenser::add), and the maps
+// exist only once a span has an entry for them, as few do.
 struct Figures {
-  std::uint64_t count = 0;
-  std::uint64_t failed = 0;
-  std::uint64_t with_error_logs = 0;
-  std::uint64_t with_start = 0;
-  HashMap<std::int16_t, std::uint64_t> http;     // per status of at least 400
-  HashMap<std::uint32_t, std::uint64_t> errors;  // per error log text
+  std::uint32_t count = 0;
+  std::uint32_t failed = 0;
+  std::uint32_t with_error_logs = 0;
+  std::uint32_t with_start = 0;
+  struct Maps {
+    HashMap<std::int16_t, std::uint64_t> http;     // per status of at least 400
+    HashMap<std::uint32_t, std::uint64_t> errors;  // per error log text
+  };
+  std::unique_ptr<Maps> maps;
+  Maps& entries() {
+    if (!maps) maps = std::make_unique<Maps>();
+    return *maps;
+  }
+  HashMap<std::int16_t, std::uint64_t> http_counts() const {
+    return maps ? maps->http : HashMap<std::int16_t, std::uint64_t>{};
+  }
 };
 
 // a + b, held within the i64 range.
@@ -180,15 +192,20 @@ struct Condenser::Impl {
   struct Call3 {
     std::uint32_t process, method;
     CallDirection direction;
+    std::uint32_t text;  // "process/method"
   };
   std::vector<Call3> calls;
   HashMap<std::uint64_t, std::uint32_t> call_index[3];
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> nodes{{kNone, kNone}};  // parent, call
+  struct Node {
+    std::uint32_t parent, call;
+    // The pairs of this chain by (leaf, rooted): index 2 * leaf + rooted.
+    std::uint32_t pair[4] = {kNone, kNone, kNone, kNone};
+  };
+  std::vector<Node> nodes{Node{kNone, kNone}};
   HashMap<std::uint64_t, std::uint32_t> node_index;
   HashMap<std::uint64_t, std::uint32_t> call_text;  // (process, method) -> "process/method"
 
   std::vector<PairAcc> pairs;
-  HashMap<std::uint64_t, std::uint32_t> pair_index;
   std::vector<MethodAcc> methods;
   HashMap<std::uint64_t, std::uint32_t> method_index;
   HashMap<std::uint32_t, OpAcc> ops;
@@ -196,6 +213,19 @@ struct Condenser::Impl {
   std::uint32_t next_seq = 0;
   std::uint64_t incomplete = 0;
   std::vector<std::uint32_t> trace_order;  // the trace ids' indices in the order of their texts
+
+  // A span on the way down a chain: its call, its chain, and the chain's operation.
+  struct Step {
+    std::uint32_t span, call, node, depth, op;
+    OpAcc* op_acc;
+    bool rooted;
+  };
+  // The working memory of condense_trace, kept from one trace to the next.
+  struct Scratch {
+    std::vector<std::uint32_t> parent, path, first_child, children, fill, pair_of, method_of;
+    std::vector<std::uint8_t> unrooted, state;
+    std::vector<Step> stack;
+  } scratch;
 
   explicit Impl(bool peers) : virtual_peers(peers) {}
 
@@ -234,7 +264,7 @@ struct Condenser::Impl {
     auto found = index.find(key);
     if (found != index.end()) return found->second;
     const auto id = static_cast<std::uint32_t>(calls.size());
-    calls.push_back({process, method, d});
+    calls.push_back({process, method, d, text_of_call(process, method)});
     index.emplace(key, id);
     return id;
   }
@@ -244,7 +274,7 @@ struct Condenser::Impl {
     if (found != node_index.end()) return found->second;
     if (nodes.size() >= kNone) fatal("more distinct call chains than condensing can count");
     const auto id = static_cast<std::uint32_t>(nodes.size());
-    nodes.emplace_back(parent, call);
+    nodes.push_back(Node{parent, call});
     node_index.emplace(key, id);
     return id;
   }
@@ -435,11 +465,11 @@ void Condenser::Impl::count(Figures& f, const StoredSpan& s, bool failed, std::i
   if (failed) ++f.failed;
   if (s.start != kNoStart) ++f.with_start;
   if (http >= 400 && http <= std::numeric_limits<std::int16_t>::max()) {
-    ++f.http[static_cast<std::int16_t>(http)];
+    ++f.entries().http[static_cast<std::int16_t>(http)];
   }
   if (s.errors != 0) {
     ++f.with_error_logs;
-    for (std::uint32_t text : error_lists[s.errors]) ++f.errors[text];
+    for (std::uint32_t text : error_lists[s.errors]) ++f.entries().errors[text];
   }
 }
 
@@ -471,8 +501,10 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
     return kNoParent;
   };
 
-  std::vector<std::uint32_t> parent(n, kNoParent);
-  std::vector<std::uint8_t> unrooted(n, 0);
+  std::vector<std::uint32_t>& parent = scratch.parent;
+  std::vector<std::uint8_t>& unrooted = scratch.unrooted;
+  parent.assign(n, kNoParent);
+  unrooted.assign(n, 0);
   for (std::size_t i = 0; i < n; ++i) {
     const StoredSpan& s = spans[local[i]];
     if (s.kind == SpanKind::Server) {
@@ -495,8 +527,9 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
 
   // Cycles of parent links: each broken at its earliest span, which becomes an unrooted root.
   {
-    std::vector<std::uint8_t> state(n, 0);  // 0 not seen, 1 on the current path, 2 done
-    std::vector<std::uint32_t> path;
+    std::vector<std::uint8_t>& state = scratch.state;  // 0 unseen, 1 on the current path, 2 done
+    std::vector<std::uint32_t>& path = scratch.path;
+    state.assign(n, 0);
     for (std::size_t i = 0; i < n; ++i) {
       if (state[i] != 0) continue;
       path.clear();
@@ -522,14 +555,17 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
   }
 
   // Children, as ranges of one array.
-  std::vector<std::uint32_t> first_child(n + 1, 0);
+  std::vector<std::uint32_t>& first_child = scratch.first_child;
+  first_child.assign(n + 1, 0);
   for (std::size_t i = 0; i < n; ++i) {
     if (parent[i] != kNoParent) ++first_child[parent[i] + 1];
   }
   for (std::size_t i = 0; i < n; ++i) first_child[i + 1] += first_child[i];
-  std::vector<std::uint32_t> children(first_child[n]);
+  std::vector<std::uint32_t>& children = scratch.children;
+  children.resize(first_child[n]);
   {
-    std::vector<std::uint32_t> fill(first_child.begin(), first_child.end() - 1);
+    std::vector<std::uint32_t>& fill = scratch.fill;
+    fill.assign(first_child.begin(), first_child.end() - 1);
     for (std::size_t i = 0; i < n; ++i) {
       if (parent[i] != kNoParent) children[fill[parent[i]]++] = static_cast<std::uint32_t>(i);
     }
@@ -561,22 +597,24 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
   out.end = any_start ? out.end : 0;
 
   // Every chain, walked down from the roots without recursion.
-  struct Step {
-    std::uint32_t span, node, depth, op;
-    bool rooted;
+  std::vector<Step>& stack = scratch.stack;
+  std::vector<std::uint32_t>& pair_of = scratch.pair_of;
+  std::vector<std::uint32_t>& method_of = scratch.method_of;
+  pair_of.assign(n, 0);
+  method_of.assign(n, 0);
+  auto call_of_span = [&](const StoredSpan& s) {
+    return call_of(s.service, s.name, direction_of(s.kind));
   };
-  std::vector<Step> stack;
-  std::vector<std::uint32_t> pair_of(n), method_of(n);
   auto begin_chain = [&](std::uint32_t i, bool rooted) {
-    const StoredSpan& s = spans[local[i]];
-    const std::uint32_t op = text_of_call(s.service, s.name);
-    ++ops[op].roots;
-    stack.push_back(
-        {i, child_node(0, call_of(s.service, s.name, direction_of(s.kind))), 1, op, rooted});
+    const std::uint32_t call = call_of_span(spans[local[i]]);
+    const std::uint32_t op = calls[call].text;
+    OpAcc* acc = &ops[op];
+    ++acc->roots;
+    stack.push_back({i, call, child_node(0, call), 1, op, acc, rooted});
   };
   for (std::size_t i = 0; i < n; ++i) {
     if (parent[i] == kNoParent) begin_chain(static_cast<std::uint32_t>(i), !unrooted[i]);
-    if (i == earliest) out.root_call = text_of_call(spans[local[i]].service, spans[local[i]].name);
+    if (i == earliest) out.root_call = calls[call_of_span(spans[local[i]])].text;
     while (!stack.empty()) {
       const Step step = stack.back();
       stack.pop_back();
@@ -597,14 +635,14 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
           if (http == 0) http = p.http;
         }
       }
-      const std::uint64_t pair_key =
-          std::uint64_t{node} << 2 | (leaf ? 2u : 0u) | (step.rooted ? 1u : 0u);
-      auto [pair_at, new_pair] =
-          pair_index.try_emplace(pair_key, static_cast<std::uint32_t>(pairs.size()));
-      if (new_pair) pairs.push_back({node, leaf, step.rooted, step.op, {}});
-      PairAcc& pair = pairs[pair_at->second];
-      count(pair.figures, s, failed, http);
-      const std::uint32_t own = text_of_call(s.service, s.name);
+      std::uint32_t& pair_at = nodes[node].pair[(leaf ? 2 : 0) + (step.rooted ? 1 : 0)];
+      if (pair_at == kNone) {
+        pair_at = static_cast<std::uint32_t>(pairs.size());
+        pairs.push_back({node, leaf, step.rooted, step.op, {}});
+      }
+      const std::uint32_t pair_index = pair_at;
+      count(pairs[pair_index].figures, s, failed, http);
+      const std::uint32_t own = calls[step.call].text;
       const std::uint64_t method_key = std::uint64_t{step.op} << 32 | own;
       auto [method_at, new_method] =
           method_index.try_emplace(method_key, static_cast<std::uint32_t>(methods.size()));
@@ -615,8 +653,8 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
         ++method.traces;
       }
       count(method.figures, s, failed, http);
-      ++ops[step.op].by_direction[static_cast<int>(direction_of(s.kind))];
-      pair_of[step.span] = pair_at->second;
+      ++step.op_acc->by_direction[static_cast<int>(direction_of(s.kind))];
+      pair_of[step.span] = pair_index;
       method_of[step.span] = method_at->second;
       for (std::uint32_t c = first_child[step.span]; c < first_child[step.span + 1]; ++c) {
         const std::uint32_t child = children[c];
@@ -626,10 +664,9 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
           begin_chain(child, false);
           continue;
         }
-        const StoredSpan& cs = spans[local[child]];
-        stack.push_back({child,
-                         child_node(step.node, call_of(cs.service, cs.name, direction_of(cs.kind))),
-                         step.depth + 1, step.op, step.rooted});
+        const std::uint32_t call = call_of_span(spans[local[child]]);
+        stack.push_back({child, call, child_node(step.node, call), step.depth + 1, step.op,
+                         step.op_acc, step.rooted});
       }
     }
   }
@@ -799,8 +836,8 @@ bool Condenser::finish_into(Sink& out, Encoding encoding) {
 
 std::vector<Call> Condenser::Impl::chain_of(std::uint32_t node) const {
   std::vector<Call> chain;
-  for (; node != 0; node = nodes[node].first) {
-    const Call3& c = calls[nodes[node].second];
+  for (; node != 0; node = nodes[node].parent) {
+    const Call3& c = calls[nodes[node].call];
     chain.push_back({texts[c.process], texts[c.method], c.direction});
   }
   std::reverse(chain.begin(), chain.end());
@@ -840,15 +877,15 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
   {
     const std::size_t n = nodes.size();
     std::vector<std::uint32_t> first(n + 1, 0);
-    for (std::size_t i = 1; i < n; ++i) ++first[nodes[i].first + 1];
+    for (std::size_t i = 1; i < n; ++i) ++first[nodes[i].parent + 1];
     for (std::size_t i = 0; i < n; ++i) first[i + 1] += first[i];
     std::vector<std::uint32_t> kids(n > 0 ? n - 1 : 0);
     std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
     for (std::size_t i = 1; i < n; ++i)
-      kids[fill[nodes[i].first]++] = static_cast<std::uint32_t>(i);
+      kids[fill[nodes[i].parent]++] = static_cast<std::uint32_t>(i);
     auto call_less = [&](std::uint32_t a, std::uint32_t b) {
-      const Call3& x = calls[nodes[a].second];
-      const Call3& y = calls[nodes[b].second];
+      const Call3& x = calls[nodes[a].call];
+      const Call3& y = calls[nodes[b].call];
       if (x.process != y.process) return texts[x.process] < texts[y.process];
       if (x.method != y.method) return texts[x.method] < texts[y.method];
       return x.direction < y.direction;
@@ -878,7 +915,9 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
   });
   auto error_texts = [&](const Figures& f) {
     HashMap<std::string, std::uint64_t> out;
-    for (const auto& [text, n] : f.errors) out.emplace(texts[text], n);
+    if (f.maps) {
+      for (const auto& [text, n] : f.maps->errors) out.emplace(texts[text], n);
+    }
     return out;
   };
   auto clamp32 = [](std::uint64_t n) {
@@ -901,7 +940,7 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     const PairAcc& acc = pairs[p];
     OperationStatsJson& o = rec.stats[texts[acc.op]];
     path.clear();
-    for (std::uint32_t node = acc.node; node != 0; node = nodes[node].first) path.push_back(node);
+    for (std::uint32_t node = acc.node; node != 0; node = nodes[node].parent) path.push_back(node);
     CChainStatsKey key;
     key.is_leaf = acc.leaf;
     if (with_chains) key.call_chain = chain_of(acc.node);
@@ -909,7 +948,7 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     std::uint32_t last = kNone;
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
       // A process that occurs again after another came between has looped.
-      const std::uint32_t process = calls[nodes[*it].second].process;
+      const std::uint32_t process = calls[nodes[*it].call].process;
       if (process != last && seen_in[process] == p && looped_in[process] != p) {
         looped_in[process] = p;
         value.looped.push_back(texts[process]);
@@ -923,7 +962,7 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     value.rooted = acc.rooted;
     value.cc_not_http_ok = clamp32(acc.figures.failed);
     value.cc_with_error_logs = clamp32(acc.figures.with_error_logs);
-    value.http_not_ok.insert(acc.figures.http.begin(), acc.figures.http.end());
+    value.http_not_ok = acc.figures.http_counts();
     value.error_logs = error_texts(acc.figures);
     value.duration_micros.reserve(acc.figures.with_start);
     value.start_dt_micros.reserve(acc.figures.with_start);
@@ -945,7 +984,7 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     v.num_traces = acc.traces;
     v.num_not_http_ok = clamp32(acc.figures.failed);
     v.num_with_error_logs = clamp32(acc.figures.with_error_logs);
-    v.http_not_ok_codes.insert(acc.figures.http.begin(), acc.figures.http.end());
+    v.http_not_ok_codes = acc.figures.http_counts();
     v.error_logs = error_texts(acc.figures);
     v.duration_micros.reserve(acc.figures.with_start);
     v.start_dt_micros.reserve(acc.figures.with_start);
@@ -954,8 +993,8 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
   rec.num_endpoints = rec.stats.size();
   rec.num_call_chains = pairs.size();
   rec.num_unrooted_cc_after_fixes = rec.init_num_unrooted_cc;
-  pairs = {};
-  methods = {};
+  std::vector<PairAcc>().swap(pairs);
+  std::vector<MethodAcc>().swap(methods);
 
   // The durations and starts, ordered by (start, trace id, span id): seq is the place of
   // (trace id, span id).

@@ -15,9 +15,15 @@ int base64_value(char c) {
 }  // namespace
 
 std::optional<std::string> normalise_id(std::string_view id) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  if (id.empty()) return std::nullopt;
   std::string out;
+  if (!normalise_id(id, out)) return std::nullopt;
+  return out;
+}
+
+bool normalise_id(std::string_view id, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.clear();
+  if (id.empty()) return false;
   bool hex = true;
   for (char c : id) {
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
@@ -31,15 +37,15 @@ std::optional<std::string> normalise_id(std::string_view id) {
       char c = id[i];
       out[i] = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
     }
-    return out;
+    return true;
   }
   while (!id.empty() && id.back() == '=') id.remove_suffix(1);
-  if (id.size() % 4 == 1) return std::nullopt;
+  if (id.size() % 4 == 1) return false;
   std::uint32_t bits = 0;
   int nbits = 0;
   for (char c : id) {
     int v = base64_value(c);
-    if (v < 0) return std::nullopt;
+    if (v < 0) return false;
     bits = (bits << 6) | static_cast<std::uint32_t>(v);
     nbits += 6;
     if (nbits >= 8) {
@@ -50,9 +56,7 @@ std::optional<std::string> normalise_id(std::string_view id) {
     }
   }
   // Bits left over must be zero padding, or the text was not base64.
-  if ((bits & ((1u << nbits) - 1)) != 0) return std::nullopt;
-  if (out.empty()) return std::nullopt;
-  return out;
+  return (bits & ((1u << nbits) - 1)) == 0 && !out.empty();
 }
 
 }  // namespace tracemill

@@ -37,5 +37,7 @@ inline constexpr std::string_view kUnknownService = "unknown_service";
 // padding optional) and written as lowercase hex. Nothing when it is neither, or when base64
 // decodes to no bytes.
 std::optional<std::string> normalise_id(std::string_view id);
+// The same into `out`, reusing its memory; false (and `out` unspecified) when it is neither.
+bool normalise_id(std::string_view id, std::string& out);
 
 }  // namespace tracemill

@@ -14,9 +14,7 @@ bool read_id(TraceJson& j, std::string_view what, std::string& out) {
     out.clear();
     return true;
   }
-  std::optional<std::string> id = normalise_id(text);
-  if (!id) return j.fail(std::string(what) + " is neither hex nor base64");
-  out = std::move(*id);
+  if (!normalise_id(text, out)) return j.fail(std::string(what) + " is neither hex nor base64");
   return true;
 }
 
