@@ -24,21 +24,22 @@ bool normalise_id(std::string_view id, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.clear();
   if (id.empty()) return false;
-  bool hex = true;
-  for (char c : id) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
-      hex = false;
+  // Hex digits lowercased in one pass; the first other byte makes it base64.
+  out.resize(id.size());
+  std::size_t i = 0;
+  for (; i < id.size(); ++i) {
+    const auto c = static_cast<unsigned char>(id[i]);
+    const unsigned lower = c | 0x20u;
+    if (static_cast<unsigned>(c - '0') < 10u) {
+      out[i] = static_cast<char>(c);
+    } else if (lower - 'a' < 6u) {
+      out[i] = static_cast<char>(lower);
+    } else {
       break;
     }
   }
-  if (hex) {
-    out.resize(id.size());
-    for (std::size_t i = 0; i < id.size(); ++i) {
-      char c = id[i];
-      out[i] = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return true;
-  }
+  if (i == id.size()) return true;
+  out.clear();
   while (!id.empty() && id.back() == '=') id.remove_suffix(1);
   if (id.size() % 4 == 1) return false;
   std::uint32_t bits = 0;
