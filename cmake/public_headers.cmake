@@ -19,7 +19,7 @@ foreach(var SOURCE_DIR OUTPUT_DIR STAMP)
 endforeach()
 
 # The folders below src/ that the library is made of; an internal header may include only these.
-set(library_dirs "base|text_form|stats|graph|export")
+set(library_dirs "base|text_form|stats|graph|export|traces")
 set(public_header ${SOURCE_DIR}/include/tracemill/tracemill.h)
 
 # Writes `text` to `file` unless the file already holds it (its time stays, and so nothing

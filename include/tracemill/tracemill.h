@@ -6,13 +6,16 @@
 // it needs C++20. The headers below tracemill/ other than this one come with it and are not
 // meant to be included on their own: they may be split or renamed between minor versions.
 //
-// Four calls cover the uses:
+// Four calls and one class cover the uses:
 //   load_file(path)               the whole statistics record, every field checked;
 //   stream_file(path, sink)       the process graph, the file decoded once without building
 //                                 the record (what the tracemill program does);
 //   write_graph(sink, graph)      the graph as the tracemill program prints it;
 //   write_record(sink, record, encoding)
-//                                 a statistics record as a file that load_file reads back.
+//                                 a statistics record as a file that load_file reads back;
+//   Condenser                     spans in (one by one, or whole trace files through
+//                                 read_traces), the statistics record out (what the
+//                                 tracemill-condense program does).
 // The text form of any other value the library returns, a LoadError for one, is
 // compact_string(value) (one line) or write_debug(Formatter&, value).
 //
@@ -43,6 +46,9 @@
 #include "tracemill/stats/file/operation_stats_json.h"
 #include "tracemill/stats/file/record_writer.h"
 #include "tracemill/text_form/debug.h"
+#include "tracemill/traces/condenser.h"
+#include "tracemill/traces/span.h"
+#include "tracemill/traces/trace_reader.h"
 
 namespace tracemill {
 
@@ -79,5 +85,18 @@ inline StreamedGraph stream_file(const std::filesystem::path& path, Sink& diagno
 // handed to `out` in pieces of about 64 KiB as it is written, never built whole; false when a
 // write to `out` failed. Writing the file (a temporary renamed over the target, say) is the
 // caller's business: FdSink with Buffering::None over an open descriptor writes through.
+
+
+// Condensing traces (traces/condenser.h, traces/trace_reader.h, traces/span.h):
+//   Condenser condenser;                        // virtual peers on; Condenser(false): off
+//   condenser.add(span);                        // a Span: ids as lowercase hex, times in µs
+//   read_traces(source, std::nullopt, condenser);  // or a whole file: OTLP, Jaeger or Zipkin
+//                                               // JSON, gzip or not, from a ByteSource
+//   condenser.end_input();                      // once per input, for num_files
+//   StatsRecJson record = condenser.finish();   // or condenser.finish_into(sink, encoding)
+// The record is the same for any order of the spans and inputs. finish() holds every chain's
+// calls; finish_into() writes the file write_record would write while building one chain at a
+// time, for traces with many long chains. read_traces returns the JsonError that stopped
+// it, with line and column. counts() tells what was merged or left out.
 
 }  // namespace tracemill
