@@ -1005,6 +1005,11 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
       std::uint32_t span;
     };
     std::vector<Entry> entries;
+    std::size_t with_start = 0;
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+      with_start += spans[i].out.pair != kNone && spans[i].start != kNoStart ? 1 : 0;
+    }
+    entries.reserve(with_start);
     for (std::size_t i = 0; i < spans.size(); ++i) {
       const StoredSpan& s = spans[i];
       if (s.out.pair != kNone && s.start != kNoStart) {
