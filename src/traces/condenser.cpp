@@ -74,6 +74,7 @@ class SpanStore {
   static constexpr std::size_t kBlock = 4096;
   std::size_t size() const { return size_; }
   StoredSpan& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
+  const StoredSpan& operator[](std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
   StoredSpan& push() {
     if (size_ % kBlock == 0) blocks_.push_back(std::make_unique<StoredSpan[]>(kBlock));
     return (*this)[size_++];
@@ -317,10 +318,29 @@ struct Condenser::Impl {
   void count(Figures& f, const StoredSpan& s, bool failed, std::int32_t http);
   // The calls of a chain of the trie.
   std::vector<Call> chain_of(std::uint32_t node) const;
-  // The record. Without chains, the keys of the call_chain pairs hold no calls, and
-  // chain_nodes (when given) says per operation which chain each pair has.
-  using ChainNodes = HashMap<std::string, std::vector<std::uint32_t>>;
-  StatsRecJson record(std::int32_t inputs, bool with_chains, ChainNodes* chain_nodes);
+  // The record without its pairs and methods: those are built one at a time, pair_value()
+  // and method_value() of the pairs and methods op_parts names per operation, in order.
+  StatsRecJson top_record(std::int32_t inputs);
+  // Writes `rec`, the top record, with its pairs and methods, as write_record would.
+  bool write(Sink& sink, const StatsRecJson& rec, Encoding encoding);
+  CChainStatsValue pair_value(std::uint32_t p);
+  ProcOperStatsValue method_value(std::uint32_t m) const;
+  HashMap<std::string, std::uint64_t> error_texts(const Figures& f) const;
+  // The durations and starts of the spans of `group`, members[first[group]..first[group+1]).
+  void fill_lists(const std::vector<std::uint32_t>& first,
+                  const std::vector<std::uint32_t>& members, std::uint32_t group,
+                  std::vector<std::int64_t>& durations, std::vector<std::int64_t>& starts) const;
+
+  struct OpParts {
+    std::vector<std::uint32_t> pairs;    // in the order of the list
+    std::vector<std::uint32_t> methods;  // in the order of their texts
+  };
+  HashMap<std::string, OpParts> op_parts;
+  std::vector<std::uint32_t> pair_order;
+  std::vector<std::uint32_t> pair_first, pair_spans, method_first, method_spans;
+  // Per text id, the last pair whose chain holds it as a process, and the last that found it
+  // looped: each chain is walked once, whatever its length.
+  std::vector<std::uint32_t> seen_in, looped_in, chain_path;
 };
 
 Condenser::Condenser(bool virtual_peers) : impl_(std::make_unique<Impl>(virtual_peers)) {}
@@ -710,6 +730,16 @@ void Condenser::condense_traces() {
     }
   }
   m.trace_order = std::move(order);
+  // What only the condensing of traces looks up goes before the lists are ordered.
+  auto release = [](auto& x) { std::remove_reference_t<decltype(x)>().swap(x); };
+  release(m.node_index);
+  release(m.method_index);
+  release(m.call_text);
+  for (auto& index : m.call_index) release(index);
+  release(m.long_index);
+  release(m.long_ids);
+  release(m.trace_index);
+  m.scratch = {};
 }
 
 void Condenser::reset() {
@@ -719,17 +749,22 @@ void Condenser::reset() {
 
 StatsRecJson Condenser::finish() {
   condense_traces();
-  StatsRecJson rec = impl_->record(inputs_, true, nullptr);
+  Impl& m = *impl_;
+  StatsRecJson rec = m.top_record(inputs_);
+  for (const auto& [op, parts] : m.op_parts) {
+    OperationStatsJson& o = rec.stats[op];
+    o.call_chain.reserve(parts.pairs.size());
+    for (std::uint32_t p : parts.pairs) {
+      o.call_chain.emplace_back(CChainStatsKey{m.chain_of(m.pairs[p].node), "", m.pairs[p].leaf},
+                                m.pair_value(p));
+    }
+    for (std::uint32_t k : parts.methods) o.method[m.texts[m.methods[k].text]] = m.method_value(k);
+  }
   reset();
   return rec;
 }
 
-namespace {
-
-// The record as write_record writes it, except that each call_chain pair's key gets its calls
-// from `key_of(operation, index)` just before it is written.
-template <class KeyOf>
-bool write_streamed(Sink& sink, const StatsRecJson& rec, Encoding encoding, KeyOf&& key_of) {
+bool Condenser::Impl::write(Sink& sink, const StatsRecJson& rec, Encoding encoding) {
   using detail::put_bincode;
   using detail::put_json;
   using detail::put_le;
@@ -737,46 +772,76 @@ bool write_streamed(Sink& sink, const StatsRecJson& rec, Encoding encoding, KeyO
   out.text.reserve(detail::SinkOut::kFlushSize + detail::kListChunk * 21);
   std::string& text = out.text;
   const bool json = encoding == Encoding::Json;
-  using StatsMember = decltype(&StatsRecJson::stats);
-  using ChainsMember = decltype(&OperationStatsJson::call_chain);
-  auto pairs = [&](const std::string& op_name, const OperationStatsJson& op) {
+  auto count = [&](std::size_t n) { put_le(text, static_cast<std::uint64_t>(n)); };
+  // An element of a map or list; `first` tells whether a comma goes before it.
+  auto key = [&](bool first, std::string_view name) {
+    if (json) {
+      if (!first) text.push_back(',');
+      write_json_string(name, text);
+      text.push_back(':');
+    } else {
+      put_bincode(name, out);
+    }
+  };
+  auto value = [&](const auto& v) {
+    return (json ? put_json(v, out, false, 0) : put_bincode(v, out)) && out.more();
+  };
+  auto chains = [&](const OpParts& parts) {
     if (json) {
       text.push_back('[');
     } else {
-      put_le(text, static_cast<std::uint64_t>(op.call_chain.size()));
+      count(parts.pairs.size());
     }
-    for (std::size_t k = 0; k < op.call_chain.size(); ++k) {
-      const CChainStatsKey key = key_of(op_name, k, op.call_chain[k].first);
-      const CChainStatsValue& value = op.call_chain[k].second;
-      if (json) {
-        if (k > 0) text.push_back(',');
-        text.push_back('[');
-        if (!put_json(key, out, false, 0)) return false;
-        text.push_back(',');
-        if (!put_json(value, out, false, 0)) return false;
-        text.push_back(']');
-      } else if (!put_bincode(key, out) || !put_bincode(value, out)) {
-        return false;
-      }
-      if (!out.more()) return false;
+    CChainStatsKey chain_key;
+    for (std::size_t k = 0; k < parts.pairs.size(); ++k) {
+      const PairAcc& acc = pairs[parts.pairs[k]];
+      chain_key.call_chain = chain_of(acc.node);
+      chain_key.is_leaf = acc.leaf;
+      if (json) text += k > 0 ? ",[" : "[";
+      if (!value(chain_key)) return false;
+      if (json) text.push_back(',');
+      if (!value(pair_value(parts.pairs[k]))) return false;
+      if (json) text.push_back(']');
     }
     if (json) text.push_back(']');
     return true;
   };
+  auto method_map = [&](const OpParts& parts) {
+    if (json) {
+      text.push_back('{');
+    } else {
+      count(parts.methods.size());
+    }
+    for (std::size_t k = 0; k < parts.methods.size(); ++k) {
+      const std::uint32_t m = parts.methods[k];
+      if (json) {
+        if (k > 0) text.push_back(',');
+        write_json_string(texts[methods[m].text], text);
+        text.push_back(':');
+      } else {
+        put_bincode(texts[methods[m].text], out);
+      }
+      if (!value(method_value(m))) return false;
+    }
+    if (json) text.push_back('}');
+    return true;
+  };
+  static const OpParts kNoParts;
   auto operation = [&](const std::string& name, const OperationStatsJson& op) {
+    auto found = op_parts.find(name);
+    const OpParts& parts = found != op_parts.end() ? found->second : kNoParts;
     bool first = true;
     if (json) text.push_back('{');
     const bool complete = for_each_field<OperationStatsJson>([&](const auto& f) {
-      if (json) {
-        if (!first) text.push_back(',');
-        write_json_string(f.name, text);
-        text.push_back(':');
-      }
+      if (json) key(first, f.name);
       first = false;
-      if constexpr (std::is_same_v<decltype(f.member), ChainsMember>) {
-        return pairs(name, op);
+      using Member = decltype(f.member);
+      if constexpr (std::is_same_v<Member, decltype(&OperationStatsJson::call_chain)>) {
+        return chains(parts);
+      } else if constexpr (std::is_same_v<Member, decltype(&OperationStatsJson::method)>) {
+        return method_map(parts);
       } else {
-        return json ? put_json(f.of(op), out, false, 0) : put_bincode(f.of(op), out);
+        return value(f.of(op));
       }
     });
     if (json) text.push_back('}');
@@ -785,34 +850,24 @@ bool write_streamed(Sink& sink, const StatsRecJson& rec, Encoding encoding, KeyO
   bool first = true;
   if (json) text.push_back('{');
   const bool complete = for_each_field<StatsRecJson>([&](const auto& f) {
-    if (json) {
-      if (!first) text.push_back(',');
-      write_json_string(f.name, text);
-      text.push_back(':');
-    }
+    if (json) key(first, f.name);
     first = false;
-    if constexpr (std::is_same_v<decltype(f.member), StatsMember>) {
+    if constexpr (std::is_same_v<decltype(f.member), decltype(&StatsRecJson::stats)>) {
       if (json) {
         text.push_back('{');
       } else {
-        put_le(text, static_cast<std::uint64_t>(rec.stats.size()));
+        count(rec.stats.size());
       }
       bool first_op = true;
       for (const auto* entry : detail::sorted_entries(rec.stats)) {
-        if (json) {
-          if (!first_op) text.push_back(',');
-          write_json_string(entry->first, text);
-          text.push_back(':');
-        } else {
-          put_bincode(entry->first, out);
-        }
+        key(first_op, entry->first);
         first_op = false;
         if (!operation(entry->first, entry->second) || !out.more()) return false;
       }
       if (json) text.push_back('}');
       return true;
     } else {
-      return json ? put_json(f.of(rec), out, false, 0) : put_bincode(f.of(rec), out);
+      return value(f.of(rec));
     }
   });
   if (!complete) return false;
@@ -820,16 +875,10 @@ bool write_streamed(Sink& sink, const StatsRecJson& rec, Encoding encoding, KeyO
   return out.flush();
 }
 
-}  // namespace
-
 bool Condenser::finish_into(Sink& out, Encoding encoding) {
   condense_traces();
-  Impl::ChainNodes nodes;
-  const StatsRecJson rec = impl_->record(inputs_, false, &nodes);
-  const bool ok = write_streamed(
-      out, rec, encoding, [&](const std::string& op, std::size_t k, const CChainStatsKey& key) {
-        return CChainStatsKey{impl_->chain_of(nodes.at(op)[k]), key.caching_process, key.is_leaf};
-      });
+  const StatsRecJson top = impl_->top_record(inputs_);
+  const bool ok = impl_->write(out, top, encoding);
   reset();
   return ok;
 }
@@ -844,8 +893,7 @@ std::vector<Call> Condenser::Impl::chain_of(std::uint32_t node) const {
   return chain;
 }
 
-StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
-                                     ChainNodes* chain_nodes) {
+StatsRecJson Condenser::Impl::top_record(std::int32_t inputs) {
   StatsRecJson rec;
   rec.version = {1, 0};
   rec.num_files = inputs;
@@ -903,8 +951,8 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     }
   }
 
-  // The operations, each with its chains in order and its methods.
-  std::vector<std::uint32_t> pair_order(pairs.size());
+  // The operations, each with its chains in order and its methods in the order of their texts.
+  pair_order.resize(pairs.size());
   for (std::uint32_t p = 0; p < pairs.size(); ++p) pair_order[p] = p;
   std::sort(pair_order.begin(), pair_order.end(), [&](std::uint32_t a, std::uint32_t b) {
     const PairAcc& x = pairs[a];
@@ -913,18 +961,6 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     if (x.leaf != y.leaf) return !x.leaf;
     return !x.rooted && y.rooted;
   });
-  auto error_texts = [&](const Figures& f) {
-    HashMap<std::string, std::uint64_t> out;
-    if (f.maps) {
-      for (const auto& [text, n] : f.maps->errors) out.emplace(texts[text], n);
-    }
-    return out;
-  };
-  auto clamp32 = [](std::uint64_t n) {
-    return static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX));
-  };
-  std::vector<CChainStatsValue*> pair_value(pairs.size());
-  std::vector<ProcOperStatsValue*> method_value(methods.size());
   for (const auto& [op, acc] : ops) {
     OperationStatsJson& o = rec.stats[texts[op]];
     o.num_traces = acc.roots;
@@ -932,72 +968,23 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     o.num_outbound_calls = acc.by_direction[static_cast<int>(CallDirection::Outbound)];
     o.num_unknown_calls = acc.by_direction[static_cast<int>(CallDirection::Unknown)];
   }
-  // Per text id, the last pair whose chain holds it as a process, and the last that found it
-  // looped: each chain is walked once, whatever its length.
-  std::vector<std::uint32_t> seen_in(texts.size(), kNone), looped_in(texts.size(), kNone);
-  std::vector<std::uint32_t> path;
   for (std::uint32_t p : pair_order) {
-    const PairAcc& acc = pairs[p];
-    OperationStatsJson& o = rec.stats[texts[acc.op]];
-    path.clear();
-    for (std::uint32_t node = acc.node; node != 0; node = nodes[node].parent) path.push_back(node);
-    CChainStatsKey key;
-    key.is_leaf = acc.leaf;
-    if (with_chains) key.call_chain = chain_of(acc.node);
-    CChainStatsValue value;
-    std::uint32_t last = kNone;
-    for (auto it = path.rbegin(); it != path.rend(); ++it) {
-      // A process that occurs again after another came between has looped.
-      const std::uint32_t process = calls[nodes[*it].call].process;
-      if (process != last && seen_in[process] == p && looped_in[process] != p) {
-        looped_in[process] = p;
-        value.looped.push_back(texts[process]);
-      }
-      seen_in[process] = p;
-      last = process;
-    }
-    if (chain_nodes != nullptr) (*chain_nodes)[texts[acc.op]].push_back(acc.node);
-    value.count = acc.figures.count;
-    value.depth = path.size();
-    value.rooted = acc.rooted;
-    value.cc_not_http_ok = clamp32(acc.figures.failed);
-    value.cc_with_error_logs = clamp32(acc.figures.with_error_logs);
-    value.http_not_ok = acc.figures.http_counts();
-    value.error_logs = error_texts(acc.figures);
-    value.duration_micros.reserve(acc.figures.with_start);
-    value.start_dt_micros.reserve(acc.figures.with_start);
-    o.call_chain.emplace_back(std::move(key), std::move(value));
-    if (!acc.rooted) ++rec.init_num_unrooted_cc;
+    op_parts[texts[pairs[p].op]].pairs.push_back(p);
+    if (!pairs[p].rooted) ++rec.init_num_unrooted_cc;
   }
-  // Pointers into the lists once they no longer grow.
-  {
-    HashMap<std::string_view, std::size_t> next;
-    for (std::uint32_t p : pair_order) {
-      const std::string& op = texts[pairs[p].op];
-      pair_value[p] = &rec.stats[op].call_chain[next[op]++].second;
-    }
-  }
-  for (std::uint32_t k = 0; k < methods.size(); ++k) {
-    const MethodAcc& acc = methods[k];
-    ProcOperStatsValue& v = rec.stats[texts[acc.op]].method[texts[acc.text]];
-    v.count = acc.figures.count;
-    v.num_traces = acc.traces;
-    v.num_not_http_ok = clamp32(acc.figures.failed);
-    v.num_with_error_logs = clamp32(acc.figures.with_error_logs);
-    v.http_not_ok_codes = acc.figures.http_counts();
-    v.error_logs = error_texts(acc.figures);
-    v.duration_micros.reserve(acc.figures.with_start);
-    v.start_dt_micros.reserve(acc.figures.with_start);
-    method_value[k] = &v;
+  for (std::uint32_t m = 0; m < methods.size(); ++m)
+    op_parts[texts[methods[m].op]].methods.push_back(m);
+  for (auto& [op, parts] : op_parts) {
+    std::sort(parts.methods.begin(), parts.methods.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return texts[methods[a].text] < texts[methods[b].text];
+    });
   }
   rec.num_endpoints = rec.stats.size();
   rec.num_call_chains = pairs.size();
   rec.num_unrooted_cc_after_fixes = rec.init_num_unrooted_cc;
-  std::vector<PairAcc>().swap(pairs);
-  std::vector<MethodAcc>().swap(methods);
 
-  // The durations and starts, ordered by (start, trace id, span id): seq is the place of
-  // (trace id, span id).
+  // The spans of each pair and of each method, ordered by (start, trace id, span id): seq is
+  // the place of (trace id, span id). Spans without a start have no place in the lists.
   {
     struct Entry {
       std::int64_t start;
@@ -1019,18 +1006,97 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs, bool with_chains,
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
       return a.start != b.start ? a.start < b.start : a.seq < b.seq;
     });
-    for (const Entry& e : entries) {
-      const StoredSpan& s = spans[e.span];
-      CChainStatsValue& pv = *pair_value[s.out.pair];
-      pv.duration_micros.push_back(s.duration);
-      pv.start_dt_micros.push_back(s.start);
-      ProcOperStatsValue& mv = *method_value[s.out.method];
-      mv.duration_micros.push_back(s.duration);
-      mv.start_dt_micros.push_back(s.start);
-    }
+    auto group = [&](std::size_t groups, auto group_of, std::vector<std::uint32_t>& first,
+                     std::vector<std::uint32_t>& members) {
+      first.assign(groups + 1, 0);
+      for (const Entry& e : entries) ++first[group_of(spans[e.span]) + 1];
+      for (std::size_t g = 0; g < groups; ++g) first[g + 1] += first[g];
+      members.resize(entries.size());
+      std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
+      for (const Entry& e : entries) members[fill[group_of(spans[e.span])]++] = e.span;
+    };
+    group(
+        pairs.size(), [](const StoredSpan& s) { return s.out.pair; }, pair_first, pair_spans);
+    group(
+        methods.size(), [](const StoredSpan& s) { return s.out.method; }, method_first,
+        method_spans);
   }
-  spans.clear();
+  seen_in.assign(texts.size(), kNone);
+  looped_in.assign(texts.size(), kNone);
   return rec;
+}
+
+namespace {
+
+std::int32_t clamp32(std::uint64_t n) {
+  return static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX));
+}
+
+}  // namespace
+
+HashMap<std::string, std::uint64_t> Condenser::Impl::error_texts(const Figures& f) const {
+  HashMap<std::string, std::uint64_t> out;
+  if (f.maps) {
+    for (const auto& [text, n] : f.maps->errors) out.emplace(texts[text], n);
+  }
+  return out;
+}
+
+CChainStatsValue Condenser::Impl::pair_value(std::uint32_t p) {
+  const PairAcc& acc = pairs[p];
+  CChainStatsValue value;
+  std::uint64_t depth = 0;
+  std::uint32_t last = kNone;
+  std::vector<std::uint32_t>& path = chain_path;
+  path.clear();
+  for (std::uint32_t node = acc.node; node != 0; node = nodes[node].parent) path.push_back(node);
+  for (auto it = path.rbegin(); it != path.rend(); ++it) {
+    // A process that occurs again after another came between has looped.
+    const std::uint32_t process = calls[nodes[*it].call].process;
+    if (process != last && seen_in[process] == p && looped_in[process] != p) {
+      looped_in[process] = p;
+      value.looped.push_back(texts[process]);
+    }
+    seen_in[process] = p;
+    last = process;
+    ++depth;
+  }
+  value.count = acc.figures.count;
+  value.depth = depth;
+  value.rooted = acc.rooted;
+  value.cc_not_http_ok = clamp32(acc.figures.failed);
+  value.cc_with_error_logs = clamp32(acc.figures.with_error_logs);
+  value.http_not_ok = acc.figures.http_counts();
+  value.error_logs = error_texts(acc.figures);
+  fill_lists(pair_first, pair_spans, p, value.duration_micros, value.start_dt_micros);
+  return value;
+}
+
+ProcOperStatsValue Condenser::Impl::method_value(std::uint32_t m) const {
+  const MethodAcc& acc = methods[m];
+  ProcOperStatsValue v;
+  v.count = acc.figures.count;
+  v.num_traces = acc.traces;
+  v.num_not_http_ok = clamp32(acc.figures.failed);
+  v.num_with_error_logs = clamp32(acc.figures.with_error_logs);
+  v.http_not_ok_codes = acc.figures.http_counts();
+  v.error_logs = error_texts(acc.figures);
+  fill_lists(method_first, method_spans, m, v.duration_micros, v.start_dt_micros);
+  return v;
+}
+
+void Condenser::Impl::fill_lists(const std::vector<std::uint32_t>& first,
+                                 const std::vector<std::uint32_t>& members, std::uint32_t group,
+                                 std::vector<std::int64_t>& durations,
+                                 std::vector<std::int64_t>& starts) const {
+  const std::uint32_t begin = first[group], end = first[group + 1];
+  durations.reserve(end - begin);
+  starts.reserve(end - begin);
+  for (std::uint32_t k = begin; k < end; ++k) {
+    const StoredSpan& s = spans[members[k]];
+    durations.push_back(s.duration);
+    starts.push_back(s.start);
+  }
 }
 
 }  // namespace tracemill
