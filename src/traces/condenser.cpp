@@ -212,6 +212,7 @@ struct Condenser::Impl {
   HashMap<std::uint32_t, OpAcc> ops;
   std::vector<TraceOut> traces_out;
   std::uint32_t next_seq = 0;
+  std::uint32_t last_trace = kNone, last_service = kNone;  // of the span added last
   std::uint64_t incomplete = 0;
   std::vector<std::uint32_t> trace_order;  // the trace ids' indices in the order of their texts
 
@@ -318,6 +319,8 @@ struct Condenser::Impl {
   void count(Figures& f, const StoredSpan& s, bool failed, std::int32_t http);
   // The calls of a chain of the trie.
   std::vector<Call> chain_of(std::uint32_t node) const;
+  // The same into `chain`, reusing the memory of its calls.
+  void chain_into(std::uint32_t node, std::vector<Call>& chain) const;
   // The record without its pairs and methods: those are built one at a time, pair_value()
   // and method_value() of the pairs and methods op_parts names per operation, in order.
   StatsRecJson top_record(std::int32_t inputs);
@@ -351,18 +354,26 @@ void Condenser::add(const Span& span) {
   ++counts_.spans;
   if (m.spans.size() >= kNone - 1) fatal("more spans than condensing can count");
   StoredSpan& s = m.spans.push();
-  auto found = m.trace_index.find(span.trace_id);
-  if (found == m.trace_index.end()) {
-    m.trace_ids.emplace_back(span.trace_id);
-    found = m.trace_index
-                .emplace(std::string_view(m.trace_ids.back()),
-                         static_cast<std::uint32_t>(m.trace_ids.size() - 1))
-                .first;
+  // Spans of one trace and one service mostly come together: the last ones are kept at hand.
+  if (m.last_trace == kNone || span.trace_id != m.trace_ids[m.last_trace]) {
+    auto found = m.trace_index.find(span.trace_id);
+    if (found == m.trace_index.end()) {
+      m.trace_ids.emplace_back(span.trace_id);
+      found = m.trace_index
+                  .emplace(std::string_view(m.trace_ids.back()),
+                           static_cast<std::uint32_t>(m.trace_ids.size() - 1))
+                  .first;
+    }
+    m.last_trace = found->second;
   }
-  s.trace = found->second;
-  s.service = m.texts.intern(span.service.empty() ? kUnknownService : span.service);
+  s.trace = m.last_trace;
+  const std::string_view service = span.service.empty() ? kUnknownService : span.service;
+  if (m.last_service == kNone || service != m.texts[m.last_service]) {
+    m.last_service = m.texts.intern(service);
+  }
+  s.service = m.last_service;
   s.name = m.texts.intern(span.name);
-  s.peer = m.texts.intern(span.peer);
+  s.peer = span.peer.empty() ? 0 : m.texts.intern(span.peer);
   m.store_id(span.span_id, s.ids.id, s.id_len);
   s.ids.parent = 0;
   s.parent_len = 0;
@@ -795,7 +806,7 @@ bool Condenser::Impl::write(Sink& sink, const StatsRecJson& rec, Encoding encodi
     CChainStatsKey chain_key;
     for (std::size_t k = 0; k < parts.pairs.size(); ++k) {
       const PairAcc& acc = pairs[parts.pairs[k]];
-      chain_key.call_chain = chain_of(acc.node);
+      chain_into(acc.node, chain_key.call_chain);
       chain_key.is_leaf = acc.leaf;
       if (json) text += k > 0 ? ",[" : "[";
       if (!value(chain_key)) return false;
@@ -885,12 +896,21 @@ bool Condenser::finish_into(Sink& out, Encoding encoding) {
 
 std::vector<Call> Condenser::Impl::chain_of(std::uint32_t node) const {
   std::vector<Call> chain;
+  chain_into(node, chain);
+  return chain;
+}
+
+void Condenser::Impl::chain_into(std::uint32_t node, std::vector<Call>& chain) const {
+  std::size_t depth = 0;
+  for (std::uint32_t n = node; n != 0; n = nodes[n].parent) ++depth;
+  chain.resize(depth);
   for (; node != 0; node = nodes[node].parent) {
     const Call3& c = calls[nodes[node].call];
-    chain.push_back({texts[c.process], texts[c.method], c.direction});
+    Call& call = chain[--depth];
+    call.process.assign(texts[c.process]);
+    call.method.assign(texts[c.method]);
+    call.call_direction = c.direction;
   }
-  std::reverse(chain.begin(), chain.end());
-  return chain;
 }
 
 StatsRecJson Condenser::Impl::top_record(std::int32_t inputs) {
