@@ -135,6 +135,14 @@ std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
   return a + b;
 }
 
+// a - b, held within the i64 range: the time from b to a, however far apart.
+std::int64_t saturating_sub(std::int64_t a, std::int64_t b) {
+  std::int64_t difference = 0;
+  if (!__builtin_sub_overflow(a, b, &difference)) return difference;
+  return a > b ? std::numeric_limits<std::int64_t>::max()
+               : std::numeric_limits<std::int64_t>::min() + 1;
+}
+
 struct PairAcc {
   std::uint32_t node;  // the chain, a node of the chain trie
   bool leaf;
@@ -336,7 +344,7 @@ void Condenser::Impl::merge_into(StoredSpan& into, const StoredSpan& from) {
     } else {
       const std::int64_t end = std::max(saturating_add(into.start, into.duration), from_end);
       into.start = std::min(into.start, from.start);
-      into.duration = end - into.start;
+      into.duration = saturating_sub(end, into.start);
     }
   } else if (into.start == kNoStart) {
     into.duration = std::max(into.duration, from.duration);
@@ -687,7 +695,7 @@ StatsRecJson Condenser::Impl::record(std::int32_t inputs) {
     rec.num_spans.push_back(t.spans);
     rec.start_dt.push_back(t.start);
     rec.end_dt.push_back(t.end);
-    rec.duration_micros.push_back(t.end - t.start);
+    rec.duration_micros.push_back(saturating_sub(t.end, t.start));
     rec.time_to_respond_micros.push_back(t.respond);
   }
   traces_out = {};
