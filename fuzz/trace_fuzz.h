@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,9 +67,13 @@ inline void check_record(const StatsRecJson& rec, const CondenseCounts& counts) 
   std::uint64_t spans = 0;
   for (std::size_t t = 0; t < traces; ++t) {
     require(rec.num_spans[t] > 0);
-    // A span may last a negative time, so a trace may end before it starts.
+    // A span may last a negative time, so a trace may end before it starts; a duration beyond
+    // the i64 range is held at its end.
     std::int64_t duration = 0;
-    require(!__builtin_sub_overflow(rec.end_dt[t], rec.start_dt[t], &duration));
+    if (__builtin_sub_overflow(rec.end_dt[t], rec.start_dt[t], &duration)) {
+      duration = rec.end_dt[t] > rec.start_dt[t] ? std::numeric_limits<std::int64_t>::max()
+                                                 : std::numeric_limits<std::int64_t>::min() + 1;
+    }
     require(rec.duration_micros[t] == duration);
     spans += rec.num_spans[t];
   }
