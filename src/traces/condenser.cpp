@@ -38,6 +38,16 @@ class TextTable {
 
 // A span as kept until the end: 64 bytes. Ids of up to 16 hex digits are kept as their value
 // and length (leading zeros count); longer ones as an index into the long ids.
+struct StoredIds {
+  std::uint64_t id;
+  std::uint64_t parent;
+};
+struct StoredOut {
+  std::uint32_t pair;  // kNone: merged into another fragment
+  std::uint32_t method;
+  std::uint32_t seq;  // the place of (trace id, span id) among all spans
+  std::uint32_t unused;
+};
 struct StoredSpan {
   std::uint32_t trace;
   std::uint32_t service;
@@ -45,16 +55,8 @@ struct StoredSpan {
   std::uint32_t peer;
   // Until the trace is condensed: the ids. Afterwards: where the span's figures go.
   union {
-    struct {
-      std::uint64_t id;
-      std::uint64_t parent;
-    } ids;
-    struct {
-      std::uint32_t pair;    // kNone: merged into another fragment
-      std::uint32_t method;
-      std::uint32_t seq;     // the place of (trace id, span id) among all spans
-      std::uint32_t unused;
-    } out;
+    StoredIds ids;
+    StoredOut out;
   };
   std::int64_t start;  // kNoStart when the span has none
   std::int64_t duration;
