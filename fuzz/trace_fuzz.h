@@ -83,7 +83,7 @@ inline void check_record(const StatsRecJson& rec, const CondenseCounts& counts) 
   require(rec.num_endpoints == rec.stats.size());
 
   std::uint64_t in_pairs = 0, in_methods = 0, by_direction = 0, roots = 0, pairs = 0;
-  std::uint64_t unrooted = 0, listed = 0;
+  std::uint64_t unrooted = 0, listed = 0, method_listed = 0;
   for (const auto& [op, stats] : rec.stats) {
     roots += stats.num_traces;
     by_direction += stats.num_received_calls + stats.num_outbound_calls + stats.num_unknown_calls;
@@ -107,12 +107,13 @@ inline void check_record(const StatsRecJson& rec, const CondenseCounts& counts) 
       require(method.count > 0 && method.num_traces > 0 && method.num_traces <= method.count);
       require(method.duration_micros.size() == method.start_dt_micros.size());
       require(std::is_sorted(method.start_dt_micros.begin(), method.start_dt_micros.end()));
+      method_listed += method.start_dt_micros.size();
     }
   }
   require(in_pairs == kept && in_methods == kept && by_direction == kept);
   // Each trace has a root; each cut begins one more chain.
   require(roots >= traces && roots <= kept && roots >= counts.chains_cut);
-  require(listed == kept - counts.without_start);
+  require(listed == kept - counts.without_start && method_listed == listed);
   require(pairs == rec.num_call_chains);
   require(unrooted == rec.init_num_unrooted_cc);
 }
