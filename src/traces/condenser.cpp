@@ -39,6 +39,16 @@ class TextTable {
 
 // A span as kept until the end: 64 bytes. Ids of up to 16 hex digits are kept as their value
 // and length (leading zeros count); longer ones as an index into the long ids.
+struct StoredIds {
+  std::uint64_t id;
+  std::uint64_t parent;
+};
+struct StoredOut {
+  std::uint32_t pair;  // kNone: merged into another fragment
+  std::uint32_t method;
+  std::uint32_t seq;  // the place of (trace id, span id) among all spans
+  std::uint32_t unused;
+};
 struct StoredSpan {
   std::uint32_t trace;
   std::uint32_t service;
@@ -46,16 +56,8 @@ struct StoredSpan {
   std::uint32_t peer;
   // Until the trace is condensed: the ids. Afterwards: where the span's figures go.
   union {
-    struct {
-      std::uint64_t id;
-      std::uint64_t parent;
-    } ids;
-    struct {
-      std::uint32_t pair;  // kNone: merged into another fragment
-      std::uint32_t method;
-      std::uint32_t seq;  // the place of (trace id, span id) among all spans
-      std::uint32_t unused;
-    } out;
+    StoredIds ids;
+    StoredOut out;
   };
   std::int64_t start;  // kNoStart when the span has none
   std::int64_t duration;
@@ -147,6 +149,14 @@ std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
     return std::numeric_limits<std::int64_t>::min() + 1;
   }
   return a + b;
+}
+
+// a - b, held within the i64 range: the time from b to a, however far apart.
+std::int64_t saturating_sub(std::int64_t a, std::int64_t b) {
+  std::int64_t difference = 0;
+  if (!__builtin_sub_overflow(a, b, &difference)) return difference;
+  return a > b ? std::numeric_limits<std::int64_t>::max()
+               : std::numeric_limits<std::int64_t>::min() + 1;
 }
 
 struct PairAcc {
@@ -404,7 +414,7 @@ void Condenser::Impl::merge_into(StoredSpan& into, const StoredSpan& from) {
     } else {
       const std::int64_t end = std::max(saturating_add(into.start, into.duration), from_end);
       into.start = std::min(into.start, from.start);
-      into.duration = end - into.start;
+      into.duration = saturating_sub(end, into.start);
     }
   } else if (into.start == kNoStart) {
     into.duration = std::max(into.duration, from.duration);
@@ -931,7 +941,7 @@ StatsRecJson Condenser::Impl::top_record(std::int32_t inputs) {
     rec.num_spans.push_back(t.spans);
     rec.start_dt.push_back(t.start);
     rec.end_dt.push_back(t.end);
-    rec.duration_micros.push_back(t.end - t.start);
+    rec.duration_micros.push_back(saturating_sub(t.end, t.start));
     rec.time_to_respond_micros.push_back(t.respond);
   }
   traces_out = {};

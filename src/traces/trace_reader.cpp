@@ -182,7 +182,13 @@ std::optional<JsonError> read_traces(ByteSource& source, std::optional<TraceForm
   source.inflate_if_gzip();
   std::optional<JsonError> error = Reader(source, format, out).run();
   // A broken compressed stream ends the inflated bytes early: whatever the JSON made of that,
-  // the stream is the error.
+  // the stream is the error. A JSON error may come before the inflater reached the fault, so
+  // the rest of the stream is inflated to find it, whatever the size of the blocks read.
+  if (error && source.inflating() && source.stream_error().empty()) {
+    do {
+      source.advance_to(source.limit());
+    } while (source.refill());
+  }
   if (!source.stream_error().empty()) return JsonError{"gzip: " + source.stream_error(), 0, 0};
   return error;
 }

@@ -23,7 +23,7 @@ class SpanConsumer {
 // Reads every span of one input from `source` and hands each to `out`, in the format given,
 // or recognised from the content when `format` is empty. A gzip-compressed input (recognised
 // by its first bytes) is read inflated; a broken compressed stream is an error without
-// position. Returns the error that stopped the
+// position, even when the JSON went wrong before the fault. Returns the error that stopped the
 // reading (broken JSON, a document in none of the formats, a span without a trace or span id,
 // an id neither hex nor base64, a time that is not an integer), with its line and column;
 // spans handed on before it stay handed on. Members the formats do not name, unknown span

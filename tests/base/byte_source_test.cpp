@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <string>
 
+#include "base/gzip_member.h"
 #include "e2e/run_binary.h"
 
 namespace tracemill {
@@ -39,22 +39,7 @@ TEST(ByteSource, MemoryDoorServesBlocksThenEndOrError) {
   }
 }
 
-// `text` as one gzip member, written by zlib's own deflate.
-std::string gzip(const std::string& text) {
-  z_stream stream{};
-  EXPECT_EQ(
-      deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
-      Z_OK);
-  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
+using test_util::gzip;
 
 // Enough varied text that the inflated bytes fill several buffers.
 std::string long_text() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -221,6 +222,38 @@ TEST(Condenser, RecordFields) {
   const auto& run = rec.stats.at("job/run").call_chain.at(0).second;
   EXPECT_EQ(run.count, 1u);
   EXPECT_TRUE(run.start_dt_micros.empty());
+}
+
+TEST(Condenser, TimesFarApartSaturate) {
+  // Starts at both ends of the range: an end minus a start does not fit 64 bits.
+  constexpr std::int64_t kFar = 9'000'000'000'000'000'000,
+                         kMax = std::numeric_limits<std::int64_t>::max();
+  struct Case {
+    const char* name;
+    std::vector<Span> spans;
+    std::int64_t trace_duration, span_duration;  // of the trace and of the first span kept
+  };
+  const std::vector<Case> cases = {
+      {"two spans of one trace",
+       {sp("a", "", "s", "x", kServer, -kFar, 0), sp("b", "a", "s", "y", kServer, kFar, 0)},
+       kMax,
+       0},
+      {"two fragments of one span",
+       {sp("a", "", "s", "x", kServer, -kFar, 0), sp("a", "", "s", "x", kServer, kFar, 5)},
+       kMax,
+       kMax},
+      {"a duration reaching past the end",
+       {sp("a", "", "s", "x", kServer, kFar, kFar)},
+       kMax - kFar,
+       kFar},
+  };
+  for (const Case& c : cases) {
+    StatsRecJson rec = condense(c.spans);
+    EXPECT_EQ(rec.start_dt, std::vector<std::int64_t>{c.spans[0].start_micros.value()}) << c.name;
+    EXPECT_EQ(rec.duration_micros, std::vector<std::int64_t>{c.trace_duration}) << c.name;
+    EXPECT_EQ(rec.stats.at("s/x").call_chain.at(0).second.duration_micros.at(0), c.span_duration)
+        << c.name;
+  }
 }
 
 TEST(Condenser, ListsOrderedByStartThenTraceThenSpan) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/gzip_member.h"
 #include "traces/condenser.h"
 
 namespace tracemill {
@@ -74,6 +75,39 @@ TEST(TraceReader, Errors) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(read(c.input, c.format).error, c.error) << c.input;
+  }
+}
+
+TEST(TraceReader, GzipInput) {
+  const std::string span = "[{\"traceId\": \"01\", \"id\": \"02\"}]";
+  // The JSON goes wrong at once; the varied filler after it makes the compressed stream far
+  // longer than any block, so the inflater is far from its end when the JSON error comes.
+  std::string broken = "[{\"traceId\": \"01\", \"id\": \"02\"} oops";
+  for (int i = 0; broken.size() < 3 * ByteSource::kBufferSize; ++i) {
+    broken += " " + std::to_string(i * 7919 % 100003);
+  }
+  const std::string intact = test_util::gzip(broken);
+  std::string bad_crc = intact;
+  bad_crc[bad_crc.size() - 6] ^= 0x20;
+  struct Case {
+    const char* name;
+    std::string input;
+    std::size_t spans;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"intact", test_util::gzip(span), 1, ""},
+      {"broken JSON in an intact stream", intact, 1, "1:32: expected `,` or `]`"},
+      {"broken JSON, then a wrong checksum", bad_crc, 1, "0:0: gzip: incorrect data check"},
+      {"broken JSON, then the stream cut", intact.substr(0, intact.size() - 20), 1,
+       "0:0: gzip: gzip stream truncated"},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t block : {std::size_t{1}, std::size_t{7}, ByteSource::kBufferSize}) {
+      Read r = read(c.input, TraceFormat::Zipkin, block);
+      EXPECT_EQ(r.spans.size(), c.spans) << c.name << ", block " << block;
+      EXPECT_EQ(r.error, c.error) << c.name << ", block " << block;
+    }
   }
 }
 
