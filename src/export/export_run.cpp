@@ -31,16 +31,7 @@ std::string load_error_text(const LoadError& error) {
         if constexpr (std::is_same_v<E, OsError>) {
           return ": " + os_error_message(e.code);
         } else if constexpr (std::is_same_v<E, JsonError>) {
-          if (e.line == 0) return ": " + e.message;
-          // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about ":" + to_string at
-          // -O3.
-          std::string text = ":";
-          text += std::to_string(e.line);
-          text += ':';
-          text += std::to_string(e.column);
-          text += ": ";
-          text += e.message;
-          return text;
+          return position_text(e);
         } else {
           return ": byte " + std::to_string(e.offset) + ": " + compact_string(e);
         }

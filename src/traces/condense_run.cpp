@@ -17,17 +17,6 @@ namespace {
 constexpr std::string_view kProgram = "tracemill-condense: ";
 constexpr std::string_view kStdinName = "<stdin>";
 
-std::string position_text(const JsonError& e) {
-  if (e.line == 0) return ": " + e.message;
-  std::string text = ":";
-  text += std::to_string(e.line);
-  text += ':';
-  text += std::to_string(e.column);
-  text += ": ";
-  text += e.message;
-  return text;
-}
-
 void warn(Sink& err, std::uint64_t n, std::string_view one, std::string_view many,
           std::string_view rest) {
   if (n == 0) return;

@@ -4,6 +4,18 @@
 
 namespace tracemill {
 
+std::string position_text(const JsonError& error) {
+  if (error.line == 0) return ": " + error.message;
+  // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about ":" + to_string at -O3.
+  std::string text = ":";
+  text += std::to_string(error.line);
+  text += ':';
+  text += std::to_string(error.column);
+  text += ": ";
+  text += error.message;
+  return text;
+}
+
 bool write_debug(Formatter& f, const JsonError& error) {
   return f.write("Error(") && write_quoted(f.sink(), error.message) && f.write(", line: ") &&
          write_debug(f, error.line) && f.write(", column: ") && write_debug(f, error.column) &&

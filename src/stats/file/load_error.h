@@ -24,6 +24,10 @@ struct JsonError {
 // Error("<message>", line: <l>, column: <c>)
 bool write_debug(Formatter& f, const JsonError& error);
 
+// What follows a file's name in a one-line report: ":LINE:COLUMN: MESSAGE", or ": MESSAGE"
+// for an error without position.
+std::string position_text(const JsonError& error);
+
 // A binary decode error.
 struct BincodeError {
   enum class Kind { UnexpectedEof, Os, InvalidUtf8Encoding, InvalidBoolEncoding, Custom };
