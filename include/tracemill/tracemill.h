@@ -86,7 +86,6 @@ inline StreamedGraph stream_file(const std::filesystem::path& path, Sink& diagno
 // write to `out` failed. Writing the file (a temporary renamed over the target, say) is the
 // caller's business: FdSink with Buffering::None over an open descriptor writes through.
 
-
 // Condensing traces (traces/condenser.h, traces/trace_reader.h, traces/span.h):
 //   Condenser condenser;                        // virtual peers on; Condenser(false): off
 //   condenser.add(span);                        // a Span: ids as lowercase hex, times in µs
