@@ -107,7 +107,7 @@ class Reader {
     }
     if (c != '{') {
       if (c == JsonReader::kEnd) return j_.fail("EOF while parsing a value");
-      if (c == '[') return j_.fail("expected an object with resourceSpans, batches or data");
+      if (c == '[') return j_.fail(forced_message());
       return j_.fail(kNoFormat);
     }
     // An OTLP file may hold one export request a line; any other format one document.

@@ -69,7 +69,7 @@ TEST(TraceReader, Errors) {
        "1:29: members of two trace formats in one document"},
       {"{\"resourceSpans\": []}", TraceFormat::Zipkin, "1:1: expected a list of Zipkin spans"},
       {"{\"data\": []}", TraceFormat::Otlp, "1:12: expected resourceSpans or batches (OTLP JSON)"},
-      {"[]", TraceFormat::Jaeger, "1:1: expected an object with resourceSpans, batches or data"},
+      {"[]", TraceFormat::Jaeger, "1:1: expected data or spans (Jaeger JSON)"},
       {"{\"data\": [{\"spans\": {}}]}", {}, "1:21: spans is not an array"},
       {"[[{\"traceId\": \"01\", \"id\": \"02\"}], 5]", {}, "1:35: a span is not an object"},
   };
