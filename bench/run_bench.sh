@@ -192,7 +192,8 @@ otlp_s=
 for c in "${condense_cases[@]}"; do
   read -r name format size ext <<<"$c"
   selected "$name" condense || continue
-  file=$cache/traces-seed$seed-$size.$format.$ext
+  # The name changes whenever the generator's traces change, so that a cached file is never stale.
+  file=$cache/traces2-seed$seed-$size.$format.$ext
   if [[ $regen == 1 || ! -s $file || ! -s $file.spans ]]; then
     "$gen_traces" --seed "$seed" --size "$size" --format "$format" --spans-file "$file.spans" \
       -o "$file.tmp" 2>/dev/null

@@ -179,38 +179,70 @@ std::int64_t micros(Rng& rng, std::uint64_t lo, std::uint64_t hi) {
   return static_cast<std::int64_t>(rng.range(lo * 1000, hi * 1000));
 }
 
+// Mixes `value` into `key` (the finaliser of SplitMix64 over their sum), so that plans are the
+// same on every platform.
+std::uint64_t mix(std::uint64_t key, std::uint64_t value) {
+  std::uint64_t z = key + 0x9E37'79B9'7F4A'7C15 * (value + 1);
+  z = (z ^ (z >> 30)) * 0xBF58'476D'1CE4'E5B9;
+  z = (z ^ (z >> 27)) * 0x94D0'49BB'1331'11EB;
+  return z ^ (z >> 31);
+}
+
+std::uint64_t mix(std::uint64_t key, std::string_view text) {
+  for (unsigned char c : text) key = mix(key, c);
+  return key;
+}
+
+// Per mille: a step of a handler is left out in one trace (a cache hit, a branch not taken).
+constexpr std::uint64_t kSkipPerMille = 120;
+
 // Builds the spans of one trace, then lays out their times.
 class TraceBuilder {
  public:
   TraceBuilder(const TraceGenerator& gen, Rng& rng, GenTrace& trace)
       : gen_(gen), rng_(rng), spans_(trace.spans) {}
 
+  // What a span does below it is the code of its handler, the same in every trace: the plan
+  // of a frame (drawn from its service and endpoint) decides how many steps it takes and what
+  // each step calls, so chains repeat from trace to trace as in a real system. A trace draws
+  // only which steps it leaves out, where it stops, ids, times, attributes and failures.
   void build(std::size_t target) {
     const auto& services = gen_.services();
     std::size_t entry = rng_.chance(700) ? 0 : (services.size() > 1 ? 1 : 0);
-    std::size_t root = add_server(entry, kNoParent, SpanKind::Server, rng_.chance(kFailPerMille));
-    frames_.push_back({root, entry, rng_.range(2, 6)});
+    const std::string& endpoint = pick_of(rng_, services[entry].process.methods);
+    std::size_t root =
+        add_server(entry, kNoParent, SpanKind::Server, rng_.chance(kFailPerMille), &endpoint);
+    std::uint64_t root_plan = handler(entry, endpoint);
+    Rng root_steps(root_plan);
+    frames_.push_back({root, entry, root_steps.range(2, 6), root_plan, 0});
     while (spans_.size() < target && !frames_.empty()) {
       // Mostly the newest frame, so that traces grow deep as well as wide.
       std::size_t f = rng_.chance(500) ? frames_.size() - 1 : rng_.below(frames_.size());
       Frame frame = frames_[f];
+      Rng plan(mix(frame.plan, frame.steps_taken));
+      ++frames_[f].steps_taken;
       if (--frames_[f].children_left == 0)
         frames_.erase(frames_.begin() + static_cast<std::ptrdiff_t>(f));
+      if (rng_.chance(kSkipPerMille)) continue;
       const GenService& service = services[frame.service];
       bool room_for_two = spans_.size() + 2 <= target;
-      std::uint64_t r = rng_.below(100);
+      std::uint64_t r = plan.below(100);
       if (r < 45 && room_for_two && !service.process.callees.empty()) {
-        add_call(frame, pick_of(service.process.callees));
+        add_call(frame, pick_of(plan, service.process.callees), plan);
       } else if (r < 60 && room_for_two && !service.topics.empty()) {
-        add_message(frame, pick_of(service.topics));
+        add_message(frame, pick_of(plan, service.topics), plan);
       } else if (r < 85 && !service.databases.empty()) {
-        add_database(frame, pick_of(service.databases));
+        add_database(frame, pick_of(plan, service.databases), plan);
       } else {
-        std::size_t s = add_internal(frame);
-        if (rng_.chance(300)) frames_.push_back({s, frame.service, rng_.range(1, 3)});
+        std::size_t s = add_internal(frame, plan);
+        if (plan.chance(300)) {
+          std::uint64_t inner = plan.next();
+          frames_.push_back({s, frame.service, Rng(inner).range(1, 3), inner, 0});
+        }
       }
     }
-    while (spans_.size() < TraceGenerator::kMinSpans) add_internal({root, entry, 0});
+    Rng padding(mix(root_plan, "padding"));
+    while (spans_.size() < TraceGenerator::kMinSpans) add_internal({root, entry, 0, 0, 0}, padding);
     lay_out_times();
   }
 
@@ -219,11 +251,18 @@ class TraceBuilder {
     std::size_t span;
     std::size_t service;
     std::uint64_t children_left;
+    std::uint64_t plan;         // the handler's code: the steps are drawn from it
+    std::uint64_t steps_taken;  // taken or left out
   };
 
   template <class V>
-  const typename V::value_type& pick_of(const V& items) {
-    return items[rng_.below(items.size())];
+  static const typename V::value_type& pick_of(Rng& rng, const V& items) {
+    return items[rng.below(items.size())];
+  }
+
+  // The plan of the handler of `endpoint` at `service`.
+  std::uint64_t handler(std::size_t service, std::string_view endpoint) const {
+    return mix(mix(gen_.seed(), static_cast<std::uint64_t>(service)), endpoint);
   }
 
   std::size_t add_span(std::size_t parent, std::size_t service, SpanKind kind, SpanOrigin origin,
@@ -252,7 +291,7 @@ class TraceBuilder {
   std::size_t add_server(std::size_t service, std::size_t parent, SpanKind kind, bool failed,
                          const std::string* endpoint = nullptr) {
     const GenService& svc = gen_.services()[service];
-    const std::string& name = endpoint ? *endpoint : pick_of(svc.process.methods);
+    const std::string& name = endpoint ? *endpoint : pick_of(rng_, svc.process.methods);
     std::size_t i =
         add_span(parent, service, kind, svc.grpc ? SpanOrigin::Grpc : SpanOrigin::Http, name);
     GenSpan& s = spans_[i];
@@ -296,9 +335,9 @@ class TraceBuilder {
     return i;
   }
 
-  void add_call(const Frame& frame, std::size_t callee) {
+  void add_call(const Frame& frame, std::size_t callee, Rng& plan) {
     const GenService& target = gen_.services()[callee];
-    const std::string& endpoint = pick_of(target.process.methods);
+    const std::string& endpoint = pick_of(plan, target.process.methods);
     bool failed = rng_.chance(kFailPerMille);
     std::string name = target.grpc ? endpoint : endpoint.substr(0, endpoint.find(' '));
     SpanOrigin origin = target.grpc ? SpanOrigin::Grpc : SpanOrigin::Http;
@@ -324,27 +363,28 @@ class TraceBuilder {
     if (rng_.chance(400)) client.peer = target.process.name;
     if (failed) fail(client, pick(rng_, kCallErrors));
     bool leaf = target.process.callees.empty() && target.databases.empty();
-    frames_.push_back({s, callee, rng_.range(1, leaf ? 2 : 5)});
+    std::uint64_t callee_plan = handler(callee, endpoint);
+    frames_.push_back({s, callee, Rng(callee_plan).range(1, leaf ? 2 : 5), callee_plan, 0});
   }
 
-  void add_database(const Frame& frame, std::size_t database) {
+  void add_database(const Frame& frame, std::size_t database, Rng& plan) {
     const GenDatabase& db = gen_.databases()[database];
     std::string name;
     std::string statement;
     if (db.system == "redis") {
       static constexpr std::string_view kCommands[] = {"GET",     "GET",    "SET",
                                                        "HGETALL", "EXPIRE", "DEL"};
-      name = pick(rng_, kCommands);
+      name = pick(plan, kCommands);
       statement = name + " " + db.name + ":" + std::to_string(rng_.range(1, 99'999));
     } else if (db.system == "mongodb") {
       static constexpr std::string_view kOps[] = {"find", "find", "insert", "update", "aggregate"};
-      std::string op(pick(rng_, kOps));
+      std::string op(pick(plan, kOps));
       name = op + " " + db.name;
       statement = "{\"" + op + "\":\"" + db.name + "\",\"filter\":{\"_id\":\"?\"}}";
     } else {
       static constexpr std::string_view kOps[] = {"SELECT", "SELECT", "SELECT",
                                                   "INSERT", "UPDATE", "DELETE"};
-      std::string op(pick(rng_, kOps));
+      std::string op(pick(plan, kOps));
       name = op + " " + db.name;
       statement = op == "SELECT"   ? "SELECT * FROM " + db.name + " WHERE id = $1"
                   : op == "INSERT" ? "INSERT INTO " + db.name + " (id, data) VALUES ($1, $2)"
@@ -362,9 +402,9 @@ class TraceBuilder {
     if (rng_.chance(kFailPerMille)) fail(s, pick(rng_, kDbErrors));
   }
 
-  void add_message(const Frame& frame, std::size_t topic_index) {
+  void add_message(const Frame& frame, std::size_t topic_index, Rng& plan) {
     const GenTopic& topic = gen_.topics()[topic_index];
-    std::size_t consumer = pick_of(topic.consumers);
+    std::size_t consumer = pick_of(plan, topic.consumers);
     std::int64_t partition = static_cast<std::int64_t>(rng_.below(12));
     std::size_t p = add_span(frame.span, frame.service, SpanKind::Producer, SpanOrigin::Messaging,
                              topic.name + " publish");
@@ -384,14 +424,15 @@ class TraceBuilder {
         int_attr("messaging.kafka.message.offset", static_cast<std::int64_t>(rng_.below(1u << 30))),
         text_attr("messaging.kafka.consumer.group", gen_.services()[consumer].process.name)};
     if (rng_.chance(kFailPerMille)) fail(spans_[c], pick(rng_, kCodeErrors));
-    frames_.push_back({c, consumer, rng_.range(1, 3)});
+    std::uint64_t consumer_plan = handler(consumer, topic.name);
+    frames_.push_back({c, consumer, Rng(consumer_plan).range(1, 3), consumer_plan, 0});
   }
 
-  std::size_t add_internal(const Frame& frame) {
+  std::size_t add_internal(const Frame& frame, Rng& plan) {
     const GenService& svc = gen_.services()[frame.service];
     const std::string& noun = svc.noun;
     std::string name;
-    switch (rng_.below(6)) {
+    switch (plan.below(6)) {
       case 0:
         name = "validate request";
         break;
