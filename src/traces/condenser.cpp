@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/fatal.h"
+#include "base/id_index.h"
 #include "stats/file/record_writer.h"
 
 namespace tracemill {
@@ -176,6 +177,7 @@ struct MethodAcc {
 };
 
 struct OpAcc {
+  std::uint32_t op;  // text id of the operation
   std::uint64_t roots = 0;
   std::uint64_t by_direction[3] = {0, 0, 0};
 };
@@ -206,20 +208,21 @@ struct Condenser::Impl {
     std::uint32_t text;  // "process/method"
   };
   std::vector<Call3> calls;
-  HashMap<std::uint64_t, std::uint32_t> call_index[3];
+  IdIndex call_index[3];
   struct Node {
     std::uint32_t parent, call;
     // The pairs of this chain by (leaf, rooted): index 2 * leaf + rooted.
     std::uint32_t pair[4] = {kNone, kNone, kNone, kNone};
   };
   std::vector<Node> nodes{Node{kNone, kNone}};
-  HashMap<std::uint64_t, std::uint32_t> node_index;
-  HashMap<std::uint64_t, std::uint32_t> call_text;  // (process, method) -> "process/method"
+  IdIndex node_index;
+  IdIndex call_text;  // (process, method) -> "process/method"
 
   std::vector<PairAcc> pairs;
   std::vector<MethodAcc> methods;
-  HashMap<std::uint64_t, std::uint32_t> method_index;
-  HashMap<std::uint32_t, OpAcc> ops;
+  IdIndex method_index;
+  std::vector<OpAcc> ops;
+  IdIndex op_index;
   std::vector<TraceOut> traces_out;
   std::uint32_t next_seq = 0;
   std::uint32_t last_trace = kNone, last_service = kNone;  // of the span added last
@@ -228,8 +231,7 @@ struct Condenser::Impl {
 
   // A span on the way down a chain: its call, its chain, and the chain's operation.
   struct Step {
-    std::uint32_t span, call, node, depth, op;
-    OpAcc* op_acc;
+    std::uint32_t span, call, node, depth, op, op_acc;
     bool rooted;
   };
   // The working memory of condense_trace, kept from one trace to the next.
@@ -271,34 +273,28 @@ struct Condenser::Impl {
   }
 
   std::uint32_t call_of(std::uint32_t process, std::uint32_t method, CallDirection d) {
-    auto& index = call_index[static_cast<int>(d)];
     const std::uint64_t key = std::uint64_t{process} << 32 | method;
-    auto found = index.find(key);
-    if (found != index.end()) return found->second;
-    const auto id = static_cast<std::uint32_t>(calls.size());
-    calls.push_back({process, method, d, text_of_call(process, method)});
-    index.emplace(key, id);
+    const auto [id, added] =
+        call_index[static_cast<int>(d)].try_emplace(key, static_cast<std::uint32_t>(calls.size()));
+    if (added) calls.push_back({process, method, d, text_of_call(process, method)});
     return id;
   }
   std::uint32_t child_node(std::uint32_t parent, std::uint32_t call) {
     const std::uint64_t key = std::uint64_t{parent} << 32 | call;
-    auto found = node_index.find(key);
-    if (found != node_index.end()) return found->second;
     if (nodes.size() >= kNone) fatal("more distinct call chains than condensing can count");
-    const auto id = static_cast<std::uint32_t>(nodes.size());
-    nodes.push_back(Node{parent, call});
-    node_index.emplace(key, id);
+    const auto [id, added] = node_index.try_emplace(key, static_cast<std::uint32_t>(nodes.size()));
+    if (added) nodes.push_back(Node{parent, call});
     return id;
   }
   std::uint32_t text_of_call(std::uint32_t process, std::uint32_t method) {
     const std::uint64_t key = std::uint64_t{process} << 32 | method;
-    auto found = call_text.find(key);
-    if (found != call_text.end()) return found->second;
+    const std::uint32_t known = call_text.find(key);
+    if (known != IdIndex::kFree) return known;
     std::string text = texts[process];
     text += '/';
     text += texts[method];
     const std::uint32_t id = texts.intern(text);
-    call_text.emplace(key, id);
+    call_text.try_emplace(key, id);
     return id;
   }
 
@@ -649,8 +645,10 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
   auto begin_chain = [&](std::uint32_t i, bool rooted) {
     const std::uint32_t call = call_of_span(spans[local[i]]);
     const std::uint32_t op = calls[call].text;
-    OpAcc* acc = &ops[op];
-    ++acc->roots;
+    const std::uint32_t acc =
+        op_index.try_emplace(op, static_cast<std::uint32_t>(ops.size())).first;
+    if (acc == ops.size()) ops.push_back({op});
+    ++ops[acc].roots;
     stack.push_back({i, call, child_node(0, call), 1, op, acc, rooted});
   };
   for (std::size_t i = 0; i < n; ++i) {
@@ -685,18 +683,18 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
       count(pairs[pair_index].figures, s, failed, http);
       const std::uint32_t own = calls[step.call].text;
       const std::uint64_t method_key = std::uint64_t{step.op} << 32 | own;
-      auto [method_at, new_method] =
+      const auto [method_at, new_method] =
           method_index.try_emplace(method_key, static_cast<std::uint32_t>(methods.size()));
       if (new_method) methods.push_back({step.op, own, kNone, 0, {}});
-      MethodAcc& method = methods[method_at->second];
+      MethodAcc& method = methods[method_at];
       if (method.last_trace != rank) {
         method.last_trace = rank;
         ++method.traces;
       }
       count(method.figures, s, failed, http);
-      ++step.op_acc->by_direction[static_cast<int>(direction_of(s.kind))];
+      ++ops[step.op_acc].by_direction[static_cast<int>(direction_of(s.kind))];
       pair_of[step.span] = pair_index;
-      method_of[step.span] = method_at->second;
+      method_of[step.span] = method_at;
       for (std::uint32_t c = first_child[step.span]; c < first_child[step.span + 1]; ++c) {
         const std::uint32_t child = children[c];
         if (step.depth == kMaxChainCalls) {
@@ -752,9 +750,10 @@ void Condenser::condense_traces() {
   }
   m.trace_order = std::move(order);
   // What only the condensing of traces looks up goes before the lists are ordered.
-  auto release = [](auto& x) { std::remove_reference_t<decltype(x)>().swap(x); };
+  auto release = [](auto& x) { x = std::remove_reference_t<decltype(x)>(); };
   release(m.node_index);
   release(m.method_index);
+  release(m.op_index);
   release(m.call_text);
   for (auto& index : m.call_index) release(index);
   release(m.long_index);
@@ -991,8 +990,8 @@ StatsRecJson Condenser::Impl::top_record(std::int32_t inputs) {
     if (x.leaf != y.leaf) return !x.leaf;
     return !x.rooted && y.rooted;
   });
-  for (const auto& [op, acc] : ops) {
-    OperationStatsJson& o = rec.stats[texts[op]];
+  for (const OpAcc& acc : ops) {
+    OperationStatsJson& o = rec.stats[texts[acc.op]];
     o.num_traces = acc.roots;
     o.num_received_calls = acc.by_direction[static_cast<int>(CallDirection::Inbound)];
     o.num_outbound_calls = acc.by_direction[static_cast<int>(CallDirection::Outbound)];

@@ -64,7 +64,6 @@ class OtlpReader {
   std::vector<Span> pending_;  // spans read before their resource
   int http_rank_ = 0;          // which status attribute gave span_.http_status
   int peer_rank_ = 0;
-  std::string key_;
   AttrValue value_;
   std::string event_name_, event_message_, event_type_;
 };

@@ -12,6 +12,15 @@ enum SpanAttr { kHttpStatus, kHttpStatusOld, kPeerService, kDbSystem, kSpanAttrs
 constexpr std::array<std::string_view, kSpanAttrs> kSpanAttrNames = {
     "http.response.status_code", "http.status_code", "peer.service", "db.system"};
 
+// The field an attribute's key names: its place in kSpanAttrNames, or for a resource 0 for
+// service.name; kSpanAttrs when it names none.
+int field_named(std::string_view key, bool resource) {
+  if (resource) return key == "service.name" ? 0 : kSpanAttrs;
+  int field = 0;
+  while (field < kSpanAttrs && kSpanAttrNames[static_cast<std::size_t>(field)] != key) ++field;
+  return field;
+}
+
 // (end - start) / 1000 and start / 1000, rounded down, without leaving u64 or i64.
 std::int64_t micros_between(std::uint64_t start_ns, std::uint64_t end_ns) {
   if (end_ns >= start_ns) return static_cast<std::int64_t>((end_ns - start_ns) / 1000);
@@ -148,32 +157,25 @@ bool OtlpReader::attributes(bool resource) {
 // comes after it.
 bool OtlpReader::attribute(bool resource) {
   static constexpr std::array<std::string_view, 2> kKeys = {"key", "value"};
-  key_.clear();
+  constexpr int kNoKey = -1;  // no key read yet
+  int rank = kNoKey;
   value_.clear();
-  bool key_seen = false;
-  auto wanted = [&] {
-    if (resource) return key_ == "service.name";
-    for (std::string_view name : kSpanAttrNames) {
-      if (key_ == name) return true;
-    }
-    return false;
-  };
   bool ok = j_.expect_object("an attribute", kKeys, [&](std::size_t k) {
     if (k == 0) {
-      key_seen = true;
-      return j_.text("key", key_);
+      std::string_view key;
+      if (!j_.text_view("key", key)) return false;
+      rank = field_named(key, resource);
+      return true;
     }
-    if (key_seen && !wanted()) return j_.skip();
+    if (rank == kSpanAttrs) return j_.skip();
     return any_value(value_);
   });
   if (!ok) return false;
-  if (!value_.present || !wanted()) return true;
+  if (!value_.present || rank == kNoKey || rank == kSpanAttrs) return true;
   if (resource) {
     service_ = value_.text;
     return true;
   }
-  int rank = 0;
-  while (kSpanAttrNames[static_cast<std::size_t>(rank)] != key_) ++rank;
   if (rank <= kHttpStatusOld) {
     std::int64_t status = value_.is_integer ? value_.integer : 0;
     if (status != 0 && rank < http_rank_) {
@@ -219,15 +221,20 @@ bool OtlpReader::event() {
   bool ok = j_.expect_object("an event", kKeys, [&](std::size_t k) {
     if (k == 0) return j_.text("event name", event_name_);
     return j_.optional_array("event attributes", [&] {
-      key_.clear();
+      enum { kOther, kMessage, kType } which = kOther;
       value_.clear();
       bool read = j_.expect_object("an attribute", kAttrKeys, [&](std::size_t a) {
-        if (a == 0) return j_.text("key", key_);
+        if (a == 0) {
+          std::string_view key;
+          if (!j_.text_view("key", key)) return false;
+          which = key == "exception.message" ? kMessage : key == "exception.type" ? kType : kOther;
+          return true;
+        }
         return any_value(value_);
       });
       if (!read) return false;
-      if (key_ == "exception.message") event_message_ = value_.text;
-      if (key_ == "exception.type") event_type_ = value_.text;
+      if (which == kMessage) event_message_ = value_.text;
+      if (which == kType) event_type_ = value_.text;
       return true;
     });
   });

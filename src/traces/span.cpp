@@ -1,5 +1,8 @@
 #include "traces/span.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace tracemill {
 namespace {
 
@@ -10,6 +13,33 @@ int base64_value(char c) {
   if (c == '+' || c == '-') return 62;
   if (c == '/' || c == '_') return 63;
   return -1;
+}
+
+// Whether every byte of `bytes` is one of 0-9 and a-f, eight bytes at a time. A byte of a word
+// is tested in its own lane: each lane keeps its top bit for the answer, so no carry or borrow
+// crosses into the next.
+bool lower_hex(std::string_view bytes) {
+  constexpr std::uint64_t kOnes = 0x0101'0101'0101'0101;
+  constexpr std::uint64_t kTop = 0x80 * kOnes;
+  auto word_ok = [](std::uint64_t w) {
+    if ((w & kTop) != 0) return false;
+    const std::uint64_t at_least_0 = ((w | kTop) - '0' * kOnes) & kTop;
+    const std::uint64_t at_most_9 = ~(w + (0x80 - ('9' + 1)) * kOnes) & kTop;
+    const std::uint64_t at_least_a = ((w | kTop) - 'a' * kOnes) & kTop;
+    const std::uint64_t at_most_f = ~(w + (0x80 - ('f' + 1)) * kOnes) & kTop;
+    return ((at_least_0 & at_most_9) | (at_least_a & at_most_f)) == kTop;
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes.data() + i, 8);
+    if (!word_ok(w)) return false;
+  }
+  if (i == bytes.size()) return true;
+  // The rest, padded with a digit.
+  std::uint64_t w = '0' * kOnes;
+  std::memcpy(&w, bytes.data() + i, bytes.size() - i);
+  return word_ok(w);
 }
 
 }  // namespace
@@ -24,6 +54,11 @@ bool normalise_id(std::string_view id, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.clear();
   if (id.empty()) return false;
+  // Lowercase hex, as most ids are written, is taken as it is.
+  if (lower_hex(id)) {
+    out.assign(id);
+    return true;
+  }
   // Hex digits lowercased in one pass; the first other byte makes it base64.
   out.resize(id.size());
   std::size_t i = 0;

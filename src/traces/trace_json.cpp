@@ -14,6 +14,17 @@ bool parse_decimal(std::string_view s, std::int64_t& out) {
 
 bool parse_unsigned(std::string_view s, std::uint64_t& out) {
   if (s.empty() || s[0] == '-') return false;
+  if (s.size() <= 19) {
+    // Nineteen digits or fewer always fit; OTLP's nanosecond times are such strings.
+    std::uint64_t v = 0;
+    for (char c : s) {
+      const auto digit = static_cast<unsigned>(static_cast<unsigned char>(c) - '0');
+      if (digit > 9) return false;
+      v = v * 10 + digit;
+    }
+    out = v;
+    return true;
+  }
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   return ec == std::errc() && end == s.data() + s.size();
 }

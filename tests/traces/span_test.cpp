@@ -30,5 +30,30 @@ TEST(NormaliseId, HexKeptAsWrittenOtherwiseBase64) {
   }
 }
 
+// The hex test reads eight bytes at a time: every byte value at every place of ids of every
+// length around a word's, against a byte-by-byte reading. A hex id stays as it is (lowercased);
+// anything else is read as base64, where a valid text gives other digits or nothing.
+TEST(NormaliseId, EveryByteAtEveryPlaceOfShortAndLongIds) {
+  auto is_hex = [](unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
+  for (std::size_t length : {1, 7, 8, 9, 15, 16, 17, 32}) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (int byte = 0; byte < 256; ++byte) {
+        std::string id(length, length % 2 ? 'f' : '0');
+        id[at] = static_cast<char>(byte);
+        const auto got = normalise_id(id);
+        if (is_hex(static_cast<unsigned char>(byte))) {
+          std::string lower = id;
+          lower[at] = static_cast<char>(byte | 0x20);
+          ASSERT_EQ(got, lower) << length << " " << at << " " << byte;
+        } else {
+          ASSERT_NE(got, id) << length << " " << at << " " << byte;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tracemill
