@@ -645,9 +645,8 @@ void Condenser::Impl::condense_trace(std::uint32_t rank, std::vector<std::uint32
   auto begin_chain = [&](std::uint32_t i, bool rooted) {
     const std::uint32_t call = call_of_span(spans[local[i]]);
     const std::uint32_t op = calls[call].text;
-    const std::uint32_t acc =
-        op_index.try_emplace(op, static_cast<std::uint32_t>(ops.size())).first;
-    if (acc == ops.size()) ops.push_back({op});
+    const auto [acc, added] = op_index.try_emplace(op, static_cast<std::uint32_t>(ops.size()));
+    if (added) ops.push_back({op});
     ++ops[acc].roots;
     stack.push_back({i, call, child_node(0, call), 1, op, acc, rooted});
   };

@@ -78,6 +78,64 @@ TEST(TraceReader, Errors) {
   }
 }
 
+// OTLP attributes name their field by "key", which may come before or after "value"; a key
+// naming no field leaves the span as it was, and the better of two status keys wins.
+TEST(TraceReader, OtlpAttributesInEitherMemberOrder) {
+  auto one_span = [](const std::string& resource, const std::string& attrs,
+                     const std::string& event_attrs) {
+    return "{\"resourceSpans\": [{\"resource\": {\"attributes\": [" + resource +
+           "]}, \"scopeSpans\": [{\"spans\": [{\"traceId\": \"01\", \"spanId\": \"02\", "
+           "\"attributes\": [" +
+           attrs + "], \"events\": [{\"name\": \"exception\", \"attributes\": [" + event_attrs +
+           "]}]}]}]}]}";
+  };
+  auto text = [](const char* v) { return std::string("{\"stringValue\": \"") + v + "\"}"; };
+  const std::string svc = "{\"key\": \"service.name\", \"value\": " + text("cart") + "}";
+  const std::string svc_after = "{\"value\": " + text("cart") + ", \"key\": \"service.name\"}";
+  const std::string msg = "{\"value\": " + text("boom") + ", \"key\": \"exception.message\"}";
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string service, peer, error_log;
+    std::int64_t http;
+  };
+  const std::vector<Case> cases = {
+      {"key first",
+       one_span(svc, "{\"key\": \"peer.service\", \"value\": " + text("db") + "}", msg), "cart",
+       "db", "boom", 0},
+      {"value first",
+       one_span(svc_after, "{\"value\": " + text("db") + ", \"key\": \"peer.service\"}", msg),
+       "cart", "db", "boom", 0},
+      {"keys naming no field",
+       one_span("{\"value\": " + text("x") + ", \"key\": \"service.version\"}",
+                "{\"key\": \"peer.name\", \"value\": " + text("db") + "}",
+                "{\"key\": \"exception.stack\", \"value\": " + text("s") + "}"),
+       std::string(kUnknownService), "", "", 0},
+      {"no key at all",
+       one_span("{\"value\": " + text("cart") + "}", "{\"value\": " + text("db") + "}", ""),
+       std::string(kUnknownService), "", "", 0},
+      {"the newer status key wins, in either order",
+       one_span(svc,
+                "{\"key\": \"http.status_code\", \"value\": {\"intValue\": \"404\"}}, "
+                "{\"value\": {\"intValue\": 503}, \"key\": \"http.response.status_code\"}, "
+                "{\"key\": \"http.status_code\", \"value\": {\"intValue\": 200}}",
+                ""),
+       "cart", "", "", 503},
+  };
+  for (const Case& c : cases) {
+    Read r = read(c.input, TraceFormat::Otlp);
+    ASSERT_EQ(r.error, "") << c.name;
+    ASSERT_EQ(r.spans.size(), 1u) << c.name;
+    const Span& s = r.spans[0];
+    EXPECT_EQ(s.service, c.service) << c.name;
+    EXPECT_EQ(s.peer, c.peer) << c.name;
+    EXPECT_EQ(s.http_status, c.http) << c.name;
+    EXPECT_EQ(s.error_logs, c.error_log.empty() ? std::vector<std::string>{}
+                                                : std::vector<std::string>{c.error_log})
+        << c.name;
+  }
+}
+
 TEST(TraceReader, GzipInput) {
   const std::string span = "[{\"traceId\": \"01\", \"id\": \"02\"}]";
   // The JSON goes wrong at once; the varied filler after it makes the compressed stream far
