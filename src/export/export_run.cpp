@@ -20,7 +20,8 @@ std::optional<std::string> extension_problem(std::string_view input) {
   std::optional<std::string_view> extension = file_extension(input);
   if (!extension) return "no file-name extension (expected .json or .bincode)";
   if (*extension == "json" || *extension == "bincode") return std::nullopt;
-  return "unknown extension '." + std::string(*extension) + "' (expected .json or .bincode)";
+  return "unknown extension " + message_quoted("." + std::string(*extension)) +
+         " (expected .json or .bincode)";
 }
 
 // The text after "FILE" for an error of opening or decoding the file.
@@ -31,7 +32,7 @@ std::string load_error_text(const LoadError& error) {
         if constexpr (std::is_same_v<E, OsError>) {
           return ": " + os_error_message(e.code);
         } else if constexpr (std::is_same_v<E, JsonError>) {
-          return position_text(e);
+          return message_text(position_text(e));
         } else {
           return ": byte " + std::to_string(e.offset) + ": " + compact_string(e);
         }
@@ -40,7 +41,7 @@ std::string load_error_text(const LoadError& error) {
 }
 
 int fail(Sink& err, std::string_view input, const std::string& text) {
-  err.write(std::string(kProgram) + std::string(input) + text + "\n");
+  err.write(std::string(kProgram) + message_name(input) + text + "\n");
   return kExportFailed;
 }
 
@@ -65,7 +66,7 @@ int run_export(std::string_view input, ExportFormat format, FdSink& out, Sink& e
     return fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
   }
   if (const std::uint64_t n = run.contradicting_chains; n != 0) {
-    err.write(std::string(kProgram) + "warning: " + std::string(input) + ": " + std::to_string(n) +
+    err.write(std::string(kProgram) + "warning: " + message_name(input) + ": " + std::to_string(n) +
               (n == 1 ? " chain contradicts its call directions"
                       : " chains contradict their call directions") +
               "; run tracemill on the file to see the reports\n");

@@ -6,6 +6,7 @@
 #include "base/build_config.h"
 #include "base/utf8.h"
 #include "main/option_reader.h"
+#include "text_form/debug.h"
 
 namespace tracemill {
 namespace {
@@ -39,8 +40,8 @@ CommandLineExit usage_error(const std::string& message) {
 std::optional<CommandLineExit> set_format(ExportCommandLine& line, std::string_view value) {
   std::optional<ExportFormat> format = export_format(value);
   if (!format) {
-    return usage_error("invalid format '" + std::string(value) +
-                       "' (expected dot, mermaid or json)");
+    return usage_error("invalid format " + message_quoted(value) +
+                       " (expected dot, mermaid or json)");
   }
   line.format = *format;
   return std::nullopt;
@@ -60,7 +61,7 @@ Result<ExportCommandLine, CommandLineExit> parse_export_command_line(
   for (const Argument& arg : split.arguments) {
     if (arg.option == nullptr) {
       if (input_given) {
-        return Err{usage_error("unexpected argument '" + std::string(arg.value) + "'")};
+        return Err{usage_error("unexpected argument " + message_quoted(arg.value))};
       }
       if (check_utf8(arg.value)) return Err{usage_error("the input path is not valid UTF-8")};
       line.input = arg.value;
