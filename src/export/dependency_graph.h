@@ -14,8 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -122,6 +124,19 @@ struct StreamedDependencies {
   // How many chains that count contradict their call directions (their repair reports).
   std::uint64_t contradicting_chains = 0;
 };
+
+// Adds `other` to `graph`, both sorted: nodes of the same name, sums of the same method and
+// edges of the same ends and method are summed, the others taken over in order. Returns false
+// when a sum would pass `max_sum` (the graph is then not to be shown).
+bool add_graph(DependencyGraph& graph, const DependencyGraph& other,
+               std::int64_t max_sum = kMaxDependencySum);
+
+// The part of `graph` within `depth` calls of the node named `service`: downstream, every edge
+// from a node fewer than `depth` calls below the service; upstream, every edge into a node fewer
+// than `depth` calls above it; the nodes these edges join, and the service itself. Empty when
+// no node has that name.
+std::optional<DependencyGraph> neighbourhood(const DependencyGraph& graph, std::string_view service,
+                                             std::uint32_t depth);
 
 // Decodes `file` once, folding every chain into the dependency graph as it is decoded, with the
 // same repair, duplicate operations and count check as the process graph (see ChainFold).

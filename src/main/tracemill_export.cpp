@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     err.write("tracemill-export: write error: " + os_error_message(EBADF) + "\n");
     std::exit(kExportFailed);
   }
-  const int status = run_export(command_line.input, command_line.format, stdout_sink(), err);
+  const int status = run_export(command_line, stdout_sink(), err);
   // The system takes back the graph's memory at once when the process ends.
   std::exit(status);
 }

@@ -209,7 +209,8 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
     StdoutMode mode = StdoutMode::Pipe;
   };
   const std::string usage =
-      "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n"
+      "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
+      "[INPUT...]\n"
       "Try 'tracemill-export --help' for more information.\n";
   const Case cases[] = {
       {"bad.json", 1, "bad.json:2:14: invalid type: integer `3`, expected struct Version\n"},
@@ -222,7 +223,8 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
       {"good.bincode", 1, "write error: Broken pipe\n", StdoutMode::BrokenPipe},
       {"--format svg good.bincode", 2,
        "invalid format 'svg' (expected dot, mermaid or json)\n"
-       "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n"
+       "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
+       "[INPUT...]\n"
        "Try 'tracemill-export --help' for more information.\n"},
       {"contradicting.bincode", 0,
        "warning: contradicting.bincode: 1 chain contradicts its call directions; run tracemill on "
@@ -241,7 +243,10 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
        "invalid format \"\\u{1b}[2Jx\" (expected dot, mermaid or json)\n" + usage},
       {"-\xff", 2, "unknown option \"-\\xff\"\n" + usage},
       {"--f\xc3\x28=1", 2, "unknown option \"--f\\xc3(\"\n" + usage},
-      {"good.bincode x\xc2\x85", 2, "unexpected argument \"x\\u{85}\"\n" + usage},
+      // Every input must be usable: the first that is not ends the run, and nothing is written.
+      {"good.bincode x\xc2\x85", 1,
+       "\"x\\u{85}\": no file-name extension (expected .json or .bincode)\n"},
+      {"--focus b good.bincode", 1, "no service 'b' in the graph (closest: 'a')\n"},
   };
   for (const Case& c : cases) {
     RunResult r = run_binary({.binary = TRACEMILL_EXPORT_BINARY,
