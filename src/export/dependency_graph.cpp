@@ -68,7 +68,7 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) const {
     std::vector<MethodSum>* maps[] = {&node.operations, &node.methods, &node.direction_unknown};
     for (std::size_t d = 0; d < 3; ++d) {
       if ((sums.added >> d & 1) != 0) {
-        maps[d]->push_back(MethodSum{std::string(names.method(call)), sums.sum[d]});
+        maps[d]->push_back(MethodSum{std::string(names.method(call)), sums.sum[d], {}});
       }
     }
   }
@@ -85,7 +85,7 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) const {
   for (const EdgeSum& edge : edges_) {
     graph.edges.push_back(DependencyEdge{std::string(names.process_name(edge.from_process)),
                                          std::string(names.process(edge.to_call)),
-                                         std::string(names.method(edge.to_call)), edge.count});
+                                         std::string(names.method(edge.to_call)), edge.count, {}});
   }
   std::sort(graph.edges.begin(), graph.edges.end(),
             [](const DependencyEdge& a, const DependencyEdge& b) {

@@ -18,10 +18,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "base/keyed_hash.h"
+#include "export/call_figures.h"
 #include "graph/build_graph.h"
 #include "graph/chain_fold.h"
 #include "stats/file/load_error.h"
@@ -30,8 +32,14 @@
 namespace tracemill {
 
 struct MethodSum {
+  MethodSum() = default;
+  MethodSum(std::string method_name, std::int64_t calls, CallFigures health = {})
+      : method(std::move(method_name)), sum(calls), figures(std::move(health)) {}
+
   std::string method;
   std::int64_t sum = 0;
+  // The health of the calls of this method in this direction: of the chains that end in it.
+  CallFigures figures;
   bool operator==(const MethodSum&) const = default;
 };
 
@@ -46,16 +54,30 @@ struct DependencyNode {
 };
 
 struct DependencyEdge {
+  DependencyEdge() = default;
+  DependencyEdge(std::string caller, std::string callee, std::string method_name,
+                 std::int64_t chains, CallFigures health = {})
+      : from(std::move(caller)),
+        to(std::move(callee)),
+        method(std::move(method_name)),
+        count(chains),
+        figures(std::move(health)) {}
+
   std::string from;
   std::string to;
   std::string method;
-  std::int64_t count = 0;
+  std::int64_t count = 0;  // of the chains that hold the step
+  // The health of the calls made over the edge: of the chains whose last step it is.
+  CallFigures figures;
   bool operator==(const DependencyEdge&) const = default;
 };
 
 struct DependencyGraph {
   std::vector<DependencyNode> nodes;  // sorted by name
   std::vector<DependencyEdge> edges;  // sorted by (from, to, method)
+  // The names of the nodes that sent no span of their own, sorted: peers that the client spans
+  // of their callers named (a database, an uninstrumented service).
+  std::vector<std::string> virtual_peers;
   bool operator==(const DependencyGraph&) const = default;
 };
 

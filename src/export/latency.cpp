@@ -86,6 +86,37 @@ std::uint64_t Latency::Buckets::at(std::uint32_t index) const {
   return count;
 }
 
+bool Latency::Buckets::same_counts(const Buckets& other) const {
+  auto count = [](const Buckets& b, std::uint32_t index) -> std::uint64_t {
+    return b.empty() || index < b.first() || index > b.last() ? 0 : b.at(index);
+  };
+  if (empty() && other.empty()) return true;
+  const std::uint32_t first = empty()         ? other.first()
+                              : other.empty() ? first_
+                                              : std::min(first_, other.first());
+  const std::uint32_t last = empty()         ? other.last()
+                             : other.empty() ? this->last()
+                                             : std::max(this->last(), other.last());
+  for (std::uint32_t i = first; i <= last; ++i) {
+    if (count(*this, i) != count(other, i)) return false;
+  }
+  return true;
+}
+
+bool operator==(const Latency& a, const Latency& b) {
+  if (a.exact_ != b.exact_ || a.count_ != b.count_ || !(a.sum_ == b.sum_) || a.min_ != b.min_ ||
+      a.max_ != b.max_ || a.zeros_ != b.zeros_ || a.at_most_ != b.at_most_ ||
+      !a.positive_.same_counts(b.positive_) || !a.negative_.same_counts(b.negative_)) {
+    return false;
+  }
+  if (!a.exact_) return true;
+  std::vector<std::int64_t> x = a.values_;
+  std::vector<std::int64_t> y = b.values_;
+  std::sort(x.begin(), x.end());
+  std::sort(y.begin(), y.end());
+  return x == y;
+}
+
 void Latency::Buckets::merge(const Buckets& other) {
   if (other.empty()) return;
   if (counts_.empty() || other.first() < first_ || other.last() > last()) {

@@ -70,7 +70,8 @@ class Latency {
       2000,   4000,   6000,    8000,    10000,   50000,   100000,   200000,
       400000, 800000, 1000000, 1400000, 2000000, 5000000, 10000000, 15000000};
 
-  explicit Latency(Mode mode = Mode::kSketch) : exact_(mode == Mode::kExact) {}
+  Latency() : exact_(false) {}
+  explicit Latency(Mode mode) : exact_(mode == Mode::kExact) {}
 
   void add(std::int64_t micros) {
     ++count_;
@@ -116,6 +117,9 @@ class Latency {
   // The bytes held beyond the object itself.
   std::size_t heap_bytes() const;
 
+  // Equal figures answer every read-out alike (however their buckets are laid out).
+  friend bool operator==(const Latency& a, const Latency& b);
+
  private:
   // The counters of one sign, by bucket index.
   class Buckets {
@@ -135,6 +139,8 @@ class Latency {
     std::uint32_t first() const { return first_; }
     std::uint32_t last() const { return first_ + static_cast<std::uint32_t>(counts_.size()) - 1; }
     std::uint64_t at(std::uint32_t index) const;
+    // The same count in every bucket.
+    bool same_counts(const Buckets& other) const;
     std::size_t heap_bytes() const;
 
    private:

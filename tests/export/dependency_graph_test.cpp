@@ -163,12 +163,13 @@ TEST(DependencyGraph, SeveralFilesSumAsOne) {
   }
   // Each kind of sum at the limit is kept, one past it is not.
   const DependencyGraph one = {{{"a", 5, {{"m", 5}}, {}, {}}, {"b", 0, {}, {{"n", 5}}, {}}},
-                               {{"a", "b", "n", 5}}};
+                               {{"a", "b", "n", 5}},
+                               {}};
   for (std::int64_t limit : {10, 9}) {
     DependencyGraph sum = one;
     EXPECT_EQ(add_graph(sum, one, limit), limit == 10) << limit;
     for (DependencyGraph part :
-         {DependencyGraph{{one.nodes[1]}, {}}, DependencyGraph{{}, one.edges}}) {
+         {DependencyGraph{{one.nodes[1]}, {}, {}}, DependencyGraph{{}, one.edges, {}}}) {
       DependencyGraph with_one = one;
       EXPECT_EQ(add_graph(with_one, part, limit), limit == 10) << limit;
     }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,12 +27,13 @@ TEST(ExportCommandLine, AcceptedForms) {
   };
   const Case cases[] = {
       {{}, {}},
-      {{"--format", "json", "a.bincode"}, {ExportFormat::Json, {"a.bincode"}}},
-      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}}},
+      {{"--format", "json", "a.bincode"}, {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1}},
+      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1}},
       {{"-fjson", "-f", "dot"}, {}},
-      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}}},
-      {{"-"}, {ExportFormat::Dot, {"-"}}},
-      {{"a.json", "b.bincode", "a.json"}, {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}}},
+      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1}},
+      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1}},
+      {{"a.json", "b.bincode", "a.json"},
+       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1}},
       {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1}},
       {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0}},
       {{"--focus", "a", "--depth", "4294967295"},
