@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/keyed_hash.h"
+#include "stats/call_chain/call.h"
 
 namespace tracemill {
 
@@ -53,5 +54,18 @@ class CallNames {
   std::vector<const std::string*> processes_;
   std::string key_;  // reused for lookups
 };
+
+// One call of a chain as one word: the number of its (process, method) pair in a CallNames,
+// shifted left by two bits, with its direction in the low two bits. A chain held this way costs
+// eight bytes a call, whatever the length of its names.
+constexpr std::uint64_t call_word(std::uint32_t call, CallDirection direction) {
+  return std::uint64_t{call} << 2 | static_cast<std::uint64_t>(direction);
+}
+constexpr std::uint32_t word_call(std::uint64_t word) {
+  return static_cast<std::uint32_t>(word >> 2);
+}
+constexpr CallDirection word_direction(std::uint64_t word) {
+  return static_cast<CallDirection>(word & 3);
+}
 
 }  // namespace tracemill
