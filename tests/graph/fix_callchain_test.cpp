@@ -71,20 +71,16 @@ TEST(FixCallchain, RepairsDirectionsAndReportsContradictions) {
 
 // Takes the first `room` bytes of a report and then fails, so that two reports stopping at the
 // same byte wrote the same pieces up to there.
-class ShortSink final : public Sink {
- public:
-  explicit ShortSink(std::size_t room) : room_(room) {}
+struct ShortSink final : Sink {
+  explicit ShortSink(std::size_t bytes) : room(bytes) {}
   bool write(std::string_view piece) override {
-    if (failed_ || piece.size() > room_) return !(failed_ = true);
-    room_ -= piece.size();
-    text += piece;
-    return true;
+    failed = failed || piece.size() > room;
+    if (!failed) room -= piece.size(), text += piece;
+    return !failed;
   }
+  std::size_t room;
+  bool failed = false;
   std::string text;
-
- private:
-  std::size_t room_;
-  bool failed_ = false;
 };
 
 // The form over interned words against the form over calls, on every chain of up to three calls
@@ -108,18 +104,19 @@ TEST(FixCallchain, WordsRepairAsTheCallsTheyName) {
       StringSink report;
       EXPECT_EQ(contradicts(names, words), fix_callchain(calls, repaired, report))
           << compact_string(calls);
+      std::vector<std::uint64_t> fixed;
       for (std::size_t room : {std::size_t{20}, std::size_t{200}, report.text().size()}) {
         ShortSink from_calls(room), from_words(room);
-        std::vector<std::uint64_t> fixed = words;
+        fixed = words;
         EXPECT_EQ(fix_callchain(names, fixed, from_words),
                   fix_callchain(calls, repaired, from_calls));
         EXPECT_EQ(from_words.text, from_calls.text) << compact_string(calls);
-        for (std::size_t i = 0; i < length; ++i) {
-          EXPECT_EQ(fixed[i], call_word(word_call(words[i]), repaired[i])) << compact_string(calls);
-        }
+      }
+      for (std::size_t i = 0; i < length; ++i) {
+        EXPECT_EQ(fixed[i], call_word(word_call(words[i]), repaired[i])) << compact_string(calls);
       }
       repair_directions(names, words);
-      for (std::size_t i = 0; i < length; ++i) EXPECT_EQ(word_direction(words[i]), repaired[i]);
+      EXPECT_EQ(words, fixed);
     }
   }
 }
