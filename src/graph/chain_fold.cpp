@@ -25,6 +25,7 @@ void ChainFold::operation(std::string_view key) {
 }
 
 void ChainFold::call(const Call& call) {
+  // The chains after a count out of range in this operation are not even interned.
   if (operation_ended_) return;
   const std::uint64_t word =
       call_word(names_.intern(call.process, call.method), call.call_direction);
