@@ -8,17 +8,17 @@
 
 namespace tracemill {
 
-void DependencyTarget::add(const CallNames& names, std::span<const std::uint32_t> calls,
-                           std::span<const CallDirection> directions, std::uint32_t count) {
+void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t> calls,
+                           std::uint32_t count) {
   if (calls.empty()) return;
-  std::uint32_t previous = names.process_id(calls[0]);
+  std::uint32_t previous = names.process_id(word_call(calls[0]));
   if (previous >= entry_.size()) entry_.resize(previous + std::size_t{1});
   add_to(entry_[previous], count);
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    const std::uint32_t call = calls[i];
+  for (const std::uint64_t word : calls) {
+    const std::uint32_t call = word_call(word);
     if (call >= calls_.size()) calls_.resize(call + std::size_t{1});
     CallSums& sums = calls_[call];
-    const auto d = static_cast<std::size_t>(directions[i]);
+    const auto d = static_cast<std::size_t>(word_direction(word));
     add_to(sums.sum[d], count);
     sums.added |= static_cast<std::uint8_t>(1u << d);
     const std::uint32_t process = names.process_id(call);

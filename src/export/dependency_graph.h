@@ -91,8 +91,8 @@ class DependencyTarget final : public ChainTarget {
  public:
   explicit DependencyTarget(std::int64_t max_sum = kMaxDependencySum) : max_sum_(max_sum) {}
 
-  void add(const CallNames& names, std::span<const std::uint32_t> calls,
-           std::span<const CallDirection> directions, std::uint32_t count) override;
+  void add(const CallNames& names, std::span<const std::uint64_t> calls,
+           std::uint32_t count) override;
   void clear() override;
 
   // Whether a sum passed the limit since the last clear().

@@ -40,12 +40,12 @@ namespace {
 // makes the entry).
 class GraphTarget final : public ChainTarget {
  public:
-  void add(const CallNames&, std::span<const std::uint32_t> calls,
-           std::span<const CallDirection> directions, std::uint32_t count) override {
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-      if (calls[i] >= sums_.size()) sums_.resize(calls[i] + std::size_t{1});
-      Sums& sums = sums_[calls[i]];
-      const auto d = static_cast<std::size_t>(directions[i]);
+  void add(const CallNames&, std::span<const std::uint64_t> calls, std::uint32_t count) override {
+    for (const std::uint64_t word : calls) {
+      const std::uint32_t call = word_call(word);
+      if (call >= sums_.size()) sums_.resize(call + std::size_t{1});
+      Sums& sums = sums_[call];
+      const auto d = static_cast<std::size_t>(word_direction(word));
       add_to_sum(sums.sum[d], static_cast<std::int32_t>(count));
       sums.added |= static_cast<std::uint8_t>(1u << d);
     }

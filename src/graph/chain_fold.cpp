@@ -2,104 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "graph/fix_callchain.h"
 
 namespace tracemill {
-
-// --- CallNames ---
-
-namespace {
-
-// Up to eight bytes of `text` as a number: its first eight, its last eight, or all of a
-// shorter one (in any order: the number only chooses a cache slot).
-std::uint64_t head_bytes(std::string_view text) {
-  std::uint64_t w = 0;
-  if (text.size() >= sizeof w) {
-    std::memcpy(&w, text.data(), sizeof w);
-  } else {
-    for (char c : text) w = w << 8 | static_cast<unsigned char>(c);
-  }
-  return w;
-}
-std::uint64_t tail_bytes(std::string_view text) {
-  if (text.size() < 8) return head_bytes(text);
-  std::uint64_t w;
-  std::memcpy(&w, text.data() + text.size() - 8, sizeof w);
-  return w;
-}
-
-}  // namespace
-
-CallNames::CallNames()
-    : cache_(std::size_t{1} << kCacheBits, kNone), cache_seed_(next_hash_key().k0) {}
-
-std::size_t CallNames::cache_slot(std::string_view process, std::string_view method) const {
-  // Method names often share their start ("GET /api/v1/..."), process names less so.
-  std::uint64_t h = (head_bytes(process) ^ cache_seed_) * 0x9E3779B97F4A7C15ULL;
-  h ^= (tail_bytes(method) + (method.size() << 8 | process.size())) * 0xC2B2AE3D27D4EB4FULL;
-  h ^= h >> 29;
-  return static_cast<std::size_t>((h * 0x94D049BB133111EBULL) >> (64 - kCacheBits));
-}
-
-std::uint32_t CallNames::intern(std::string_view process, std::string_view method) {
-  // Two ways per set, the one used last first.
-  std::uint32_t* set = &cache_[cache_slot(process, method) & ~std::size_t{1}];
-  auto is = [&](std::uint32_t call) {
-    if (call == kNone) return false;
-    const Entry& e = calls_[call];
-    return e.process_size == process.size() && e.method_size == method.size() &&
-           std::memcmp(e.names, process.data(), process.size()) == 0 &&
-           std::memcmp(e.names + process.size(), method.data(), method.size()) == 0;
-  };
-  if (is(set[0])) return set[0];
-  if (is(set[1])) {
-    std::swap(set[0], set[1]);
-    return set[0];
-  }
-  // One key for the pair: the process name's length keeps ("ab", "c") apart from ("a", "bc").
-  const std::size_t length = process.size();
-  key_.resize(sizeof length);
-  std::memcpy(key_.data(), &length, sizeof length);
-  key_.append(process);
-  key_.append(method);
-  auto [it, inserted] = by_key_.try_emplace(key_, static_cast<std::uint32_t>(calls_.size()));
-  if (inserted) {
-    auto [named, new_name] = process_by_name_.try_emplace(
-        std::string(process), static_cast<std::uint32_t>(processes_.size()));
-    if (new_name) processes_.push_back(&named->first);
-    // The map's keys stay where they are for the life of the map.
-    calls_.push_back(
-        Entry{it->first.data() + sizeof length, process.size(), method.size(), named->second});
-  }
-  set[1] = set[0];
-  set[0] = it->second;
-  return it->second;
-}
-
-std::string_view CallNames::process(std::uint32_t call) const {
-  return process_name(calls_[call].process);
-}
-
-std::string_view CallNames::method(std::uint32_t call) const {
-  const Entry& e = calls_[call];
-  return std::string_view(e.names + e.process_size, e.method_size);
-}
-
-// --- ChainFold ---
-
-namespace {
-
-// Takes nothing: the first write fails, so a report written to it stops at once. The first
-// reading repairs chains only for their directions and whether they contradict themselves.
-class NoReport final : public Sink {
- public:
-  bool write(std::string_view) override { return false; }
-};
-
-}  // namespace
 
 ChainFold::ChainFold(ChainTarget& target, bool rereadable, std::size_t log_allowance)
     : target_(target), log_everything_(!rereadable), log_allowance_(log_allowance) {}
@@ -117,7 +24,20 @@ void ChainFold::operation(std::string_view key) {
   }
 }
 
-void ChainFold::chain(std::span<const Call> calls, std::uint64_t count) {
+void ChainFold::call(const Call& call) {
+  // The chains after a count out of range in this operation are not even interned.
+  if (operation_ended_) return;
+  const std::uint64_t word =
+      call_word(names_.intern(call.process, call.method), call.call_direction);
+  if (log_everything_) {
+    open_logged_chain();
+    log_.push_back(word);
+  } else {
+    chain_.push_back(word);
+  }
+}
+
+void ChainFold::chain(std::uint64_t count) {
   // Only an operation opens a chain list; decoding guarantees one has begun.
   if (operation_ended_) return;
   if (count > kMaxChainCount) {
@@ -125,48 +45,52 @@ void ChainFold::chain(std::span<const Call> calls, std::uint64_t count) {
     // run here or is replaced.
     out_of_range_.back() = true;
     operation_ended_ = true;
+    drop_chain();
     return;
   }
   if (log_everything_) {
-    log_chain(calls, count);
+    open_logged_chain();
+    log_[logged_at_ + 1] = count;
+    log_[logged_at_ + 2] = log_.size() - logged_at_ - 3;
+    logged_at_ = kNoChain;
     return;
   }
-  NoReport no_report;
-  bool contradicted = fix_callchain(calls, directions_, no_report);
-  intern(calls);
-  target_.add(names_, ids_, directions_, static_cast<std::uint32_t>(count));
-  if (contradicted) log_chain(calls, count);
+  // The first reading repairs chains only for their directions and whether they contradict
+  // themselves; the reports come at the end.
+  if (contradicts(names_, chain_)) log_chain(count);
+  repair_directions(names_, chain_);
+  target_.add(names_, chain_, static_cast<std::uint32_t>(count));
+  chain_.clear();
 }
 
-void ChainFold::intern(std::span<const Call> calls) {
-  ids_.resize(calls.size());
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    ids_[i] = names_.intern(calls[i].process, calls[i].method);
-  }
+void ChainFold::open_logged_chain() {
+  if (logged_at_ != kNoChain) return;
+  logged_at_ = log_.size();
+  log_.insert(log_.end(), {replaced_.size() - 1, 0, 0});
 }
 
-void ChainFold::log_chain(std::span<const Call> calls, std::uint64_t count) {
+void ChainFold::drop_chain() {
+  chain_.clear();
+  if (logged_at_ != kNoChain) log_.resize(logged_at_);
+  logged_at_ = kNoChain;
+}
+
+void ChainFold::log_chain(std::uint64_t count) {
   if (log_dropped_) return;
-  const std::size_t words = 3 + calls.size();
-  if (!log_everything_ && (log_.size() + words) * sizeof(std::uint64_t) > log_allowance_) {
+  const std::size_t words = 3 + chain_.size();
+  if ((log_.size() + words) * sizeof(std::uint64_t) > log_allowance_) {
     log_dropped_ = true;
     std::vector<std::uint64_t>().swap(log_);
     return;
   }
-  if (log_everything_) intern(calls);  // the fold interned them already otherwise
-  log_.push_back(replaced_.size() - 1);
-  log_.push_back(count);
-  log_.push_back(calls.size());
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    log_.push_back(std::uint64_t{ids_[i]} << 2 |
-                   static_cast<std::uint64_t>(calls[i].call_direction));
-  }
+  log_.insert(log_.end(), {replaced_.size() - 1, count, chain_.size()});
+  log_.insert(log_.end(), chain_.begin(), chain_.end());
 }
 
-void ChainFold::repeat(std::span<const Call> calls, std::span<const std::uint32_t> ids,
-                       std::uint32_t count, bool add, Sink& diagnostics) {
-  if (fix_callchain(calls, directions_, diagnostics)) ++reported_;
-  if (add) target_.add(names_, ids, directions_, count);
+void ChainFold::repeat(std::span<std::uint64_t> chain, std::uint32_t count, bool add,
+                       Sink& diagnostics) {
+  if (fix_callchain(names_, chain, diagnostics)) ++reported_;
+  if (add) target_.add(names_, chain, count);
 }
 
 template <class Wanted>
@@ -177,16 +101,7 @@ void ChainFold::replay_log(Wanted wanted, bool add, Sink& diagnostics) {
     const std::size_t length = log_[at + 2];
     at += 3;
     if (wanted(operation)) {
-      calls_.resize(length);
-      ids_.resize(length);
-      for (std::size_t i = 0; i < length; ++i) {
-        const std::uint64_t word = log_[at + i];
-        ids_[i] = static_cast<std::uint32_t>(word >> 2);
-        calls_[i].process.assign(names_.process(ids_[i]));
-        calls_[i].method.assign(names_.method(ids_[i]));
-        calls_[i].call_direction = static_cast<CallDirection>(word & 3);
-      }
-      repeat(calls_, ids_, count, add, diagnostics);
+      repeat(std::span<std::uint64_t>(log_).subspan(at, length), count, add, diagnostics);
     }
     at += length;
   }
@@ -207,14 +122,18 @@ class ChainFold::SecondReading final : public ChainReceiver {
         number_ < replaced.size() && !replaced[number_] && (only_ == kAll || number_ == only_);
   }
 
-  void chain(std::span<const Call> calls, std::uint64_t count) override {
+  void call(const Call& call) override {
     if (!wanted_) return;
-    if (count > kMaxChainCount) {
-      wanted_ = false;
-      return;
+    fold_.chain_.push_back(
+        call_word(fold_.names_.intern(call.process, call.method), call.call_direction));
+  }
+
+  void chain(std::uint64_t count) override {
+    if (wanted_ && count > kMaxChainCount) wanted_ = false;
+    if (wanted_) {
+      fold_.repeat(fold_.chain_, static_cast<std::uint32_t>(count), add_, diagnostics_);
     }
-    if (add_) fold_.intern(calls);
-    fold_.repeat(calls, fold_.ids_, static_cast<std::uint32_t>(count), add_, diagnostics_);
+    fold_.chain_.clear();
   }
 
   static constexpr std::uint64_t kAll = ~std::uint64_t{0};

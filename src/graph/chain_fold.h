@@ -1,12 +1,13 @@
 // Folding the call chains of a statistics file while it is decoded, with the result the whole
 // record would give.
 //
-// Decoding hands every chain over as soon as its pair is decoded (ChainReceiver); the fold
-// repairs it and adds it to a target at once. What the whole-record path decides only at the
-// end waits here, in memory of the size of the graph:
+// Decoding hands every call over as soon as it is decoded and closes each pair with its count
+// (ChainReceiver); the fold interns each call at once, holds the chain being decoded as one
+// word a call (call_word()), and when the pair closes repairs it and adds it to a target. What
+// the whole-record path decides only at the end waits here, in memory of the size of the graph:
 //  - Output: nothing may be printed before the whole file has decoded, so the chains whose
-//    repair reports a contradiction are logged (their call numbers and directions, a few words
-//    per call) and their reports written by finish().
+//    repair reports a contradiction are logged (their words as read, one per call) and their
+//    reports written by finish().
 //  - Duplicate operation keys: a later operation replaces an earlier one with the same key
 //    entirely. Each operation is numbered in file order; a replaced one is marked, and its
 //    logged chains are passed over.
@@ -19,8 +20,9 @@
 // replaced operation's chains have already been added to the target (the target is cleared and
 // the final operations are added again), and when the log of diagnostics outgrew its
 // allowance (its reports are written from the second reading instead). An input that cannot
-// be read twice (a pipe) logs every chain instead of adding it, and builds the target from the
-// log at the end: its memory then grows with the number of calls, still far below the record.
+// be read twice (a pipe) logs every chain instead of adding it (its calls go straight into the
+// log), and builds the target from the log at the end: its memory then grows with the number
+// of calls, one word each, still far below the record.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +35,7 @@
 #include "base/keyed_hash.h"
 #include "base/result.h"
 #include "base/sink.h"
+#include "graph/call_names.h"
 #include "stats/call_chain/call.h"
 #include "stats/file/chain_receiver.h"
 #include "stats/file/load_error.h"
@@ -40,56 +43,14 @@
 
 namespace tracemill {
 
-// The distinct (process, method) pairs of the calls seen, numbered from 0 in order of first
-// sight, and the distinct process names, numbered the same way. Numbers stay valid for the
-// life of the table.
-class CallNames {
- public:
-  CallNames();
-
-  // The number of the pair, made when it is new.
-  std::uint32_t intern(std::string_view process, std::string_view method);
-
-  std::size_t size() const { return calls_.size(); }
-  std::string_view process(std::uint32_t call) const;
-  std::string_view method(std::uint32_t call) const;
-  // The number of the call's process name, in [0, process_count()).
-  std::uint32_t process_id(std::uint32_t call) const { return calls_[call].process; }
-  std::size_t process_count() const { return processes_.size(); }
-  std::string_view process_name(std::uint32_t process) const { return *processes_[process]; }
-
- private:
-  struct Entry {
-    const char* names;  // the process name, then the method, in the map's key
-    std::size_t process_size;
-    std::size_t method_size;
-    std::uint32_t process;
-  };
-  // A cache in front of the map: per set of two slots, the numbers of the two pairs met last
-  // whose names fall there, or kNone. A hit, confirmed by comparing both names, spares building
-  // the key and the keyed hash; the set is chosen by a cheap hash seeded per table, so input
-  // cannot aim at a set, and a miss costs little more than the map alone.
-  static constexpr std::uint32_t kNone = ~std::uint32_t{0};
-  static constexpr int kCacheBits = 14;
-  std::size_t cache_slot(std::string_view process, std::string_view method) const;
-  std::vector<std::uint32_t> cache_;
-  std::uint64_t cache_seed_;
-
-  HashMap<std::string, std::uint32_t> by_key_;
-  HashMap<std::string, std::uint32_t> process_by_name_;
-  std::vector<Entry> calls_;
-  std::vector<const std::string*> processes_;
-  std::string key_;  // reused for lookups
-};
-
 // Where the fold adds the repaired chains: the process graph, or another summary of them.
 class ChainTarget {
  public:
   virtual ~ChainTarget() = default;
-  // One repaired chain: calls[i] numbers the (process, method) of call i in the fold's
-  // CallNames, directions[i] is its repaired direction. Requires: count <= 2147483647.
-  virtual void add(const CallNames& names, std::span<const std::uint32_t> calls,
-                   std::span<const CallDirection> directions, std::uint32_t count) = 0;
+  // One repaired chain: calls[i] is call i as a word of the fold's CallNames (call_word()),
+  // with its repaired direction. Requires: count <= 2147483647.
+  virtual void add(const CallNames& names, std::span<const std::uint64_t> calls,
+                   std::uint32_t count) = 0;
   // Forgets every chain added, for a second reading of the file.
   virtual void clear() = 0;
 };
@@ -109,7 +70,8 @@ class ChainFold final : public ChainReceiver {
   ChainFold(ChainTarget& target, bool rereadable, std::size_t log_allowance = kDefaultLogAllowance);
 
   void operation(std::string_view key) override;
-  void chain(std::span<const Call> calls, std::uint64_t count) override;
+  void call(const Call& call) override;
+  void chain(std::uint64_t count) override;
 
   // After the whole file decoded: completes the target and writes the repair reports of the
   // chains that count, or of those before the first count out of range, to `diagnostics`
@@ -124,20 +86,26 @@ class ChainFold final : public ChainReceiver {
  private:
   class SecondReading;
 
-  // The log: per logged chain, its operation's number, its count, its length, then per call
-  // the call's number shifted left by two bits with its direction as read in the low bits.
-  void log_chain(std::span<const Call> calls, std::uint64_t count);
+  // The log: per logged chain, its operation's number, its count, its length, then its words
+  // with the directions as read.
+  // Logs the chain being decoded (chain_) with `count`, or drops the log when it would outgrow
+  // its allowance.
+  void log_chain(std::uint64_t count);
+  // When every chain is logged, the chain being decoded is the log's last entry: opened with
+  // its first call (or at its end when it has none), closed with its count.
+  void open_logged_chain();
+  // Forgets the calls of the chain being decoded.
+  void drop_chain();
   // Repeats the logged chains of the operations `wanted` accepts: reports each chain's
-  // repair, and adds it to the target when `add` is set.
+  // repair, and adds it to the target when `add` is set. Repairs the logged words in place:
+  // the log is replayed once.
   template <class Wanted>
   void replay_log(Wanted wanted, bool add, Sink& diagnostics);
   Result<FoldEnd, LoadError> read_again(StatsFile& file, std::uint64_t only, bool add, FoldEnd end,
                                         Sink& diagnostics);
-  // The repair of one chain of a final operation: its report to `diagnostics`, and when
-  // `add` is set, the chain into the target.
-  void repeat(std::span<const Call> calls, std::span<const std::uint32_t> ids, std::uint32_t count,
-              bool add, Sink& diagnostics);
-  void intern(std::span<const Call> calls);
+  // The repair of one chain of a final operation, in place: its report to `diagnostics`, and
+  // when `add` is set, the chain into the target.
+  void repeat(std::span<std::uint64_t> chain, std::uint32_t count, bool add, Sink& diagnostics);
 
   ChainTarget& target_;
   const bool log_everything_;  // the file cannot be read twice: every chain is logged
@@ -157,9 +125,10 @@ class ChainFold final : public ChainReceiver {
 
   std::uint64_t reported_ = 0;
 
-  std::vector<std::uint32_t> ids_;
-  std::vector<CallDirection> directions_;
-  std::vector<Call> calls_;  // a logged chain made whole again
+  // The chain being decoded, one word a call as read (unless every chain is logged).
+  std::vector<std::uint64_t> chain_;
+  static constexpr std::size_t kNoChain = ~std::size_t{0};
+  std::size_t logged_at_ = kNoChain;  // where the log entry of the chain being decoded starts
 };
 
 // The largest chain count graph building accepts: the signed 32-bit maximum.

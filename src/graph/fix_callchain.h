@@ -4,12 +4,18 @@
 // that process (Inbound), and a further call on the same process is that process's own step
 // (not Inbound). The repair settles undetermined directions at a change of process and reports
 // every contradiction, leaving the contradicting call as it came.
+//
+// Two forms give the same directions and the same report: one over calls with their names (the
+// whole record), one over the words of interned calls (call_word()), which the streaming run
+// holds instead of the names so that a chain costs one word a call.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
 #include "base/sink.h"
+#include "graph/call_names.h"
 #include "stats/call_chain/call.h"
 
 namespace tracemill {
@@ -24,5 +30,17 @@ namespace tracemill {
 // text form), and returns true. A failing sink does not change the directions. The calls are
 // not copied: graph building repairs every chain of a file this way.
 bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& directions, Sink& out);
+
+// The same repair of the chain whose calls `chain` holds as words of `names`: processes are
+// equal when their numbers are (the first call compares with the empty process name). Writes
+// the same report, its call texts made from the names one call at a time, and returns the same
+// value; then sets the direction of every word to its repaired direction.
+bool fix_callchain(const CallNames& names, std::span<std::uint64_t> chain, Sink& out);
+
+// Whether the chain of words holds a contradiction (what fix_callchain returns); changes nothing.
+bool contradicts(const CallNames& names, std::span<const std::uint64_t> chain);
+
+// fix_callchain without the report: only sets the repaired directions.
+void repair_directions(const CallNames& names, std::span<std::uint64_t> chain);
 
 }  // namespace tracemill

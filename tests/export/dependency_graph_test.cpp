@@ -126,13 +126,11 @@ TEST(DependencyGraph, EverySumIsCheckedAgainstTheLimit) {
       CallNames names;
       DependencyTarget target(limit);
       for (const auto& [calls, count] : chains) {
-        std::vector<std::uint32_t> ids;
-        std::vector<CallDirection> directions;
+        std::vector<std::uint64_t> words;
         for (const Call& call : calls) {
-          ids.push_back(names.intern(call.process, call.method));
-          directions.push_back(call.call_direction);
+          words.push_back(call_word(names.intern(call.process, call.method), call.call_direction));
         }
-        target.add(names, ids, directions, static_cast<std::uint32_t>(count));
+        target.add(names, words, static_cast<std::uint32_t>(count));
       }
       EXPECT_EQ(target.overflowed(), limit == 10) << what << ", limit " << limit;
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,58 @@ TEST(FixCallchain, RepairsDirectionsAndReportsContradictions) {
         << compact_string(c.input);
     EXPECT_EQ(directions, c.repaired) << compact_string(c.input);
     EXPECT_EQ(out.text(), report(c.failed, c.input, c.repaired));
+  }
+}
+
+// Takes the first `room` bytes of a report and then fails, so that two reports stopping at the
+// same byte wrote the same pieces up to there.
+struct ShortSink final : Sink {
+  explicit ShortSink(std::size_t bytes) : room(bytes) {}
+  bool write(std::string_view piece) override {
+    failed = failed || piece.size() > room;
+    if (!failed) room -= piece.size(), text += piece;
+    return !failed;
+  }
+  std::size_t room;
+  bool failed = false;
+  std::string text;
+};
+
+// The form over interned words against the form over calls, on every chain of up to three calls
+// over an empty, a plain and an escaped process name in every direction: the same contradiction,
+// directions and report, also when the sink fails partway. One table numbers all the calls.
+TEST(FixCallchain, WordsRepairAsTheCallsTheyName) {
+  const std::string processes[] = {"", "A", "C\t\"q\""};
+  const CallDirection directions[] = {I, O, U};
+  CallNames names;
+  std::vector<CallDirection> repaired;
+  for (std::size_t length = 1, chains = 9; length <= 3; ++length, chains *= 9) {
+    for (std::size_t n = 0; n < chains; ++n) {
+      std::vector<Call> calls;
+      std::vector<std::uint64_t> words;
+      for (std::size_t i = 0, digits = n; i < length; ++i, digits /= 9) {
+        calls.push_back(
+            {processes[digits % 9 / 3], "m" + std::to_string(i + n % 2), directions[digits % 3]});
+        words.push_back(call_word(names.intern(calls.back().process, calls.back().method),
+                                  calls.back().call_direction));
+      }
+      StringSink report;
+      EXPECT_EQ(contradicts(names, words), fix_callchain(calls, repaired, report))
+          << compact_string(calls);
+      std::vector<std::uint64_t> fixed;
+      for (std::size_t room : {std::size_t{20}, std::size_t{200}, report.text().size()}) {
+        ShortSink from_calls(room), from_words(room);
+        fixed = words;
+        EXPECT_EQ(fix_callchain(names, fixed, from_words),
+                  fix_callchain(calls, repaired, from_calls));
+        EXPECT_EQ(from_words.text, from_calls.text) << compact_string(calls);
+      }
+      for (std::size_t i = 0; i < length; ++i) {
+        EXPECT_EQ(fixed[i], call_word(word_call(words[i]), repaired[i])) << compact_string(calls);
+      }
+      repair_directions(names, words);
+      EXPECT_EQ(words, fixed);
+    }
   }
 }
 

@@ -141,16 +141,7 @@ class Reader {
   bool read(std::vector<T, A>& out) {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
-    if constexpr (kStream) {
-      // The calls of the pair being decoded, decoded over those of the pair before so that
-      // their texts keep their room: only the first chain_length_ are this chain's.
-      chain_length_ = 0;
-      for (std::uint64_t i = 0; i < count; ++i) {
-        if (chain_length_ == out.size()) out.emplace_back();
-        if (!read(out[chain_length_++])) return false;
-      }
-      return true;
-    } else if constexpr (FixedInteger<T> && kLittleEndianHost) {
+    if constexpr (FixedInteger<T> && kLittleEndianHost) {
       return read_integers(out, count);
     } else {
       for (std::uint64_t i = 0; i < count; ++i) {
@@ -275,8 +266,18 @@ class Reader {
     if (!read_fixed(count)) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
       if (!read(pair_)) return false;
-      receiver_->chain(std::span<const Call>(pair_.first.call_chain).first(chain_length_),
-                       pair_.second.count);
+      receiver_->chain(pair_.second.count);
+    }
+    return true;
+  }
+
+  // Each call is decoded over the one before, so that its texts keep their room.
+  bool stream(std::vector<Call>&) {
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (!read(call_)) return false;
+      receiver_->call(call_);
     }
     return true;
   }
@@ -418,12 +419,12 @@ class Reader {
   ByteSource& source_;
   ChainReceiver* receiver_;
   BincodeError error_;
-  // Decoding for a receiver: the operation key, the operation and the pair being decoded,
-  // reused for every one.
+  // Decoding for a receiver: the operation key, the operation, the pair and the call being
+  // decoded, reused for every one (the pair's calls go to the receiver, its list stays empty).
   std::string key_;
   OperationStatsJson operation_;
   std::pair<CChainStatsKey, CChainStatsValue> pair_;
-  std::size_t chain_length_ = 0;
+  Call call_;
 };
 
 }  // namespace

@@ -3,12 +3,12 @@
 // Decoding for a receiver checks every field of the file exactly as decoding the whole record
 // does (the same errors at the same places), but keeps only what graph building reads: the key
 // of each operation and, for each pair of its call_chain list, the calls of the key and the
-// count of the value. Those are handed over as soon as they are decoded, so nothing of the
-// record accumulates. A receiver sees only a prefix of the file's chains when decoding fails.
+// count of the value. Each is handed over as soon as it is decoded, a call at a time, so nothing
+// of the record accumulates, not even the calls of one chain. A receiver sees only a prefix of
+// the file's chains when decoding fails, possibly ending in calls of a pair never closed.
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 #include "base/record.h"
@@ -24,9 +24,13 @@ class ChainReceiver {
   // An entry of the `stats` map begins; the pairs of its call_chain list follow. The view
   // lives until the call returns.
   virtual void operation(std::string_view key) = 0;
-  // The next pair of the current operation's call_chain list, in list order. The calls live
-  // until the call returns.
-  virtual void chain(std::span<const Call> calls, std::uint64_t count) = 0;
+  // The next call of the current pair's chain, in chain order. The call lives until the call
+  // returns; decoding reuses it for the next.
+  virtual void call(const Call& call) = 0;
+  // The current pair ends, the next of the current operation's call_chain list in list order:
+  // its calls are those handed to call() since the last chain() or operation(), its count is
+  // the value's.
+  virtual void chain(std::uint64_t count) = 0;
 };
 
 // What decoding for a receiver does with a field.
@@ -48,7 +52,7 @@ constexpr bool is_member(T R::*member) {
 }  // namespace detail
 
 // The records on the way from the top of the file to the chains: only their listed fields are
-// used. Every other record met while keeping a field (the calls of a chain) is kept whole.
+// used. Every other record met while streaming a field (each call of a chain) is kept whole.
 template <class T>
 inline constexpr bool kOnChainPath =
     std::is_same_v<T, StatsRecJson> || std::is_same_v<T, OperationStatsJson> ||
@@ -61,10 +65,10 @@ constexpr FieldUse chain_field_use() {
   if constexpr (!kOnChainPath<T>) {
     return FieldUse::Keep;
   } else if constexpr (detail::is_member<&StatsRecJson::stats>(member) ||
-                       detail::is_member<&OperationStatsJson::call_chain>(member)) {
+                       detail::is_member<&OperationStatsJson::call_chain>(member) ||
+                       detail::is_member<&CChainStatsKey::call_chain>(member)) {
     return FieldUse::Stream;
-  } else if constexpr (detail::is_member<&CChainStatsKey::call_chain>(member) ||
-                       detail::is_member<&CChainStatsValue::count>(member)) {
+  } else if constexpr (detail::is_member<&CChainStatsValue::count>(member)) {
     return FieldUse::Keep;
   } else {
     return FieldUse::Check;

@@ -147,23 +147,13 @@ class Decoder {
 
   template <class T>
   bool decode(std::vector<T>& v) {
-    if constexpr (kStream) {
-      // The calls of the pair being decoded, decoded over those of the pair before so that
-      // their texts keep their room: only the first chain_length_ are this chain's.
-      chain_length_ = 0;
-      return list([&] {
-        if (chain_length_ == v.size()) v.emplace_back();
-        return decode(v[chain_length_++]);
-      });
-    } else {
-      // Collected in a reused buffer and moved out once, so a list costs one allocation of
-      // its exact size instead of a chain of regrowths.
-      auto& scratch = std::get<std::vector<T>>(scratch_);
-      scratch.clear();
-      if (!list([&] { return decode(scratch.emplace_back()); })) return false;
-      v.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
-      return true;
-    }
+    // Collected in a reused buffer and moved out once, so a list costs one allocation of its
+    // exact size instead of a chain of regrowths.
+    auto& scratch = std::get<std::vector<T>>(scratch_);
+    scratch.clear();
+    if (!list([&] { return decode(scratch.emplace_back()); })) return false;
+    v.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
+    return true;
   }
 
   template <class V>
@@ -264,8 +254,16 @@ class Decoder {
   bool stream(std::vector<std::pair<CChainStatsKey, CChainStatsValue>>&) {
     return list([&] {
       if (!decode(pair_)) return false;
-      receiver_->chain(std::span<const Call>(pair_.first.call_chain).first(chain_length_),
-                       pair_.second.count);
+      receiver_->chain(pair_.second.count);
+      return true;
+    });
+  }
+
+  // Each call is decoded over the one before, so that its texts keep their room.
+  bool stream(std::vector<Call>&) {
+    return list([&] {
+      if (!decode(call_)) return false;
+      receiver_->call(call_);
       return true;
     });
   }
@@ -592,10 +590,11 @@ class Decoder {
   JsonReader& r_;
   ChainReceiver* receiver_;
   ListScratch scratch_;
-  // Decoding for a receiver: the operation and the pair being decoded, reused for every one.
+  // Decoding for a receiver: the operation, the pair and the call being decoded, reused for
+  // every one (the pair's calls go to the receiver, its list stays empty).
   OperationStatsJson operation_;
   std::pair<CChainStatsKey, CChainStatsValue> pair_;
-  std::size_t chain_length_ = 0;
+  Call call_;
 };
 
 template <bool kStream>
