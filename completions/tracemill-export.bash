@@ -29,7 +29,7 @@ _tracemill_export()
             COMPREPLY=($(compgen -W 'dot mermaid json' -- "$cur"))
             return
             ;;
-        -h | --help | -V | --version)
+        -h | --help | -V | --version | --focus | --depth)
             return
             ;;
     esac
@@ -43,7 +43,7 @@ _tracemill_export()
     done
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-f --format -h --help -V --version' -- "$cur"))
+        COMPREPLY=($(compgen -W '-f --format --focus --depth -h --help -V --version' -- "$cur"))
     else
         _tracemill_export_input_files "$cur"
     fi

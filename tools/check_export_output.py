@@ -7,7 +7,8 @@
 mermaid: the exact grammar tracemill-export writes, which a Mermaid renderer takes as a
 flowchart: the line "flowchart LR", then node lines `  n<i>["label"]` with i counting from 0,
 then edge lines `  n<i> -->|"label"| n<j>` between defined nodes. A label holds no double
-quote, control character, `|`, backquote or raw `&`; `<` and `>` only in `<br>`; `#` only
+quote, control character, line or paragraph separator, byte-order mark, `|`, backquote or raw
+`&`; `<` and `>` only in `<br>`; `#` only
 starting an entity code (`#quot;`, `#35;`, ...).
 
 json: the documented schema (docs/format.md): exactly the members named there with their
@@ -23,7 +24,7 @@ import re
 import sys
 
 ENTITY = r"#(?:quot|amp|lt|gt|[0-9]+);"
-LABEL = r'(?:[^"|`&<>#\x00-\x1f\x7f]|<br>|' + ENTITY + r")*"
+LABEL = r'(?:[^"|`&<>#\x00-\x1f\x7f-\x9f\u2028\u2029\ufeff]|<br>|' + ENTITY + r")*"
 NODE = re.compile(r'  n(0|[1-9][0-9]*)\["(' + LABEL + r')"\]')
 EDGE = re.compile(r'  n(0|[1-9][0-9]*) -->\|"(' + LABEL + r')"\| n(0|[1-9][0-9]*)')
 

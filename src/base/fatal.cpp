@@ -109,7 +109,7 @@ void fatal(std::string_view message, SourceLocation where) {
   std::_Exit(101);
 }
 
-void prepare_process() {
+unsigned prepare_process() {
   // An exception nothing catches ends here. A container asked to grow beyond what a size can
   // express throws length_error, reported as "capacity overflow"; every other standard
   // exception is reported with its own text. Anything else thrown aborts.
@@ -128,8 +128,10 @@ void prepare_process() {
     stdout_sink().flush_lines();
     std::abort();
   });
+  unsigned closed = 0;
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      closed |= 1u << fd;
       // The lowest free descriptor is the closed one, so open() fills exactly that slot.
       if (open("/dev/null", O_RDWR) != fd) std::abort();
     }
@@ -138,6 +140,7 @@ void prepare_process() {
 #if TRACEMILL_HAVE_PTHREAD_SETNAME_NP
   pthread_setname_np(pthread_self(), kThreadName);
 #endif
+  return closed;
 }
 
 }  // namespace tracemill

@@ -40,7 +40,8 @@ struct SourceLocation {
 // Installs the start-up state: closed descriptors 0 to 2 reopened on /dev/null (aborting when
 // that fails), SIGPIPE ignored, the thread named "main" where the system names threads, and an
 // uncaught standard exception turned into the fatal report of its what() (a length_error into
-// "capacity overflow").
-void prepare_process();
+// "capacity overflow"). Returns a bit per standard descriptor that was closed (1 << fd), so that
+// a program that must not lose its output can tell.
+unsigned prepare_process();
 
 }  // namespace tracemill

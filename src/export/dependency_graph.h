@@ -14,12 +14,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "base/keyed_hash.h"
+#include "export/call_figures.h"
 #include "graph/build_graph.h"
 #include "graph/chain_fold.h"
 #include "stats/file/load_error.h"
@@ -28,8 +32,14 @@
 namespace tracemill {
 
 struct MethodSum {
+  MethodSum() = default;
+  MethodSum(std::string method_name, std::int64_t calls, CallFigures health = {})
+      : method(std::move(method_name)), sum(calls), figures(std::move(health)) {}
+
   std::string method;
   std::int64_t sum = 0;
+  // The health of the calls of this method in this direction: of the chains that end in it.
+  CallFigures figures;
   bool operator==(const MethodSum&) const = default;
 };
 
@@ -44,16 +54,30 @@ struct DependencyNode {
 };
 
 struct DependencyEdge {
+  DependencyEdge() = default;
+  DependencyEdge(std::string caller, std::string callee, std::string method_name,
+                 std::int64_t chains, CallFigures health = {})
+      : from(std::move(caller)),
+        to(std::move(callee)),
+        method(std::move(method_name)),
+        count(chains),
+        figures(std::move(health)) {}
+
   std::string from;
   std::string to;
   std::string method;
-  std::int64_t count = 0;
+  std::int64_t count = 0;  // of the chains that hold the step
+  // The health of the calls made over the edge: of the chains whose last step it is.
+  CallFigures figures;
   bool operator==(const DependencyEdge&) const = default;
 };
 
 struct DependencyGraph {
   std::vector<DependencyNode> nodes;  // sorted by name
   std::vector<DependencyEdge> edges;  // sorted by (from, to, method)
+  // The names of the nodes that sent no span of their own, sorted: peers that the client spans
+  // of their callers named (a database, an uninstrumented service).
+  std::vector<std::string> virtual_peers;
   bool operator==(const DependencyGraph&) const = default;
 };
 
@@ -122,6 +146,19 @@ struct StreamedDependencies {
   // How many chains that count contradict their call directions (their repair reports).
   std::uint64_t contradicting_chains = 0;
 };
+
+// Adds `other` to `graph`, both sorted: nodes of the same name, sums of the same method and
+// edges of the same ends and method are summed, the others taken over in order. Returns false
+// when a sum would pass `max_sum` (the graph is then not to be shown).
+bool add_graph(DependencyGraph& graph, const DependencyGraph& other,
+               std::int64_t max_sum = kMaxDependencySum);
+
+// The part of `graph` within `depth` calls of the node named `service`: downstream, every edge
+// from a node fewer than `depth` calls below the service; upstream, every edge into a node fewer
+// than `depth` calls above it; the nodes these edges join, and the service itself. Empty when
+// no node has that name.
+std::optional<DependencyGraph> neighbourhood(const DependencyGraph& graph, std::string_view service,
+                                             std::uint32_t depth);
 
 // Decodes `file` once, folding every chain into the dependency graph as it is decoded, with the
 // same repair, duplicate operations and count check as the process graph (see ChainFold).

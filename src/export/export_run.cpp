@@ -1,14 +1,17 @@
 #include "export/export_run.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
 
 #include "base/os_error.h"
+#include "base/utf8.h"
 #include "export/dependency_graph.h"
 #include "stats/file/operation_stats_json.h"
 #include "text_form/debug.h"
+#include "text_form/jaro.h"
 
 namespace tracemill {
 namespace {
@@ -20,7 +23,8 @@ std::optional<std::string> extension_problem(std::string_view input) {
   std::optional<std::string_view> extension = file_extension(input);
   if (!extension) return "no file-name extension (expected .json or .bincode)";
   if (*extension == "json" || *extension == "bincode") return std::nullopt;
-  return "unknown extension '." + std::string(*extension) + "' (expected .json or .bincode)";
+  return "unknown extension " + message_quoted("." + std::string(*extension)) +
+         " (expected .json or .bincode)";
 }
 
 // The text after "FILE" for an error of opening or decoding the file.
@@ -31,7 +35,7 @@ std::string load_error_text(const LoadError& error) {
         if constexpr (std::is_same_v<E, OsError>) {
           return ": " + os_error_message(e.code);
         } else if constexpr (std::is_same_v<E, JsonError>) {
-          return position_text(e);
+          return message_text(position_text(e));
         } else {
           return ": byte " + std::to_string(e.offset) + ": " + compact_string(e);
         }
@@ -40,37 +44,88 @@ std::string load_error_text(const LoadError& error) {
 }
 
 int fail(Sink& err, std::string_view input, const std::string& text) {
-  err.write(std::string(kProgram) + std::string(input) + text + "\n");
+  err.write(std::string(kProgram) + message_name(input) + text + "\n");
   return kExportFailed;
 }
 
-}  // namespace
-
-int run_export(std::string_view input, ExportFormat format, FdSink& out, Sink& err) {
+// The graph of one input, or why there is none (written to `err`).
+std::optional<DependencyGraph> input_graph(std::string_view input, Sink& err) {
   // StatsFile::open ends the process on a name it has no decoder for: ask first.
   if (std::optional<std::string> problem = extension_problem(input)) {
-    return fail(err, input, ": " + *problem);
+    fail(err, input, ": " + *problem);
+    return std::nullopt;
   }
   Result<StatsFile, LoadError> file = StatsFile::open(std::string(input));
-  if (!file) return fail(err, input, load_error_text(file.error()));
-
+  if (!file) {
+    fail(err, input, load_error_text(file.error()));
+    return std::nullopt;
+  }
   StreamedDependencies run = stream_dependencies(file.value());
   if (const LoadError* error = std::get_if<LoadError>(&run.end)) {
-    return fail(err, input, load_error_text(*error));
+    fail(err, input, load_error_text(*error));
+    return std::nullopt;
   }
   if (std::holds_alternative<CountOutOfRange>(run.end)) {
-    return fail(err, input, ": a chain count exceeds 2147483647");
+    fail(err, input, ": a chain count exceeds 2147483647");
+    return std::nullopt;
   }
   if (std::holds_alternative<SumOutOfRange>(run.end)) {
-    return fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
+    fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
+    return std::nullopt;
   }
   if (const std::uint64_t n = run.contradicting_chains; n != 0) {
-    err.write(std::string(kProgram) + "warning: " + std::string(input) + ": " + std::to_string(n) +
+    err.write(std::string(kProgram) + "warning: " + message_name(input) + ": " + std::to_string(n) +
               (n == 1 ? " chain contradicts its call directions"
                       : " chains contradict their call directions") +
               "; run tracemill on the file to see the reports\n");
   }
-  if (!(write_graph(out, std::get<DependencyGraph>(run.end), format) && out.flush())) {
+  return std::move(std::get<DependencyGraph>(run.end));
+}
+
+// The names of `graph` most like `name` (Jaro similarity, ties in name order), at most three.
+std::string closest_names(const DependencyGraph& graph, std::string_view name) {
+  const std::u32string wanted = decode_utf8(name).value_or(std::u32string());
+  std::vector<std::pair<double, std::size_t>> ranked;
+  for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
+    const std::u32string known = decode_utf8(graph.nodes[i].name).value_or(std::u32string());
+    ranked.emplace_back(-jaro_similarity(wanted, known), i);
+  }
+  const std::size_t shown = std::min<std::size_t>(3, ranked.size());
+  std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(shown),
+                    ranked.end());
+  std::string text;
+  for (std::size_t i = 0; i < shown; ++i) {
+    text += (i == 0 ? "" : ", ") + message_quoted(graph.nodes[ranked[i].second].name);
+  }
+  return text;
+}
+
+}  // namespace
+
+int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
+  DependencyGraph graph;
+  for (const std::string& input : options.inputs) {
+    std::optional<DependencyGraph> one = input_graph(input, err);
+    if (!one) return kExportFailed;
+    if (graph.nodes.empty()) {
+      graph = std::move(*one);  // a graph without nodes has no edges
+    } else if (!add_graph(graph, *one)) {
+      return fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
+    }
+  }
+  if (options.focus) {
+    std::optional<DependencyGraph> part = neighbourhood(graph, *options.focus, options.depth);
+    if (!part) {
+      err.write(std::string(kProgram) + "no service " + message_quoted(*options.focus) +
+                " in the graph" +
+                (graph.nodes.empty() ? std::string(" (it has none)")
+                                     : " (closest: " + closest_names(graph, *options.focus) + ")") +
+                "\n");
+      return kExportFailed;
+    }
+    graph = std::move(*part);
+  }
+  if (!(write_graph(out, graph, options.format) && out.flush())) {
     err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");
     return kExportFailed;
   }

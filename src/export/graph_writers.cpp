@@ -4,23 +4,34 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "base/utf8.h"
+#include "text_form/unicode.h"
 
 namespace tracemill {
 namespace {
 
 // Writes `text`, each byte for which `escape` gives a replacement replaced by it, the runs
-// between replacements as one slice each. Only ASCII bytes are ever replaced, so every
-// character of more than one byte passes whole.
+// between replacements as one slice each. `escape(c, rest, buffer, length)` sees the byte and
+// the text from it on; a replacement stands for `length` bytes (1 unless it sets more: a
+// whole character). Bytes of a character that is not replaced pass whole.
 template <class Escape>
 bool write_with(Sink& out, std::string_view text, Escape escape) {
   std::size_t run = 0;
   char buffer[16];
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::string_view replacement = escape(static_cast<unsigned char>(text[i]), buffer);
-    if (replacement.empty()) continue;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 1;
+    const std::string_view replacement =
+        escape(static_cast<unsigned char>(text[i]), text.substr(i), buffer, length);
+    if (replacement.empty()) {
+      ++i;
+      continue;
+    }
     if (!(out.write(text.substr(run, i - run)) && out.write(replacement))) return false;
-    run = i + 1;
+    i += length;
+    run = i;
   }
   return out.write(text.substr(run));
 }
@@ -43,18 +54,36 @@ bool write_number(Sink& out, std::int64_t value) {
   return out.write(std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
-bool write_dot_text(Sink& out, std::string_view name, std::string_view control_prefix) {
-  return write_with(out, name, [&](unsigned char c, char* buffer) -> std::string_view {
-    if (c == '"') return "\\\"";
-    if (c == '\\') return "\\\\";
-    if (c == '\n') return "\\n";
-    if (is_control(c)) return shown_control(c, buffer, control_prefix);
-    return {};
-  });
+// Graphviz reads no quoted string longer than 16,384 bytes: a longer one is written as pieces
+// joined by DOT's "+", cut where no escape and no character is cut.
+constexpr std::size_t kDotPieceBytes = 16000;
+
+// `quoted`, the text between the quotes, as one or more quoted strings.
+bool write_dot_pieces(Sink& out, std::string_view quoted) {
+  if (!out.write("\"")) return false;
+  while (quoted.size() > kDotPieceBytes) {
+    std::size_t end = kDotPieceBytes;
+    auto cuts_escape = [&](std::size_t at) {
+      std::size_t backslashes = 0;
+      while (backslashes < at && quoted[at - 1 - backslashes] == '\\') ++backslashes;
+      return backslashes % 2 == 1;
+    };
+    while ((static_cast<unsigned char>(quoted[end]) & 0xC0) == 0x80 || cuts_escape(end)) --end;
+    if (!(out.write(quoted.substr(0, end)) && out.write("\" + \""))) return false;
+    quoted.remove_prefix(end);
+  }
+  return out.write(quoted) && out.write("\"");
 }
 
-bool write_quoted_dot_id(Sink& out, std::string_view name) {
-  return out.write("\"") && write_dot_id(out, name) && out.write("\"");
+// A label of a name and the figures after it: "NAME\nentry count: 3", "METHOD (5)".
+bool write_dot_label_of(Sink& out, std::string_view name, std::string_view before,
+                        std::int64_t number, std::string_view after) {
+  StringSink label;
+  write_dot_label(label, name);
+  label.write(before);
+  write_number(label, number);
+  label.write(after);
+  return write_dot_pieces(out, label.text());
 }
 
 bool write_json_method_sums(Sink& out, std::string_view key, const std::vector<MethodSum>& sums) {
@@ -77,81 +106,119 @@ std::optional<ExportFormat> export_format(std::string_view name) {
   return std::nullopt;
 }
 
-// In a dot ID only \" is an escape; any other backslash stays, so a single backslash before
-// another character than \ or " can only come from an escape written here.
-bool write_dot_id(Sink& out, std::string_view name) { return write_dot_text(out, name, "\\"); }
-
 // A label is an escString: \\ shows a backslash, \n breaks the line, \N, \G, ... would name the
 // node or graph, so every backslash of the name is doubled.
-bool write_dot_label(Sink& out, std::string_view name) { return write_dot_text(out, name, "\\\\"); }
+bool write_dot_label(Sink& out, std::string_view name) {
+  return write_with(
+      out, name,
+      [](unsigned char c, std::string_view, char* buffer, std::size_t&) -> std::string_view {
+        if (c == '"') return "\\\"";
+        if (c == '\\') return "\\\\";
+        if (c == '\n') return "\\n";
+        if (is_control(c)) return shown_control(c, buffer, "\\\\");
+        return {};
+      });
+}
 
 bool write_mermaid_label(Sink& out, std::string_view name) {
-  return write_with(out, name, [](unsigned char c, char* buffer) -> std::string_view {
-    switch (c) {
-      case '"':
-        return "#quot;";
-      case '#':
-        return "#35;";
-      case '&':
-        return "#amp;";
-      case '<':
-        return "#lt;";
-      case '>':
-        return "#gt;";
-      case '|':
-        return "#124;";
-      case '`':
-        return "#96;";
-      case '\n':
-        return "<br>";
-      default:
-        return is_control(c) ? shown_control(c, buffer, "\\") : std::string_view{};
-    }
-  });
+  return write_with(out, name,
+                    [](unsigned char c, std::string_view rest, char* buffer,
+                       std::size_t& length) -> std::string_view {
+                      if (c >= 0x80) {
+                        // JavaScript ends lines at U+2028 and U+2029 too: those, and every other
+                        // character that is not printable, become entity codes.
+                        std::optional<Utf8Char> decoded = decode_utf8_char(rest);
+                        if (!decoded || is_printable(decoded->value)) return {};
+                        length = decoded->length;
+                        char* p = buffer;
+                        *p++ = '#';
+                        p = std::to_chars(p, p + 8, static_cast<std::uint32_t>(decoded->value)).ptr;
+                        *p++ = ';';
+                        return std::string_view(buffer, static_cast<std::size_t>(p - buffer));
+                      }
+                      switch (c) {
+                        case '"':
+                          return "#quot;";
+                        case '#':
+                          return "#35;";
+                        case '&':
+                          return "#amp;";
+                        case '<':
+                          return "#lt;";
+                        case '>':
+                          return "#gt;";
+                        case '|':
+                          return "#124;";
+                        case '`':
+                          return "#96;";
+                        case '\n':
+                          return "<br>";
+                        default:
+                          return is_control(c) ? shown_control(c, buffer, "\\")
+                                               : std::string_view{};
+                      }
+                    });
 }
 
 bool write_json_string(Sink& out, std::string_view name) {
-  return write_with(out, name, [](unsigned char c, char* buffer) -> std::string_view {
-    switch (c) {
-      case '"':
-        return "\\\"";
-      case '\\':
-        return "\\\\";
-      case '\b':
-        return "\\b";
-      case '\f':
-        return "\\f";
-      case '\n':
-        return "\\n";
-      case '\r':
-        return "\\r";
-      case '\t':
-        return "\\t";
-      default:
-        break;
-    }
-    if (c >= 0x20) return {};
-    static constexpr char kHex[] = "0123456789abcdef";
-    const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-    std::copy(std::begin(escape), std::end(escape), buffer);
-    return std::string_view(buffer, sizeof escape);
-  });
+  return write_with(
+      out, name,
+      [](unsigned char c, std::string_view, char* buffer, std::size_t&) -> std::string_view {
+        switch (c) {
+          case '"':
+            return "\\\"";
+          case '\\':
+            return "\\\\";
+          case '\b':
+            return "\\b";
+          case '\f':
+            return "\\f";
+          case '\n':
+            return "\\n";
+          case '\r':
+            return "\\r";
+          case '\t':
+            return "\\t";
+          default:
+            break;
+        }
+        if (c >= 0x20) return {};
+        static constexpr char kHex[] = "0123456789abcdef";
+        const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        std::copy(std::begin(escape), std::end(escape), buffer);
+        return std::string_view(buffer, sizeof escape);
+      });
 }
 
+namespace {
+
+// Writes "n<i>", where graph.nodes[i] is the node of that name; every end of an edge is a node.
+bool write_node_id(Sink& out, const DependencyGraph& graph, const std::string& name) {
+  auto it = std::lower_bound(
+      graph.nodes.begin(), graph.nodes.end(), name,
+      [](const DependencyNode& node, const std::string& key) { return node.name < key; });
+  return out.write("n") && write_number(out, it - graph.nodes.begin());
+}
+
+}  // namespace
+
+// Node IDs are generated, the names only labels: an ID of the name would need its own escapes,
+// and Graphviz takes an ID beginning with % for one of its anonymous ones.
 bool write_dot(Sink& out, const DependencyGraph& graph) {
   if (!out.write("digraph dependencies {\n  rankdir=LR;\n  node [shape=box];\n")) return false;
-  for (const DependencyNode& node : graph.nodes) {
-    if (!(out.write("  ") && write_quoted_dot_id(out, node.name) && out.write(" [label=\"") &&
-          write_dot_label(out, node.name) && out.write("\\nentry count: ") &&
-          write_number(out, node.entry_count) && out.write("\"];\n"))) {
+  for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
+    const DependencyNode& node = graph.nodes[i];
+    if (!(out.write("  n") && write_number(out, static_cast<std::int64_t>(i)) &&
+          out.write(" [label=") &&
+          write_dot_label_of(out, node.name, "\\nentry count: ", node.entry_count, "") &&
+          out.write("];\n"))) {
       return false;
     }
   }
   for (const DependencyEdge& edge : graph.edges) {
-    if (!(out.write("  ") && write_quoted_dot_id(out, edge.from) && out.write(" -> ") &&
-          write_quoted_dot_id(out, edge.to) && out.write(" [label=\"") &&
-          write_dot_label(out, edge.method) && out.write(" (") && write_number(out, edge.count) &&
-          out.write(")\"];\n"))) {
+    if (!(out.write("  ") && write_node_id(out, graph, edge.from) && out.write(" -> ") &&
+          write_node_id(out, graph, edge.to) && out.write(" [label=") &&
+          write_dot_label_of(out, edge.method, " (", edge.count, ")") && out.write("];\n"))) {
       return false;
     }
   }
@@ -159,13 +226,7 @@ bool write_dot(Sink& out, const DependencyGraph& graph) {
 }
 
 bool write_mermaid(Sink& out, const DependencyGraph& graph) {
-  // Node n<i> is graph.nodes[i]; every end of an edge is a node.
-  auto write_id = [&](const std::string& name) {
-    auto it = std::lower_bound(
-        graph.nodes.begin(), graph.nodes.end(), name,
-        [](const DependencyNode& node, const std::string& key) { return node.name < key; });
-    return out.write("n") && write_number(out, it - graph.nodes.begin());
-  };
+  auto write_id = [&](const std::string& name) { return write_node_id(out, graph, name); };
   if (!out.write("flowchart LR\n")) return false;
   for (const DependencyNode& node : graph.nodes) {
     if (!(out.write("  ") && write_id(node.name) && out.write("[\"") &&

@@ -17,7 +17,8 @@ enum class ExportFormat { Dot, Mermaid, Json };
 // The format of that name: "dot", "mermaid" or "json".
 std::optional<ExportFormat> export_format(std::string_view name);
 
-// digraph dependencies { rankdir=LR; node [shape=box]; "name" [label="..."]; "a" -> "b" ... }
+// digraph dependencies { rankdir=LR; node [shape=box]; n0 [label="..."]; n0 -> n1 ... }, nodes
+// n0, n1, ... in sorted order with their names in the labels.
 bool write_dot(Sink& out, const DependencyGraph& graph);
 // flowchart LR; nodes n0, n1, ... in sorted order with their names as labels.
 bool write_mermaid(Sink& out, const DependencyGraph& graph);
@@ -25,13 +26,15 @@ bool write_mermaid(Sink& out, const DependencyGraph& graph);
 bool write_json(Sink& out, const DependencyGraph& graph);
 bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format);
 
-// A name as it stands between the double quotes of each form (the writers' pieces). Control
-// characters other than the line feed are shown as \u{hex} in dot and Mermaid.
-//  - dot ID: \" and \\ escaped, a line feed as \n; one name, one ID.
-//  - dot label: the same, with \\u{hex} so that Graphviz shows \u{hex}; \n breaks the line.
-//  - Mermaid label: " # & < > | ` as entity codes (#quot; #35; ...), a line feed as <br>.
+// A name as it stands between the double quotes of each form (the writers' pieces). ASCII
+// control characters other than the line feed are shown as \u{hex} in dot and Mermaid.
+//  - dot label: \" and \\ escaped, a line feed as \n (a line break), \\u{hex} so that Graphviz
+//    shows \u{hex}. The writer splits a quoted string longer than Graphviz reads into pieces
+//    joined with "+".
+//  - Mermaid label: " # & < > | ` as entity codes (#quot; #35; ...), a line feed as <br>, and
+//    every other character that is not printable (U+2028 and U+2029, which end a line in
+//    JavaScript, among them) as its decimal entity code (#8232;).
 //  - JSON: RFC 8259 (\" \\ \b \f \n \r \t, \u00XX for the other controls).
-bool write_dot_id(Sink& out, std::string_view name);
 bool write_dot_label(Sink& out, std::string_view name);
 bool write_mermaid_label(Sink& out, std::string_view name);
 bool write_json_string(Sink& out, std::string_view name);

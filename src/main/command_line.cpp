@@ -9,8 +9,8 @@
 #include "base/build_config.h"
 #include "base/sink.h"
 #include "base/utf8.h"
-#include "main/jaro.h"
 #include "main/usage_text.h"
+#include "text_form/jaro.h"
 
 namespace tracemill {
 namespace {

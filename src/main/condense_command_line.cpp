@@ -8,6 +8,7 @@
 #include "base/utf8.h"
 #include "main/option_reader.h"
 #include "stats/file/operation_stats_json.h"
+#include "text_form/debug.h"
 #include "traces/trace_format.h"
 
 namespace tracemill {
@@ -73,8 +74,8 @@ Result<Encoding, CommandLineExit> output_encoding(const std::optional<std::strin
   if (std::optional<std::string_view> extension = file_extension(*output)) {
     if (std::optional<Encoding> encoding = encoding_named(*extension)) return *encoding;
   }
-  return Err{usage_error("cannot tell the encoding of '" + std::string(*output) +
-                         "' (name it *.json or *.bincode, or give --format json|bincode)")};
+  return Err{usage_error("cannot tell the encoding of " + message_quoted(*output) +
+                         " (name it *.json or *.bincode, or give --format json|bincode)")};
 }
 
 }  // namespace
@@ -102,13 +103,14 @@ Result<CondenseOptions, CommandLineExit> parse_condense_command_line(
     } else if (arg.option->name == kFormat.name) {
       format = encoding_named(arg.value);
       if (!format) {
-        return Err{usage_error("invalid format '" + value + "' (expected json or bincode)")};
+        return Err{
+            usage_error("invalid format " + message_quoted(value) + " (expected json or bincode)")};
       }
     } else if (arg.option->name == kInputFormat.name) {
       options.input_format = trace_format(arg.value);
       if (!options.input_format) {
-        return Err{
-            usage_error("invalid input format '" + value + "' (expected otlp, jaeger or zipkin)")};
+        return Err{usage_error("invalid input format " + message_quoted(value) +
+                               " (expected otlp, jaeger or zipkin)")};
       }
     } else if (arg.option->name == kNoVirtualPeers.name) {
       options.virtual_peers = false;

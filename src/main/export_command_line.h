@@ -1,4 +1,5 @@
-// The command line of tracemill-export: `tracemill-export [--format dot|mermaid|json] [INPUT]`.
+// The command line of tracemill-export:
+// `tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] [INPUT...]`.
 #pragma once
 
 #include <span>
@@ -6,27 +7,25 @@
 #include <string_view>
 
 #include "base/result.h"
-#include "export/graph_writers.h"
+#include "export/export_run.h"
 #include "main/command_line.h"
 
 namespace tracemill {
 
-struct ExportCommandLine {
-  ExportFormat format = ExportFormat::Dot;
-  std::string input = "input.json";
-};
+using ExportCommandLine = ExportOptions;
 
 // Reads the arguments (`argv` whole, the program's path first). Returns the accepted command
 // line, or how the process is to end instead: the help text or "tracemill-export VERSION" on
 // standard output with status 0, or a usage error on standard error with status 2, in the
 // usual form:
 //   tracemill-export: unknown option '--foo'
-//   Usage: tracemill-export [--format dot|mermaid|json] [INPUT]
+//   Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] [INPUT...]
 //   Try 'tracemill-export --help' for more information.
 // Options: -f/--format FORMAT (also --format=FORMAT, -fFORMAT; the last one given counts),
-// -h/--help, -V/--version; short options may be grouped (-Vh). Arguments are read in order and
-// the first help, version or error ends the reading. "--" ends the options; "-" is an INPUT.
-// An INPUT that is not valid UTF-8 is a usage error.
+// --focus SERVICE, --depth D (a whole number, only with --focus), -h/--help, -V/--version;
+// short options may be grouped (-Vh). Arguments are read in order and the first help, version
+// or error ends the reading. "--" ends the options; "-" is an INPUT. An INPUT or SERVICE that
+// is not valid UTF-8 is a usage error. Without an INPUT the input is input.json.
 Result<ExportCommandLine, CommandLineExit> parse_export_command_line(
     std::span<const std::string_view> argv, std::string_view version);
 

@@ -1,6 +1,7 @@
 #include "main/option_reader.h"
 
 #include "base/utf8.h"
+#include "text_form/debug.h"
 
 namespace tracemill {
 
@@ -25,10 +26,10 @@ SplitArguments split_arguments(std::span<const std::string_view> args,
       for (const OptionSpec& candidate : specs) {
         if (!candidate.name.empty() && name.substr(2) == candidate.name) spec = &candidate;
       }
-      if (spec == nullptr) return stop("unknown option '" + std::string(name) + "'");
+      if (spec == nullptr) return stop("unknown option " + message_quoted(name));
       const bool has_value = equals != std::string_view::npos;
       if (has_value && !spec->takes_value) {
-        return stop("option '" + std::string(name) + "' takes no argument");
+        return stop("option " + message_quoted(name) + " takes no argument");
       }
       if (!spec->takes_value) {
         split.arguments.push_back({spec, {}});
@@ -37,7 +38,7 @@ SplitArguments split_arguments(std::span<const std::string_view> args,
       } else if (i + 1 < args.size()) {
         split.arguments.push_back({spec, args[++i]});
       } else {
-        return stop("option '" + std::string(name) + "' requires an argument");
+        return stop("option " + message_quoted(name) + " requires an argument");
       }
     } else {
       for (std::size_t at = 1; at < arg.size(); ++at) {
@@ -49,7 +50,8 @@ SplitArguments split_arguments(std::span<const std::string_view> args,
           // The whole character is named, or one byte when it is not valid UTF-8.
           const std::size_t length =
               decode_utf8_char(arg.substr(at)).value_or(Utf8Char{0, 1}).length;
-          return stop("unknown option '-" + std::string(arg.substr(at, length)) + "'");
+          return stop("unknown option " +
+                      message_quoted("-" + std::string(arg.substr(at, length))));
         }
         if (!spec->takes_value) {
           split.arguments.push_back({spec, {}});
@@ -61,7 +63,8 @@ SplitArguments split_arguments(std::span<const std::string_view> args,
         } else if (i + 1 < args.size()) {
           split.arguments.push_back({spec, args[++i]});
         } else {
-          return stop("option '-" + std::string(1, spec->letter) + "' requires an argument");
+          return stop("option " + message_quoted(std::string{'-', spec->letter}) +
+                      " requires an argument");
         }
         break;
       }

@@ -119,6 +119,68 @@ bool write_escaped(Sink& out, std::string_view text) {
   return run_start == size || out.write(text.substr(run_start));
 }
 
+namespace {
+
+// Whether `text` is shown as it is: valid UTF-8 of printable characters, without a double
+// quote or backslash when `quotable` is set.
+bool is_plain(std::string_view text, bool quotable) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      if (b < 0x20 || b == 0x7F || (quotable && (b == '"' || b == '\\'))) return false;
+      ++i;
+      continue;
+    }
+    std::optional<Utf8Char> c = decode_utf8_char(text.substr(i));
+    if (!c || !is_printable(c->value)) return false;
+    i += c->length;
+  }
+  return true;
+}
+
+std::string escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  char escape[16];
+  for (std::size_t i = 0; i < text.size();) {
+    std::optional<Utf8Char> c = decode_utf8_char(text.substr(i));
+    if (!c) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      const auto b = static_cast<unsigned char>(text[i]);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+      ++i;
+      continue;
+    }
+    const std::size_t n = escape_of(c->value, escape);
+    if (n != 0) {
+      out.append(escape, n);
+    } else {
+      out.append(text.substr(i, c->length));
+    }
+    i += c->length;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string message_name(std::string_view text) {
+  if (is_plain(text, true)) return std::string(text);
+  return '"' + escaped(text) + '"';
+}
+
+std::string message_quoted(std::string_view text) {
+  if (is_plain(text, true)) return "'" + std::string(text) + "'";
+  return '"' + escaped(text) + '"';
+}
+
+std::string message_text(std::string_view text) {
+  if (is_plain(text, false)) return std::string(text);
+  return escaped(text);
+}
+
 // --- builders ---
 
 DebugStruct::DebugStruct(Formatter& f, std::string_view name) : f_(f), ok_(f.write(name)) {}

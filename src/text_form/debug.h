@@ -73,6 +73,20 @@ bool write_quoted(Sink& out, std::string_view text);
 // The characters of `text` with the same escapes, without the quotes.
 bool write_escaped(Sink& out, std::string_view text);
 
+// Texts in the one-line messages of tracemill-export and tracemill-condense, which name files
+// and repeat arguments and input: whatever the bytes, a message stays one line of printable
+// text. Plain text is valid UTF-8 of printable characters (no control, line or paragraph
+// separator, or other character is_printable rejects) without a double quote or backslash.
+// Other text is shown between double quotes with the escapes of write_escaped, and \xHH (two
+// lowercase hex digits) for each byte that is not part of valid UTF-8.
+//  - message_name: a file name standing alone, plain text as it is.
+//  - message_quoted: an argument, plain text between single quotes.
+//  - message_text: text from elsewhere (a decode error repeating the input) as it is when it
+//    is printable (double quotes and backslashes allowed), else with the escapes, unquoted.
+std::string message_name(std::string_view text);
+std::string message_quoted(std::string_view text);
+std::string message_text(std::string_view text);
+
 // Builders for the shapes of the text form. Each is used as: construct, add members, finish().
 class DebugStruct {
  public:

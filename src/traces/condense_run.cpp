@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/os_error.h"
+#include "text_form/debug.h"
 #include "traces/condenser.h"
 #include "traces/trace_reader.h"
 
@@ -89,12 +90,13 @@ int run_condense(const CondenseOptions& options, FdSink& out, Sink& err) {
     const std::string_view name = is_stdin ? kStdinName : std::string_view(input);
     const int fd = is_stdin ? ::dup(0) : ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      err.write(std::string(kProgram) + std::string(name) + ": " + os_error_message(errno) + "\n");
+      err.write(std::string(kProgram) + message_name(name) + ": " + os_error_message(errno) + "\n");
       return kCondenseFailed;
     }
     ByteSource source(fd);
     if (std::optional<JsonError> error = read_traces(source, options.input_format, condenser)) {
-      err.write(std::string(kProgram) + std::string(name) + position_text(*error) + "\n");
+      err.write(std::string(kProgram) + message_name(name) + message_text(position_text(*error)) +
+                "\n");
       return kCondenseFailed;
     }
     condenser.end_input();
@@ -114,7 +116,8 @@ int run_condense(const CondenseOptions& options, FdSink& out, Sink& err) {
   const int error = write_file(options.output, write);
   warnings(err, condenser.counts());
   if (error != 0) {
-    err.write(std::string(kProgram) + options.output + ": " + os_error_message(error) + "\n");
+    err.write(std::string(kProgram) + message_name(options.output) + ": " +
+              os_error_message(error) + "\n");
     return kCondenseFailed;
   }
   return kCondenseOk;

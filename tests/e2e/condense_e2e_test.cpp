@@ -239,5 +239,60 @@ TEST(Condense, BadInputsLeaveNoOutput) {
   }
 }
 
+// A message names files and repeats arguments as one line of printable text, and a standard
+// output closed at start fails the run when the record was to go there.
+TEST(Condense, OneLineMessagesAndAClosedOutput) {
+  TempDir dir;
+  dir.write_file("empty.json", "[]");
+  struct Case {
+    std::vector<std::string> args;
+    StdoutMode mode;
+    int status;
+    std::string err;  // after "tracemill-condense: "
+  };
+  const std::string usage =
+      "\nUsage: tracemill-condense [OPTIONS] INPUT... -o OUTPUT\n"
+      "Try 'tracemill-condense --help' for more information.\n";
+  const Case cases[] = {
+      {{"empty.json", "-f", "json"}, StdoutMode::Closed, 1, "write error: Bad file descriptor\n"},
+      {{"empty.json", "-o", "-", "-f", "bincode"},
+       StdoutMode::Closed,
+       1,
+       "write error: Bad file descriptor\n"},
+      {{"empty.json", "-o", "out.json"}, StdoutMode::Closed, 0, ""},
+      {{"a\nb.json", "-o", "out.json"},
+       StdoutMode::Pipe,
+       1,
+       "\"a\\nb.json\": No such file or directory\n"},
+      {{"empty.json", "-o", "no/such/\x1b[2J.json"},
+       StdoutMode::Pipe,
+       1,
+       "\"no/such/\\u{1b}[2J.json\": No such file or directory\n"},
+      {{"-f", "\x1b]0;x\x07", "empty.json"},
+       StdoutMode::Pipe,
+       2,
+       "invalid format \"\\u{1b}]0;x\\u{7}\" (expected json or bincode)" + usage},
+      {{"-i", "otlp\xe2\x80\xa9", "empty.json"},
+       StdoutMode::Pipe,
+       2,
+       "invalid input format \"otlp\\u{2029}\" (expected otlp, jaeger or zipkin)" + usage},
+      {{"--\xff", "empty.json"}, StdoutMode::Pipe, 2, "unknown option \"--\\xff\"" + usage},
+      {{"empty.json", "-o", "x\r.txt"},
+       StdoutMode::Pipe,
+       2,
+       "cannot tell the encoding of \"x\\r.txt\" (name it *.json or *.bincode, or give "
+       "--format json|bincode)" +
+           usage},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run_binary({.binary = TRACEMILL_CONDENSE_BINARY,
+                              .args = c.args,
+                              .working_directory = dir.path(),
+                              .stdout_mode = c.mode});
+    EXPECT_EQ(r.exit_status, c.status) << c.args[0];
+    EXPECT_EQ(r.err, c.err.empty() ? "" : "tracemill-condense: " + c.err) << c.args[0];
+  }
+}
+
 }  // namespace
 }  // namespace tracemill::e2e

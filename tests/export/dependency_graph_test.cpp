@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -133,6 +135,77 @@ TEST(DependencyGraph, EverySumIsCheckedAgainstTheLimit) {
       EXPECT_EQ(target.overflowed(), limit == 10) << what << ", limit " << limit;
     }
   }
+}
+
+DependencyGraph graph_of(const Operations& operations) {
+  StatsFile file(Encoding::Bincode,
+                 ByteSource::from_memory(chains_file(operations, Encoding::Bincode)));
+  StreamedDependencies run = stream_dependencies(file);
+  return std::get<DependencyGraph>(run.end);
+}
+
+// Two files summed give the graph of one file holding both; an operation key met in both files
+// replaces nothing across them.
+TEST(DependencyGraph, SeveralFilesSumAsOne) {
+  const Operations a = {{"op", {{{{"a", "m", I}, {"b", "n", I}}, 2}, {{{"c", "k", U}}, 1}}},
+                        {"dup", {{{{"a", "m", I}}, 5}}}};
+  const Operations b = {{"op", {{{{"a", "m", I}, {"b", "n", I}, {"b", "o", O}}, 3}}},
+                        {"other", {{{{"d", "q", I}, {"a", "z", I}}, 7}}}};
+  const std::pair<Operations, Operations> cases[] = {{a, b}, {b, a}, {a, {}}, {{}, b}, {a, a}};
+  for (const auto& [first, second] : cases) {
+    Operations both = first;
+    for (const auto& [key, chains] : second) both.push_back({key + "'", chains});
+    DependencyGraph sum = graph_of(first);
+    ASSERT_TRUE(add_graph(sum, graph_of(second)));
+    EXPECT_EQ(lines(sum), lines(graph_of(both)));
+  }
+  // Each kind of sum at the limit is kept, one past it is not.
+  const DependencyGraph one = {{{"a", 5, {{"m", 5}}, {}, {}}, {"b", 0, {}, {{"n", 5}}, {}}},
+                               {{"a", "b", "n", 5}},
+                               {}};
+  for (std::int64_t limit : {10, 9}) {
+    DependencyGraph sum = one;
+    EXPECT_EQ(add_graph(sum, one, limit), limit == 10) << limit;
+    for (DependencyGraph part :
+         {DependencyGraph{{one.nodes[1]}, {}, {}}, DependencyGraph{{}, one.edges, {}}}) {
+      DependencyGraph with_one = one;
+      EXPECT_EQ(add_graph(with_one, part, limit), limit == 10) << limit;
+    }
+  }
+}
+
+// Upstream and downstream along the calls, never sideways: with depth 1 a callee's own callees
+// and the other callers of a callee stay out.
+TEST(DependencyGraph, NeighbourhoodOfAService) {
+  const DependencyGraph graph =
+      graph_of({{"op",
+                 {{{{"a", "m", I}, {"b", "n", I}, {"c", "o", I}, {"d", "p", I}}, 1},
+                  {{{"x", "m", I}, {"b", "n", I}, {"y", "q", I}}, 2},
+                  {{{"w", "m", I}, {"c", "o", I}, {"z", "r", I}}, 3}}}});
+  auto node_names = [](const DependencyGraph& part) {
+    std::string text;
+    for (const std::string& line : lines(part)) text += line.substr(0, line.find(':')) + "; ";
+    return text;
+  };
+  const std::tuple<const char*, std::uint32_t, const char*> cases[] = {
+      {"b", 0, "b entry 0; "},
+      {"b", 1,
+       "a entry 1; b entry 0; c entry 0; x entry 2; y entry 0; a -> b; b -> c; b -> y; x -> b; "},
+      {"b", 2,
+       "a entry 1; b entry 0; c entry 0; d entry 0; x entry 2; y entry 0; z entry 0; a -> b; "
+       "b -> c; b -> y; c -> d; c -> z; x -> b; "},
+      {"d", 2, "b entry 0; c entry 0; d entry 0; w entry 3; b -> c; c -> d; w -> c; "},
+      {"a", 4294967295u,
+       "a entry 1; b entry 0; c entry 0; d entry 0; y entry 0; z entry 0; a -> b; b -> c; "
+       "b -> y; c -> d; c -> z; "},
+  };
+  for (const auto& [service, depth, expected] : cases) {
+    std::optional<DependencyGraph> part = neighbourhood(graph, service, depth);
+    ASSERT_TRUE(part) << service;
+    EXPECT_EQ(node_names(*part), expected) << service << " " << depth;
+  }
+  EXPECT_FALSE(neighbourhood(graph, "e", 1));
+  EXPECT_FALSE(neighbourhood(DependencyGraph{}, "", 1));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,31 +20,38 @@ Result<ExportCommandLine, CommandLineExit> parse(std::vector<std::string_view> a
 }
 
 TEST(ExportCommandLine, AcceptedForms) {
+  using Inputs = std::vector<std::string>;
   struct Case {
     std::vector<std::string_view> args;
-    ExportFormat format;
-    std::string input;
+    ExportOptions expected;
   };
   const Case cases[] = {
-      {{}, ExportFormat::Dot, "input.json"},
-      {{"--format", "json", "a.bincode"}, ExportFormat::Json, "a.bincode"},
-      {{"x.json", "--format=mermaid"}, ExportFormat::Mermaid, "x.json"},
-      {{"-fjson", "-f", "dot"}, ExportFormat::Dot, "input.json"},
-      {{"--", "--format"}, ExportFormat::Dot, "--format"},
-      {{"-"}, ExportFormat::Dot, "-"},
+      {{}, {}},
+      {{"--format", "json", "a.bincode"}, {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1}},
+      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1}},
+      {{"-fjson", "-f", "dot"}, {}},
+      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1}},
+      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1}},
+      {{"a.json", "b.bincode", "a.json"},
+       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1}},
+      {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1}},
+      {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0}},
+      {{"--focus", "a", "--depth", "4294967295"},
+       {ExportFormat::Dot, Inputs{"input.json"}, "a", 4294967295u}},
   };
   for (const Case& c : cases) {
     auto parsed = parse(c.args);
     ASSERT_TRUE(parsed) << parsed.error().text;
-    EXPECT_EQ(parsed.value().format, c.format);
-    EXPECT_EQ(parsed.value().input, c.input);
+    EXPECT_EQ(parsed.value(), c.expected) << c.args.size();
   }
 }
 
 // Help and version go to standard output with status 0; a usage error is one line after the
 // program name, then the usage, on standard error with status 2.
 TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
-  const std::string usage = "Usage: tracemill-export [--format dot|mermaid|json] [INPUT]\n";
+  const std::string usage =
+      "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
+      "[INPUT...]\n";
   const std::pair<std::vector<std::string_view>, std::string> cases[] = {
       {{"in.json", "-Vh"}, "tracemill-export 1.2.3\n"},
       {{"--help", "--bad"}, usage},  // the first line of the help
@@ -55,8 +63,14 @@ TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
       {{"--format"}, "option '--format' requires an argument"},
       {{"-f"}, "option '-f' requires an argument"},
       {{"--version=1"}, "option '--version' takes no argument"},
-      {{"a.json", "b.json"}, "unexpected argument 'b.json'"},
       {{"\xFF.json"}, "the input path is not valid UTF-8"},
+      {{"--focus", "\xFF"}, "the service name is not valid UTF-8"},
+      {{"--depth", "2"}, "--depth needs --focus SERVICE"},
+      {{"--focus", "a", "--depth", "-1"}, "invalid depth '-1' (expected a whole number of calls)"},
+      {{"--focus=a", "--depth=4294967296"},
+       "invalid depth '4294967296' (expected a whole number of calls)"},
+      {{"--focus=a", "--depth= 1"}, "invalid depth ' 1' (expected a whole number of calls)"},
+      {{"--focus=a", "--depth="}, "invalid depth '' (expected a whole number of calls)"},
   };
   for (const auto& [args, text] : cases) {
     auto parsed = parse(args);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/utf8.h"
-#include "main/jaro.h"
+#include "text_form/jaro.h"
 #include "main/styled_text.h"
 
 namespace tracemill {

@@ -92,6 +92,43 @@ TEST(WriteQuoted, Escapes) {
 
 // Lines continued over several writes, line breaks inside a write and empty writes, at one and
 // at three levels.
+// Whatever the bytes, a message shows one line of printable text, and only plain text goes
+// unquoted and unescaped.
+TEST(MessageText, NamesArgumentsAndRepeatedInput) {
+  struct Case {
+    std::string_view text;
+    const char* name;
+    const char* quoted;
+    const char* text_form;
+  };
+  using namespace std::string_view_literals;
+  const Case cases[] = {
+      {"in.json", "in.json", "'in.json'", "in.json"},
+      {"", "", "''", ""},
+      {"caf\xC3\xA9 it's", "caf\xC3\xA9 it's", "'caf\xC3\xA9 it's'", "caf\xC3\xA9 it's"},
+      {"a\nb\tc\rd\0e"sv, R"("a\nb\tc\rd\0e")", R"("a\nb\tc\rd\0e")", R"(a\nb\tc\rd\0e)"},
+      {"\x1b[2J\x7f", R"("\u{1b}[2J\u{7f}")", R"("\u{1b}[2J\u{7f}")", R"(\u{1b}[2J\u{7f})"},
+      // Quotes and backslashes are plain in text, but not in a name that may be quoted.
+      {R"(say "\)", R"("say \"\\")", R"("say \"\\")", R"(say "\)"},
+      // Line and paragraph separators, NEL, a non-breaking space, a lone combining accent.
+      {"\u2028\u2029\u0085\u00A0\u0301", R"("\u{2028}\u{2029}\u{85}\u{a0}\u{301}")",
+       R"("\u{2028}\u{2029}\u{85}\u{a0}\u{301}")", R"(\u{2028}\u{2029}\u{85}\u{a0}\u{301})"},
+      // Bytes outside valid UTF-8 one by one: a stray continuation, a cut and an overlong form.
+      {"a\x80"
+       "b\xE2\x82"
+       "c\xC0\xAF",
+       R"("a\x80b\xe2\x82c\xc0\xaf")", R"("a\x80b\xe2\x82c\xc0\xaf")",
+       R"(a\x80b\xe2\x82c\xc0\xaf)"},
+      // Followed by a quote or a backslash, `"` and \ are escaped too: the form reads back.
+      {"\xff\"", R"("\xff\"")", R"("\xff\"")", R"(\xff\")"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(message_name(c.text), c.name) << c.name;
+    EXPECT_EQ(message_quoted(c.text), c.quoted) << c.name;
+    EXPECT_EQ(message_text(c.text), c.text_form) << c.name;
+  }
+}
+
 TEST(PadAdapter, IndentsEveryLineStart) {
   StringSink out;
   PadAdapter one(out);

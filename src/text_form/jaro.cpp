@@ -1,4 +1,4 @@
-#include "main/jaro.h"
+#include "text_form/jaro.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,0 +1,211 @@
+// The latency figure of a set of call durations (signed 64-bit microseconds): count, exact sum,
+// minimum, maximum, cumulative counts at fixed bounds, and quantiles, in memory bounded whatever
+// the number of durations.
+//
+// Quantiles come from log-spaced buckets over the magnitude of each duration. Magnitudes below
+// 128 have a bucket each; above, every power-of-two range [2^e, 2^(e+1)) is split into 64
+// buckets of equal width, found from the leading bit and the next six bits (no logarithm, no
+// table). The buckets are held densely over the range of indices in use, one 32-bit counter
+// each (a counter that passes 2^32 keeps the rest beside it), one range for positive durations
+// and one for negative ones; zeros are counted apart. A figure of durations between 1 µs and
+// 10^8 µs uses at most 1,375 counters (5.5 KiB, a few more as room to grow); any figure at most
+// 3,712 per sign. Adding a duration allocates only when its bucket lies outside the range.
+//
+// Guarantees, for n durations and q in (0, 1], with the rank r = ceil(q' n), where q' is q
+// rounded to the nearest multiple of 1/10000 and r at least 1:
+// - quantile(q) differs from x, the r-th smallest duration, by at most 0.8 % of |x|: it has the
+//   sign of x, it is x itself when x is 0 or |x| < 128, and it lies within [min(), max()];
+// - count(), sum(), min(), max() and count_at_most() are exact;
+// - merging figures gives the same figure as adding all their durations to one.
+// In exact mode every duration is kept as well, and quantile(q) is x itself.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tracemill {
+
+// A signed 128-bit integer in two 64-bit words (two's complement), enough for the sum of 2^64
+// durations of any 64-bit value.
+class Int128 {
+ public:
+  constexpr Int128() = default;
+  constexpr Int128(std::int64_t high, std::uint64_t low) : high_(high), low_(low) {}
+
+  constexpr void add(std::int64_t value) {
+    const std::uint64_t low = low_ + static_cast<std::uint64_t>(value);
+    high_ += (value < 0 ? -1 : 0) + (low < low_ ? 1 : 0);
+    low_ = low;
+  }
+  constexpr void add(Int128 other) {
+    const std::uint64_t low = low_ + other.low_;
+    high_ += other.high_ + (low < low_ ? 1 : 0);
+    low_ = low;
+  }
+
+  constexpr std::int64_t high() const { return high_; }
+  constexpr std::uint64_t low() const { return low_; }
+  friend constexpr bool operator==(Int128, Int128) = default;
+
+  // The value in decimal, with a leading '-' when negative.
+  std::string to_decimal() const;
+
+ private:
+  std::int64_t high_ = 0;
+  std::uint64_t low_ = 0;
+};
+
+class Latency {
+ public:
+  enum class Mode { kSketch, kExact };
+
+  // The upper bounds of count_at_most(), in microseconds.
+  static constexpr std::array<std::int64_t, 16> kBounds = {
+      2000,   4000,   6000,    8000,    10000,   50000,   100000,   200000,
+      400000, 800000, 1000000, 1400000, 2000000, 5000000, 10000000, 15000000};
+
+  Latency() : exact_(false) {}
+  explicit Latency(Mode mode) : exact_(mode == Mode::kExact) {}
+
+  void add(std::int64_t micros) {
+    ++count_;
+    sum_.add(micros);
+    if (micros < min_) min_ = micros;
+    if (micros > max_) max_ = micros;
+    if (exact_) {
+      values_.push_back(micros);
+      sorted_ = false;
+    }
+    if (micros > 0) {
+      const auto magnitude = static_cast<std::uint64_t>(micros);
+      const int octave = 63 - std::countl_zero(magnitude);
+      ++at_most_[bound_slot(micros, octave)];
+      if (!exact_) positive_.add(bucket_of(magnitude, octave));
+      return;
+    }
+    ++at_most_[0];
+    if (micros == 0) {
+      ++zeros_;
+    } else if (!exact_) {
+      const std::uint64_t magnitude = 0 - static_cast<std::uint64_t>(micros);
+      negative_.add(bucket_of(magnitude, 63 - std::countl_zero(magnitude)));
+    }
+  }
+
+  // Adds every duration of `other`, which must have the same mode.
+  void merge(const Latency& other);
+
+  bool exact() const { return exact_; }
+  std::uint64_t count() const { return count_; }
+  Int128 sum() const { return sum_; }
+  // Of a figure without durations: the largest and the smallest 64-bit value.
+  std::int64_t min() const { return min_; }
+  std::int64_t max() const { return max_; }
+  // The number of durations at most `bound_micros`, which must be one of kBounds.
+  std::uint64_t count_at_most(std::int64_t bound_micros) const;
+  // The duration at the nearest rank for q (see above); 0 for a figure without durations. In
+  // exact mode the first call after an add sorts the kept durations (so two threads must not
+  // call it at once).
+  std::int64_t quantile(double q) const;
+
+  // The bytes held beyond the object itself.
+  std::size_t heap_bytes() const;
+
+  // Equal figures answer every read-out alike (however their buckets are laid out).
+  friend bool operator==(const Latency& a, const Latency& b);
+
+ private:
+  // The counters of one sign, by bucket index.
+  class Buckets {
+   public:
+    void add(std::uint32_t index) {
+      const std::uint32_t i = index - first_;
+      if (i >= counts_.size()) [[unlikely]] {
+        cover(index, index);
+        return add(index);
+      }
+      if (++counts_[i] == 0) [[unlikely]]
+        carry(index, std::uint64_t{1} << 32);
+    }
+    void add(std::uint32_t index, std::uint64_t n);
+    void merge(const Buckets& other);
+    bool empty() const { return counts_.empty(); }
+    std::uint32_t first() const { return first_; }
+    std::uint32_t last() const { return first_ + static_cast<std::uint32_t>(counts_.size()) - 1; }
+    std::uint64_t at(std::uint32_t index) const;
+    // The same count in every bucket.
+    bool same_counts(const Buckets& other) const;
+    std::size_t heap_bytes() const;
+
+   private:
+    void cover(std::uint32_t first, std::uint32_t last);
+    void carry(std::uint32_t index, std::uint64_t n);
+
+    std::vector<std::uint32_t> counts_;
+    std::uint32_t first_ = 0;
+    // What passed 2^32 in a counter: (index, multiple of 2^32), rare.
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> carried_;
+  };
+
+  // Magnitudes m < 128 have bucket m; above, with s = octave - 6, bucket (s << 6) + (m >> s).
+  static std::uint32_t bucket_of(std::uint64_t magnitude, int octave) {
+    const int shift = octave > 6 ? octave - 6 : 0;
+    return static_cast<std::uint32_t>((shift << 6) + static_cast<int>(magnitude >> shift));
+  }
+
+  // The number of bounds below `micros` (> 0, of the given octave): the bounds below 2^octave
+  // and those of the octave itself, of which there are at most two.
+  static std::size_t bound_slot(std::int64_t micros, int octave) {
+    const std::size_t below = kBoundsBelowOctave[static_cast<std::size_t>(octave)];
+    return below + (micros > kPaddedBounds[below] ? 1 : 0) +
+           (micros > kPaddedBounds[below + 1] ? 1 : 0);
+  }
+
+  static constexpr std::array<std::int64_t, kBounds.size() + 2> kPaddedBounds = [] {
+    std::array<std::int64_t, kBounds.size() + 2> padded{};
+    padded.fill(std::numeric_limits<std::int64_t>::max());
+    for (std::size_t i = 0; i < kBounds.size(); ++i) padded[i] = kBounds[i];
+    return padded;
+  }();
+  static constexpr std::array<std::uint8_t, 64> kBoundsBelowOctave = [] {
+    std::array<std::uint8_t, 64> below{};
+    for (std::size_t octave = 0; octave < 64; ++octave) {
+      for (std::int64_t bound : kBounds) {
+        if (static_cast<std::uint64_t>(bound) < std::uint64_t{1} << octave) ++below[octave];
+      }
+    }
+    return below;
+  }();
+  static constexpr bool kBoundsFitSlots = [] {
+    for (std::size_t i = 0; i < kBounds.size(); ++i) {
+      if (kBounds[i] <= 0 || (i > 0 && kBounds[i] <= kBounds[i - 1])) return false;
+      if (i >= 2 && std::countl_zero(static_cast<std::uint64_t>(kBounds[i])) ==
+                        std::countl_zero(static_cast<std::uint64_t>(kBounds[i - 2]))) {
+        return false;
+      }
+    }
+    return true;
+  }();
+  static_assert(kBoundsFitSlots, "bounds positive, increasing, at most two per octave");
+
+  std::uint64_t count_ = 0;
+  Int128 sum_;
+  std::int64_t min_ = std::numeric_limits<std::int64_t>::max();
+  std::int64_t max_ = std::numeric_limits<std::int64_t>::min();
+  std::uint64_t zeros_ = 0;
+  // at_most_[i]: the durations above kBounds[i - 1] and at most kBounds[i]; the last, above all.
+  std::array<std::uint64_t, kBounds.size() + 1> at_most_{};
+  Buckets positive_;
+  Buckets negative_;
+  bool exact_;
+  mutable bool sorted_ = true;
+  mutable std::vector<std::int64_t> values_;
+};
+
+}  // namespace tracemill

@@ -1,0 +1,168 @@
+#include "export/latency.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace tracemill {
+namespace {
+
+using Limits = std::numeric_limits<std::int64_t>;
+
+// Unoptimised builds (debug, sanitizers) take a tenth of the durations per shape, to stay quick.
+#ifdef NDEBUG
+constexpr std::size_t kDurations = 1'000'000;
+#else
+constexpr std::size_t kDurations = 100'000;
+#endif
+
+// The quantiles asked for, in ten-thousandths, so that the test's ranks are integer sums.
+constexpr std::uint64_t kQuantiles[] = {5000, 9000, 9500, 9900};
+
+std::uint64_t rank_of(std::uint64_t parts, std::size_t n) {
+  return std::max<std::uint64_t>(1, (parts * n + 9999) / 10000);
+}
+
+// Everything a figure reads out must match the sorted durations: count, sum, extremes and the
+// bound counts exactly, the quantiles within 1 % (exactly for the exact mode).
+void expect_figure_of(const Latency& figure, const std::vector<std::int64_t>& sorted) {
+  ASSERT_EQ(figure.count(), sorted.size());
+  EXPECT_EQ(figure.min(), sorted.front());
+  EXPECT_EQ(figure.max(), sorted.back());
+#ifdef __SIZEOF_INT128__
+  __extension__ using Wide = __int128;
+  Wide sum = 0;
+  for (std::int64_t value : sorted) sum += value;
+  EXPECT_EQ(figure.sum(),
+            Int128(static_cast<std::int64_t>(sum >> 64), static_cast<std::uint64_t>(sum)));
+#endif
+  for (std::int64_t bound : Latency::kBounds) {
+    const auto at_most = std::upper_bound(sorted.begin(), sorted.end(), bound) - sorted.begin();
+    EXPECT_EQ(figure.count_at_most(bound), static_cast<std::uint64_t>(at_most)) << bound;
+  }
+  for (std::uint64_t parts : kQuantiles) {
+    const std::int64_t want = sorted[rank_of(parts, sorted.size()) - 1];
+    const std::int64_t got = figure.quantile(static_cast<double>(parts) / 10000);
+    if (figure.exact()) {
+      EXPECT_EQ(got, want) << parts;
+    } else {
+      EXPECT_LE(std::fabs(static_cast<double>(got) - static_cast<double>(want)),
+                0.01 * std::fabs(static_cast<double>(want)))
+          << parts << ": " << got << " for " << want;
+    }
+  }
+}
+
+// A million durations of each shape, in both modes, and each mode merged from two unequal parts.
+TEST(Latency, ShapesReadOutExactlyOrWithinOnePercent) {
+  enum Shape { kUniform, kLogNormal, kBimodal, kAllEqual, kZeros, kExtremes };
+  for (Shape shape : {kUniform, kLogNormal, kBimodal, kAllEqual, kZeros, kExtremes}) {
+    SCOPED_TRACE(shape);
+    std::mt19937_64 random(shape);
+    std::lognormal_distribution<double> typical(std::log(5000.0), 1.5);
+    std::lognormal_distribution<double> fast(std::log(300.0), 0.3);
+    std::lognormal_distribution<double> slow(std::log(200000.0), 0.5);
+    auto draw = [&]() -> std::int64_t {
+      switch (shape) {
+        case kUniform:
+          return std::uniform_int_distribution<std::int64_t>(1, 100'000'000)(random);
+        case kLogNormal:
+          return std::llround(typical(random));
+        case kBimodal:
+          return std::llround(random() % 2 == 0 ? fast(random) : slow(random));
+        case kAllEqual:
+          return 123456;
+        case kZeros:
+          return random() % 10 < 3 ? 0 : std::llround(typical(random));
+        case kExtremes: {
+          const std::uint64_t pick = random() % 10;
+          if (pick < 2) return pick == 0 ? Limits::min() : Limits::max();
+          return pick < 6 ? static_cast<std::int64_t>(random()) : -std::llround(typical(random));
+        }
+      }
+      return 0;
+    };
+    std::vector<std::int64_t> values(kDurations);
+    for (std::int64_t& value : values) value = draw();
+    std::vector<std::int64_t> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    for (Latency::Mode mode : {Latency::Mode::kSketch, Latency::Mode::kExact}) {
+      Latency whole(mode);
+      Latency first(mode);
+      Latency second(mode);
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        whole.add(values[i]);
+        (i < values.size() / 3 ? first : second).add(values[i]);
+      }
+      first.merge(second);
+      for (std::uint64_t parts : kQuantiles) {
+        const double q = static_cast<double>(parts) / 10000;
+        EXPECT_EQ(first.quantile(q), whole.quantile(q)) << parts;
+      }
+      if (mode == Latency::Mode::kSketch) {
+        EXPECT_LT(sizeof(Latency) + whole.heap_bytes(), 32u << 10);
+      }
+      expect_figure_of(whole, sorted);
+      expect_figure_of(first, sorted);
+    }
+  }
+}
+
+// Every rank of a few dozen distinct small durations of either sign, where the sketch's buckets
+// hold one value each, so both modes must give the value at the rank itself.
+TEST(Latency, NearestRankOfSmallFigures) {
+  std::mt19937_64 random(7);
+  std::vector<std::int64_t> pool;
+  for (std::int64_t value = -127; value <= 127; ++value) pool.push_back(value);
+  for (std::size_t n = 1; n <= 40; ++n) {
+    std::shuffle(pool.begin(), pool.end(), random);
+    std::vector<std::int64_t> values(pool.begin(), pool.begin() + static_cast<std::ptrdiff_t>(n));
+    Latency sketch;
+    Latency exact(Latency::Mode::kExact);
+    for (std::int64_t value : values) sketch.add(value), exact.add(value);
+    std::sort(values.begin(), values.end());
+    for (std::uint64_t parts : {0u, 1u, 2500u, 5000u, 9000u, 9500u, 9900u, 10000u}) {
+      const std::int64_t want = values[rank_of(parts, n) - 1];
+      const double q = static_cast<double>(parts) / 10000;
+      EXPECT_EQ(sketch.quantile(q), want) << n << " " << parts;
+      EXPECT_EQ(exact.quantile(q), want) << n << " " << parts;
+    }
+  }
+}
+
+// 2^40 durations of -2^63, by merging a figure with itself: the sum goes far past 64 bits, and
+// every bucket counter past 32 bits.
+TEST(Latency, SumsAndCountsBeyondSixtyFourAndThirtyTwoBits) {
+  Latency figure;
+  figure.add(Limits::min());
+  for (int i = 0; i < 40; ++i) figure.merge(figure);
+  EXPECT_EQ(figure.count(), std::uint64_t{1} << 40);
+  EXPECT_EQ(figure.sum(), Int128(-(std::int64_t{1} << 39), 0));
+  EXPECT_EQ(figure.sum().to_decimal(), "-10141204801825835211973625643008");
+  EXPECT_EQ(figure.count_at_most(2000), std::uint64_t{1} << 40);
+  EXPECT_EQ(figure.quantile(0.99), Limits::min());
+}
+
+TEST(Latency, SumsPrintInDecimal) {
+  const struct {
+    Int128 value;
+    const char* text;
+  } cases[] = {
+      {{0, 0}, "0"},
+      {{-1, Limits::max() * 2ull + 1}, "-1"},
+      {{0, 1'000'000'000}, "1000000000"},
+      {{0, 1'000'000'000'000'000'001}, "1000000000000000001"},
+      {{1, 0}, "18446744073709551616"},
+      {{Limits::max(), Limits::max() * 2ull + 1}, "170141183460469231731687303715884105727"},
+      {{Limits::min(), 0}, "-170141183460469231731687303715884105728"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.value.to_decimal(), c.text);
+}
+
+}  // namespace
+}  // namespace tracemill
