@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -89,11 +90,24 @@ inline constexpr std::int64_t kMaxDependencySum = std::numeric_limits<std::int64
 // remembers it (overflowed()), and its graph is then not to be shown. `max_sum` is a test door.
 class DependencyTarget final : public ChainTarget {
  public:
-  explicit DependencyTarget(std::int64_t max_sum = kMaxDependencySum) : max_sum_(max_sum) {}
+  // `latency`: whether the latency figures keep every duration (exact quantiles).
+  explicit DependencyTarget(std::int64_t max_sum = kMaxDependencySum,
+                            Latency::Mode latency = Latency::Mode::kSketch);
+  ~DependencyTarget() override;
 
   void add(const CallNames& names, std::span<const std::uint64_t> calls,
            std::uint32_t count) override;
   void clear() override;
+
+  // The health of a pair: gathered while its value is decoded, taken by the add of its chain.
+  bool wants_health() const override { return true; }
+  void duration(std::int64_t micros) override;
+  void http_status(std::int16_t code, std::uint64_t count) override;
+  void error_log(std::string_view text, std::uint64_t count) override;
+  void errors(std::int32_t not_http_ok, std::int32_t with_error_logs) override;
+  void drop_health() override;
+  std::uint64_t hold_health() override;
+  void restore_health(std::uint64_t held) override;
 
   // Whether a sum passed the limit since the last clear().
   bool overflowed() const { return overflowed_; }
@@ -109,11 +123,21 @@ class DependencyTarget final : public ChainTarget {
     sum += count;
   }
   void add_edge(std::uint32_t from_process, std::uint32_t to_call, std::uint32_t count);
+  // The pending health, with the chain's count, into the figures of a call or an edge.
+  struct Health;
+  struct Pending;
+  void take_health(Health& into, std::uint32_t count);
+  void flush_durations();
+  Health& health_of(std::unique_ptr<Health>& slot);
+  void note_virtual_peer(const CallNames& names, std::span<const std::uint64_t> calls);
+  CallFigures figures_of(const Health* health) const;
 
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
   // Per (process, method) number of CallNames.
   struct CallSums {
     std::array<std::int64_t, 3> sum{};  // indexed by CallDirection
+    // The health of the chains that end in this call, per direction, once there is any.
+    std::array<std::unique_ptr<Health>, 3> health;
     std::uint8_t added = 0;             // a bit per direction added at all
     // The edge into this call met last, a cache in front of edge_of_: neighbouring calls
     // mostly repeat.
@@ -124,6 +148,7 @@ class DependencyTarget final : public ChainTarget {
     std::uint32_t from_process;
     std::uint32_t to_call;
     std::int64_t count;
+    std::unique_ptr<Health> health;  // of the chains whose last step this is
   };
 
   const std::int64_t max_sum_;
@@ -132,6 +157,19 @@ class DependencyTarget final : public ChainTarget {
   std::vector<std::int64_t> entry_;  // per process number
   std::vector<EdgeSum> edges_;
   HashMap<std::uint64_t, std::uint32_t> edge_of_;  // from_process << 32 | to_call -> edges_ index
+
+  const Latency::Mode latency_mode_;
+  std::unique_ptr<Pending> pending_;                 // the pair being decoded
+  std::vector<std::unique_ptr<Pending>> held_;       // pairs added after the whole file
+  HashMap<std::string, std::uint32_t> text_number_;  // error log texts, numbered
+  std::vector<const std::string*> texts_;
+  // Virtual peers: per process, whether a chain showed it other than as a peer its caller
+  // named; per chain ending in a call that looks like a named peer, the hash of the chain
+  // without that call and the peer's process; the hashes of the chains that end in an
+  // outbound call. A peer is virtual when no chain is its candidates' prefix.
+  std::vector<bool> not_peer_;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> peer_prefixes_;
+  std::vector<std::uint64_t> outbound_chains_;
 };
 
 // A sum of the graph left the signed 64-bit range.
@@ -161,8 +199,11 @@ std::optional<DependencyGraph> neighbourhood(const DependencyGraph& graph, std::
                                              std::uint32_t depth);
 
 // Decodes `file` once, folding every chain into the dependency graph as it is decoded, with the
-// same repair, duplicate operations and count check as the process graph (see ChainFold).
+// same repair, duplicate operations and count check as the process graph (see ChainFold), and
+// the health of every pair to its chain's last call and the edge into it. `latency` says
+// whether the latency figures keep every duration.
 StreamedDependencies stream_dependencies(
-    StatsFile& file, std::size_t log_allowance = ChainFold::kDefaultLogAllowance);
+    StatsFile& file, std::size_t log_allowance = ChainFold::kDefaultLogAllowance,
+    Latency::Mode latency = Latency::Mode::kSketch);
 
 }  // namespace tracemill

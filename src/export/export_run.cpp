@@ -49,7 +49,7 @@ int fail(Sink& err, std::string_view input, const std::string& text) {
 }
 
 // The graph of one input, or why there is none (written to `err`).
-std::optional<DependencyGraph> input_graph(std::string_view input, Sink& err) {
+std::optional<DependencyGraph> input_graph(std::string_view input, bool exact, Sink& err) {
   // StatsFile::open ends the process on a name it has no decoder for: ask first.
   if (std::optional<std::string> problem = extension_problem(input)) {
     fail(err, input, ": " + *problem);
@@ -60,7 +60,9 @@ std::optional<DependencyGraph> input_graph(std::string_view input, Sink& err) {
     fail(err, input, load_error_text(file.error()));
     return std::nullopt;
   }
-  StreamedDependencies run = stream_dependencies(file.value());
+  StreamedDependencies run =
+      stream_dependencies(file.value(), ChainFold::kDefaultLogAllowance,
+                          exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
   if (const LoadError* error = std::get_if<LoadError>(&run.end)) {
     fail(err, input, load_error_text(*error));
     return std::nullopt;
@@ -105,7 +107,7 @@ std::string closest_names(const DependencyGraph& graph, std::string_view name) {
 int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
   DependencyGraph graph;
   for (const std::string& input : options.inputs) {
-    std::optional<DependencyGraph> one = input_graph(input, err);
+    std::optional<DependencyGraph> one = input_graph(input, options.exact, err);
     if (!one) return kExportFailed;
     if (graph.nodes.empty()) {
       graph = std::move(*one);  // a graph without nodes has no edges

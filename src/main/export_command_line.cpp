@@ -16,11 +16,12 @@ namespace {
 constexpr OptionSpec kOptions[] = {{'f', "format", true},
                                    {'\0', "focus", true},
                                    {'\0', "depth", true},
+                                   {'\0', "exact", false},
                                    {'h', "help", false},
                                    {'V', "version", false}};
 
 constexpr std::string_view kUsage =
-    "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
+    "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] [--exact] "
     "[INPUT...]\n";
 
 constexpr std::string_view kHelp =
@@ -37,6 +38,7 @@ constexpr std::string_view kHelp =
     "  -f, --format FORMAT  dot (Graphviz), mermaid or json [default: dot]\n"
     "      --focus SERVICE  only the calls within --depth calls of SERVICE, both ways\n"
     "      --depth D        how many calls from SERVICE --focus keeps [default: 1]\n"
+    "      --exact          exact latency quantiles: every duration is kept (small files)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -87,6 +89,8 @@ Result<ExportCommandLine, CommandLineExit> parse_export_command_line(
     } else if (arg.option->name == "focus") {
       if (check_utf8(arg.value)) return Err{usage_error("the service name is not valid UTF-8")};
       line.focus = std::string(arg.value);
+    } else if (arg.option->name == "exact") {
+      line.exact = true;
     } else if (arg.option->name == "depth") {
       std::optional<std::uint32_t> depth = depth_of(arg.value);
       if (!depth) {

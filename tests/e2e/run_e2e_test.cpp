@@ -209,7 +209,7 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
     StdoutMode mode = StdoutMode::Pipe;
   };
   const std::string usage =
-      "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
+      "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] [--exact] "
       "[INPUT...]\n"
       "Try 'tracemill-export --help' for more information.\n";
   const Case cases[] = {
@@ -223,7 +223,7 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
       {"good.bincode", 1, "write error: Broken pipe\n", StdoutMode::BrokenPipe},
       {"--format svg good.bincode", 2,
        "invalid format 'svg' (expected dot, mermaid or json)\n"
-       "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
+       "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] [--exact] "
        "[INPUT...]\n"
        "Try 'tracemill-export --help' for more information.\n"},
       {"contradicting.bincode", 0,

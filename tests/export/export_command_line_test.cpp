@@ -27,17 +27,18 @@ TEST(ExportCommandLine, AcceptedForms) {
   };
   const Case cases[] = {
       {{}, {}},
-      {{"--format", "json", "a.bincode"}, {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1}},
-      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1}},
+      {{"--format", "json", "a.bincode"}, {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1, false}},
+      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1, false}},
       {{"-fjson", "-f", "dot"}, {}},
-      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1}},
-      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1}},
+      {{"--exact", "-fjson", "a.json"}, {ExportFormat::Json, {"a.json"}, std::nullopt, 1, true}},
+      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1, false}},
+      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1, false}},
       {{"a.json", "b.bincode", "a.json"},
-       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1}},
-      {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1}},
-      {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0}},
+       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1, false}},
+      {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1, false}},
+      {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0, false}},
       {{"--focus", "a", "--depth", "4294967295"},
-       {ExportFormat::Dot, Inputs{"input.json"}, "a", 4294967295u}},
+       {ExportFormat::Dot, Inputs{"input.json"}, "a", 4294967295u, false}},
   };
   for (const Case& c : cases) {
     auto parsed = parse(c.args);
@@ -50,7 +51,7 @@ TEST(ExportCommandLine, AcceptedForms) {
 // program name, then the usage, on standard error with status 2.
 TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
   const std::string usage =
-      "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
+      "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] [--exact] "
       "[INPUT...]\n";
   const std::pair<std::vector<std::string_view>, std::string> cases[] = {
       {{"in.json", "-Vh"}, "tracemill-export 1.2.3\n"},
