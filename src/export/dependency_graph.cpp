@@ -48,9 +48,7 @@ struct DependencyTarget::Pending {
 };
 
 DependencyTarget::DependencyTarget(std::int64_t max_sum, Latency::Mode latency)
-    : max_sum_(max_sum),
-      latency_mode_(latency),
-      pending_(std::make_unique<Pending>(latency)) {}
+    : max_sum_(max_sum), latency_mode_(latency), pending_(std::make_unique<Pending>(latency)) {}
 
 DependencyTarget::~DependencyTarget() = default;
 
@@ -215,8 +213,8 @@ void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t
   const std::uint64_t last = calls.back();
   CallSums& sums = calls_[word_call(last)];
   take_health(health_of(sums.health[static_cast<std::size_t>(word_direction(last))]), count);
-  if (calls.size() >= 2 && names.process_id(word_call(calls[calls.size() - 2])) !=
-                               names.process_id(word_call(last))) {
+  if (calls.size() >= 2 &&
+      names.process_id(word_call(calls[calls.size() - 2])) != names.process_id(word_call(last))) {
     take_health(health_of(edges_[sums.last_edge].health), count);
   }
   pending_->clear();
@@ -383,8 +381,7 @@ bool add_graph(DependencyGraph& graph, const DependencyGraph& other, std::int64_
   };
   std::vector<std::string> peers;
   std::set_union(graph.virtual_peers.begin(), graph.virtual_peers.end(),
-                 other.virtual_peers.begin(), other.virtual_peers.end(),
-                 std::back_inserter(peers));
+                 other.virtual_peers.begin(), other.virtual_peers.end(), std::back_inserter(peers));
   std::erase_if(peers, [&](const std::string& name) {
     return (is_node(graph, name) && !is_virtual(graph, name)) ||
            (is_node(other, name) && !is_virtual(other, name));

@@ -138,7 +138,7 @@ class DependencyTarget final : public ChainTarget {
     std::array<std::int64_t, 3> sum{};  // indexed by CallDirection
     // The health of the chains that end in this call, per direction, once there is any.
     std::array<std::unique_ptr<Health>, 3> health;
-    std::uint8_t added = 0;             // a bit per direction added at all
+    std::uint8_t added = 0;  // a bit per direction added at all
     // The edge into this call met last, a cache in front of edge_of_: neighbouring calls
     // mostly repeat.
     std::uint32_t last_from = kNone;

@@ -34,7 +34,8 @@ struct Expected {
   std::vector<std::int64_t> durations;
 };
 
-using Key = std::tuple<std::string, std::string, std::string>;  // (process or from, method or to, ...)
+using Key =
+    std::tuple<std::string, std::string, std::string>;  // (process or from, method or to, ...)
 
 // Per (process, method, direction) and per (from, to, method), from the record.
 struct ExpectedGraph {
@@ -48,8 +49,7 @@ void add(Expected& e, const CChainStatsValue& value) {
   e.with_error_logs += value.cc_with_error_logs;
   for (const auto& [code, n] : value.http_not_ok) e.http[code] += static_cast<std::int64_t>(n);
   for (const auto& [text, n] : value.error_logs) e.logs[text] += static_cast<std::int64_t>(n);
-  e.durations.insert(e.durations.end(), value.duration_micros.begin(),
-                     value.duration_micros.end());
+  e.durations.insert(e.durations.end(), value.duration_micros.begin(), value.duration_micros.end());
 }
 
 ExpectedGraph expected_of(const StatsRecJson& record) {
@@ -83,10 +83,10 @@ void expect_figures(const CallFigures& got, Expected want, bool exact, const std
   EXPECT_EQ(got.calls, want.calls);
   EXPECT_EQ(got.errors, want.errors);
   EXPECT_EQ(got.with_error_logs, want.with_error_logs);
-  EXPECT_EQ(got.http_status,
-            (std::vector<std::pair<std::int16_t, std::int64_t>>(want.http.begin(), want.http.end())));
-  EXPECT_EQ(got.error_logs,
-            (std::vector<std::pair<std::string, std::int64_t>>(want.logs.begin(), want.logs.end())));
+  EXPECT_EQ(got.http_status, (std::vector<std::pair<std::int16_t, std::int64_t>>(want.http.begin(),
+                                                                                 want.http.end())));
+  EXPECT_EQ(got.error_logs, (std::vector<std::pair<std::string, std::int64_t>>(want.logs.begin(),
+                                                                               want.logs.end())));
   std::sort(want.durations.begin(), want.durations.end());
   const Latency& latency = got.latency;
   ASSERT_EQ(latency.count(), want.durations.size());
@@ -116,10 +116,11 @@ void expect_health(const std::string& bytes, Encoding encoding, bool exact) {
   ASSERT_TRUE(record);
   const ExpectedGraph expected = expected_of(record.value());
   for (bool rereadable : {true, false}) {
-    StatsFile file(encoding, ByteSource::from_memory(bytes, ByteSource::kBufferSize, 0, rereadable));
-    StreamedDependencies run = stream_dependencies(
-        file, ChainFold::kDefaultLogAllowance,
-        exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
+    StatsFile file(encoding,
+                   ByteSource::from_memory(bytes, ByteSource::kBufferSize, 0, rereadable));
+    StreamedDependencies run =
+        stream_dependencies(file, ChainFold::kDefaultLogAllowance,
+                            exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
     const auto* graph = std::get_if<DependencyGraph>(&run.end);
     ASSERT_NE(graph, nullptr);
     std::size_t with_calls = 0;
