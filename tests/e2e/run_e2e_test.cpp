@@ -322,15 +322,23 @@ TEST(ExportRun, GraphvizReadsEveryNameBack) {
   std::map<std::string, std::string> name_of;  // node ID -> name
   std::set<std::pair<std::string, std::string>> edges;
   std::istringstream lines(canon);
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t open = line.find("[label=\"");
-    if (open == std::string::npos) continue;
-    std::string ids = line.substr(0, open);
+  std::string line;
+  for (std::string piece; std::getline(lines, piece);) {
+    // A statement may span lines, its attributes in Graphviz's own order.
+    line += piece;
+    if (!line.ends_with(";")) continue;
+    const std::string statement = std::exchange(line, std::string());
+    const std::size_t bracket = statement.find('[');
+    const std::size_t open = statement.find("label=\"", bracket);
+    if (bracket == std::string::npos || open == std::string::npos) continue;
+    std::string ids = statement.substr(0, bracket);
     std::erase_if(ids, [](char c) { return c == ' ' || c == '\t'; });
-    std::size_t close = open + 8;
-    while (close < line.size() && line[close] != '"') close += line[close] == '\\' ? 2 : 1;
-    ASSERT_EQ(line.compare(close, std::string::npos, "\"];"), 0) << line.substr(0, 80);
-    const std::string label = unescaped_label(line.substr(open + 8, close - open - 8));
+    if (ids == "node" || ids == "edge" || ids.ends_with("{graph")) continue;  // defaults
+    std::size_t close = open + 7;
+    while (close < statement.size() && statement[close] != '"')
+      close += statement[close] == '\\' ? 2 : 1;
+    ASSERT_TRUE(close < statement.size() && statement.ends_with("];")) << statement.substr(0, 80);
+    const std::string label = unescaped_label(statement.substr(open + 7, close - open - 7));
     if (const std::size_t arrow = ids.find("->"); arrow != std::string::npos) {
       edges.insert({ids.substr(0, arrow), ids.substr(arrow + 2)});
     } else {
@@ -352,8 +360,9 @@ TEST(ExportRun, GraphvizReadsEveryNameBack) {
                                   .args = {"-f", "mermaid", "names.bincode"},
                                   .working_directory = dir.path()});
   ASSERT_EQ(mermaid.exit_status, 0);
+  // The header, a line per node and per edge, and the edges' styles.
   EXPECT_EQ(std::count(mermaid.out.begin(), mermaid.out.end(), '\n'),
-            1 + 2 * static_cast<std::ptrdiff_t>(names.size()));
+            1 + 3 * static_cast<std::ptrdiff_t>(names.size()));
   for (std::string_view line_end : {"\r", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xC2\x85"}) {
     EXPECT_EQ(mermaid.out.find(line_end), std::string::npos);
   }

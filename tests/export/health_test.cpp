@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
@@ -111,10 +114,11 @@ void expect_figures(const CallFigures& got, Expected want, bool exact, const std
 
 // Every method and edge of the streamed graph against the record's own computation.
 void expect_health(const std::string& bytes, Encoding encoding, bool exact) {
-  StatsFile whole(encoding, ByteSource::from_memory(bytes));
-  Result<StatsRecJson, LoadError> record = whole.read();
+  Result<StatsRecJson, LoadError> record =
+      StatsFile(encoding, ByteSource::from_memory(bytes)).read();
   ASSERT_TRUE(record);
   const ExpectedGraph expected = expected_of(record.value());
+  EXPECT_FALSE(expected.methods.empty());
   for (bool rereadable : {true, false}) {
     StatsFile file(encoding,
                    ByteSource::from_memory(bytes, ByteSource::kBufferSize, 0, rereadable));
@@ -171,19 +175,24 @@ TEST(Health, GeneratedFilesOfBothProfilesAndEncodings) {
 
 TEST(Health, CondensedCorpusTraces) {
   TRACEMILL_CORPUS_PATH_OR_SKIP(traces, "traces");
+  std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(traces)) {
     if (!entry.is_regular_file()) continue;
     const std::string name = entry.path().filename().string();
     if (!name.ends_with(".json") && !name.ends_with(".jsonl") && !name.ends_with(".gz")) continue;
     SCOPED_TRACE(name);
     Condenser condenser;
-    ByteSource source = ByteSource::open(entry.path().string()).value();
+    std::ifstream in(entry.path(), std::ios::binary);
+    ByteSource source =
+        ByteSource::from_memory(std::string(std::istreambuf_iterator<char>(in), {}));
     if (read_traces(source, std::nullopt, condenser)) continue;  // not a trace file
     condenser.end_input();
     StringSink out;
     ASSERT_TRUE(condenser.finish_into(out, Encoding::Bincode));
     expect_health(out.take(), Encoding::Bincode, false);
+    ++files;
   }
+  EXPECT_EQ(files, 6u);
 }
 
 }  // namespace
