@@ -6,6 +6,8 @@
 #include <tuple>
 #include <utility>
 
+#include "graph/fix_callchain.h"
+
 namespace tracemill {
 
 // The health gathered for one call or edge.
@@ -473,6 +475,30 @@ std::optional<DependencyGraph> neighbourhood(const DependencyGraph& graph, std::
     if (keep_node[node_of(peer)]) part.virtual_peers.push_back(peer);
   }
   return part;
+}
+
+std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencies(
+    const StatsRecJson& record, Latency::Mode latency) {
+  CallNames names;
+  DependencyTarget target(kMaxDependencySum, latency);
+  std::vector<std::uint64_t> words;
+  for (const auto& [key, operation] : record.stats) {
+    for (const auto& [chain, value] : operation.call_chain) {
+      if (value.count > kMaxChainCount) return CountOutOfRange{};
+      words.clear();
+      for (const Call& call : chain.call_chain) {
+        words.push_back(call_word(names.intern(call.process, call.method), call.call_direction));
+      }
+      repair_directions(names, words);
+      for (const std::int64_t micros : value.duration_micros) target.duration(micros);
+      for (const auto& [code, n] : value.http_not_ok) target.http_status(code, n);
+      for (const auto& [text, n] : value.error_logs) target.error_log(text, n);
+      target.errors(value.cc_not_http_ok, value.cc_with_error_logs);
+      target.add(names, words, static_cast<std::uint32_t>(value.count));
+    }
+  }
+  if (target.overflowed()) return SumOutOfRange{};
+  return target.graph(names);
 }
 
 StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowance,

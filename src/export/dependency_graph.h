@@ -198,6 +198,11 @@ bool add_graph(DependencyGraph& graph, const DependencyGraph& other,
 std::optional<DependencyGraph> neighbourhood(const DependencyGraph& graph, std::string_view service,
                                              std::uint32_t depth);
 
+// The same graph from a whole record (its operations already final): what decoding the file
+// it came from gives, without the warning's count.
+std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencies(
+    const StatsRecJson& record, Latency::Mode latency = Latency::Mode::kSketch);
+
 // Decodes `file` once, folding every chain into the dependency graph as it is decoded, with the
 // same repair, duplicate operations and count check as the process graph (see ChainFold), and
 // the health of every pair to its chain's last call and the edge into it. `latency` says
