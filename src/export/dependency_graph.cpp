@@ -214,11 +214,11 @@ void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t
   // The pair's health belongs to the chain's last call, and to the edge into it.
   const std::uint64_t last = calls.back();
   CallSums& sums = calls_[word_call(last)];
-  take_health(health_of(sums.health[static_cast<std::size_t>(word_direction(last))]), count);
-  if (calls.size() >= 2 &&
-      names.process_id(word_call(calls[calls.size() - 2])) != names.process_id(word_call(last))) {
-    take_health(health_of(edges_[sums.last_edge].health), count);
-  }
+  const auto d = static_cast<std::size_t>(word_direction(last));
+  const bool over_edge =
+      calls.size() >= 2 &&
+      names.process_id(word_call(calls[calls.size() - 2])) != names.process_id(word_call(last));
+  take_health(health_of(over_edge ? edges_[sums.last_edge].health[d] : sums.health[d]), count);
   pending_->clear();
   note_virtual_peer(names, calls);
 }
@@ -227,7 +227,7 @@ void DependencyTarget::add_edge(std::uint32_t from_process, std::uint32_t to_cal
                                 std::uint32_t count) {
   const std::uint64_t key = std::uint64_t{from_process} << 32 | to_call;
   auto [it, inserted] = edge_of_.try_emplace(key, static_cast<std::uint32_t>(edges_.size()));
-  if (inserted) edges_.push_back(EdgeSum{from_process, to_call, 0, nullptr});
+  if (inserted) edges_.push_back(EdgeSum{from_process, to_call, 0, {}});
   add_to(edges_[it->second].count, count);
   CallSums& sums = calls_[to_call];
   sums.last_from = from_process;
@@ -247,23 +247,44 @@ void DependencyTarget::clear() {
   outbound_chains_.clear();
 }
 
-CallFigures DependencyTarget::figures_of(const Health* health) const {
+CallFigures DependencyTarget::take_figures(std::unique_ptr<Health>& health) {
   CallFigures figures;
-  if (health == nullptr) {
+  if (!health) {
     figures.latency = Latency(latency_mode_);
     return figures;
   }
   figures.calls = health->calls;
   figures.errors = health->errors;
   figures.with_error_logs = health->with_error_logs;
-  figures.http_status = health->http;
+  figures.http_status = std::move(health->http);
   for (const auto& [text, n] : health->logs) figures.error_logs.emplace_back(*texts_[text], n);
   std::sort(figures.error_logs.begin(), figures.error_logs.end());
-  figures.latency = health->latency;
+  figures.latency = std::move(health->latency);
+  health.reset();
   return figures;
 }
 
-DependencyGraph DependencyTarget::graph(const CallNames& names) const {
+DependencyGraph DependencyTarget::graph(const CallNames& names) {
+  // The figures of each edge per direction of its last call, and of each call per direction:
+  // its own and those of the edges into it.
+  std::vector<std::array<CallFigures, 3>> edge_parts(edges_.size());
+  std::vector<std::uint8_t> edge_part_bits(edges_.size(), 0);  // the directions that have a part
+  std::vector<std::array<CallFigures, 3>> call_figures(calls_.size());
+  for (std::uint32_t call = 0; call < calls_.size(); ++call) {
+    for (std::size_t d = 0; d < 3; ++d) {
+      call_figures[call][d] = take_figures(calls_[call].health[d]);
+    }
+  }
+  for (std::size_t e = 0; e < edges_.size(); ++e) {
+    for (std::size_t d = 0; d < 3; ++d) {
+      if (!edges_[e].health[d]) continue;
+      edge_parts[e][d] = take_figures(edges_[e].health[d]);
+      edge_part_bits[e] |= static_cast<std::uint8_t>(1u << d);
+      if (!add_figures(call_figures[edges_[e].to_call][d], edge_parts[e][d], max_sum_)) {
+        overflowed_ = true;
+      }
+    }
+  }
   DependencyGraph graph;
   std::vector<std::size_t> node_of(names.process_count(), kNone);
   for (std::uint32_t call = 0; call < calls_.size(); ++call) {
@@ -281,7 +302,7 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) const {
     for (std::size_t d = 0; d < 3; ++d) {
       if ((sums.added >> d & 1) != 0) {
         maps[d]->push_back(MethodSum{std::string(names.method(call)), sums.sum[d],
-                                     figures_of(sums.health[d].get())});
+                                     std::move(call_figures[call][d])});
       }
     }
   }
@@ -295,11 +316,24 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) const {
             [](const DependencyNode& a, const DependencyNode& b) { return a.name < b.name; });
 
   graph.edges.reserve(edges_.size());
-  for (const EdgeSum& edge : edges_) {
+  for (std::size_t e = 0; e < edges_.size(); ++e) {
+    const EdgeSum& edge = edges_[e];
+    // One direction is the usual case: its part is taken whole.
+    CallFigures figures;
+    figures.latency = Latency(latency_mode_);
+    const std::uint8_t bits = edge_part_bits[e];
+    for (std::size_t d = 0; d < 3; ++d) {
+      if ((bits >> d & 1) == 0) continue;
+      if ((bits & (bits - 1)) == 0) {
+        figures = std::move(edge_parts[e][d]);
+      } else if (!add_figures(figures, edge_parts[e][d], max_sum_)) {
+        overflowed_ = true;
+      }
+    }
     graph.edges.push_back(DependencyEdge{std::string(names.process_name(edge.from_process)),
                                          std::string(names.process(edge.to_call)),
                                          std::string(names.method(edge.to_call)), edge.count,
-                                         figures_of(edge.health.get())});
+                                         std::move(figures)});
   }
   std::sort(graph.edges.begin(), graph.edges.end(),
             [](const DependencyEdge& a, const DependencyEdge& b) {
@@ -497,8 +531,9 @@ std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencie
       target.add(names, words, static_cast<std::uint32_t>(value.count));
     }
   }
+  DependencyGraph graph = target.graph(names);
   if (target.overflowed()) return SumOutOfRange{};
-  return target.graph(names);
+  return graph;
 }
 
 StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowance,
@@ -519,10 +554,10 @@ StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowa
   run.contradicting_chains = fold.reported_chains();
   if (end.value() == FoldEnd::CountOutOfRange) {
     run.end = CountOutOfRange{};
-  } else if (target.overflowed()) {
+  } else if (DependencyGraph graph = target.graph(fold.names()); target.overflowed()) {
     run.end = SumOutOfRange{};
   } else {
-    run.end = target.graph(fold.names());
+    run.end = std::move(graph);
   }
   return run;
 }

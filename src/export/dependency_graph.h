@@ -112,7 +112,9 @@ class DependencyTarget final : public ChainTarget {
   // Whether a sum passed the limit since the last clear().
   bool overflowed() const { return overflowed_; }
   // The sorted graph of everything added; `names` is the CallNames the chains were numbered in.
-  DependencyGraph graph(const CallNames& names) const;
+  // Sums that pass the limit while the figures of the parts are put together count as
+  // overflowed() afterwards.
+  DependencyGraph graph(const CallNames& names);
 
  private:
   void add_to(std::int64_t& sum, std::uint32_t count) {
@@ -130,13 +132,15 @@ class DependencyTarget final : public ChainTarget {
   void flush_durations();
   Health& health_of(std::unique_ptr<Health>& slot);
   void note_virtual_peer(const CallNames& names, std::span<const std::uint64_t> calls);
-  CallFigures figures_of(const Health* health) const;
+  // The figures of `health` (none: zero), which is given up.
+  CallFigures take_figures(std::unique_ptr<Health>& health);
 
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
   // Per (process, method) number of CallNames.
   struct CallSums {
     std::array<std::int64_t, 3> sum{};  // indexed by CallDirection
-    // The health of the chains that end in this call, per direction, once there is any.
+    // The health of the chains that end in this call without an edge into it (first, or
+    // after a call of its own process), per direction, once there is any.
     std::array<std::unique_ptr<Health>, 3> health;
     std::uint8_t added = 0;  // a bit per direction added at all
     // The edge into this call met last, a cache in front of edge_of_: neighbouring calls
@@ -148,7 +152,9 @@ class DependencyTarget final : public ChainTarget {
     std::uint32_t from_process;
     std::uint32_t to_call;
     std::int64_t count;
-    std::unique_ptr<Health> health;  // of the chains whose last step this is
+    // Of the chains whose last step this is, per direction of their last call: each duration
+    // goes into one figure, the call's figures are put together at the end.
+    std::array<std::unique_ptr<Health>, 3> health;
   };
 
   const std::int64_t max_sum_;

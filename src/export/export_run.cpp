@@ -23,8 +23,10 @@ std::optional<std::string> extension_problem(std::string_view input) {
   std::optional<std::string_view> extension = file_extension(input);
   if (!extension) return "no file-name extension (expected .json or .bincode)";
   if (*extension == "json" || *extension == "bincode") return std::nullopt;
-  return "unknown extension " + message_quoted("." + std::string(*extension)) +
-         " (expected .json or .bincode)";
+  // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about "." + string at -O3.
+  std::string dotted = ".";
+  dotted += *extension;
+  return "unknown extension " + message_quoted(dotted) + " (expected .json or .bincode)";
 }
 
 // The text after "FILE" for an error of opening or decoding the file.
@@ -97,7 +99,8 @@ std::string closest_names(const DependencyGraph& graph, std::string_view name) {
                     ranked.end());
   std::string text;
   for (std::size_t i = 0; i < shown; ++i) {
-    text += (i == 0 ? "" : ", ") + message_quoted(graph.nodes[ranked[i].second].name);
+    if (i != 0) text += ", ";
+    text += message_quoted(graph.nodes[ranked[i].second].name);
   }
   return text;
 }
