@@ -8,7 +8,7 @@
 #   share/zsh/vendor-completions/_tracemill, .../_tracemill-export, .../_tracemill-condense
 #   share/fish/vendor_completions.d/tracemill.fish, .../tracemill-export.fish,
 #     .../tracemill-condense.fish
-#   share/doc/tracemill/{README.md,format.md,LICENSE}
+#   share/doc/tracemill/{README.md,format.md,tracemill-export.schema.json,LICENSE}
 # development:
 #   include/tracemill/tracemill.h and the library headers it includes (the tree the build
 #     writes below include/ in the build directory)
@@ -44,7 +44,8 @@ foreach(program IN LISTS TRACEMILL_PROGRAMS)
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/fish/vendor_completions.d COMPONENT programs)
 endforeach()
 
-install(FILES README.md docs/format.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+install(FILES README.md docs/format.md docs/tracemill-export.schema.json LICENSE
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}
         COMPONENT programs)
 
 # The library. Its installed target, tracemill::tracemill, has the include folder as its only

@@ -26,7 +26,7 @@ _tracemill_export()
     case $prev in
         -f | --format)
             compopt +o filenames 2>/dev/null
-            COMPREPLY=($(compgen -W 'dot mermaid json' -- "$cur"))
+            COMPREPLY=($(compgen -W 'dot mermaid json prometheus' -- "$cur"))
             return
             ;;
         -h | --help | -V | --version | --focus | --depth)
@@ -43,7 +43,7 @@ _tracemill_export()
     done
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-f --format --focus --depth -h --help -V --version' -- "$cur"))
+        COMPREPLY=($(compgen -W '-f --format --focus --depth --exact -h --help -V --version' -- "$cur"))
     else
         _tracemill_export_input_files "$cur"
     fi

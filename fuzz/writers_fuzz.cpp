@@ -6,7 +6,8 @@
 //  - the DOT is read by Graphviz's own parser where it is linked in (and otherwise checked for
 //    quoted pieces that parser reads), with every node, edge and label back;
 //  - every Mermaid node and edge is one line, with no character that ends a line in JavaScript
-//    and no double quote inside a label.
+//    and no double quote inside a label;
+//  - every Prometheus series gives back the client and server of an edge.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -61,7 +62,14 @@ DependencyGraph graph_of(std::string_view data) {
     DependencyNode node{sorted[i], static_cast<std::int64_t>(i * 3), {}, {}, {}};
     std::map<std::string, std::int64_t> methods;
     for (std::size_t j = i; j < i + 3; ++j) methods[names[j % names.size()]] += 1;
-    for (const auto& [method, sum] : methods) node.operations.push_back({method, sum});
+    for (const auto& [method, sum] : methods) {
+      // Health on some methods only: a label line of figures, or none.
+      CallFigures figures;
+      figures.calls = sum * static_cast<std::int64_t>(i % 2);
+      figures.errors = figures.calls / 2;
+      if (figures.calls != 0) figures.latency.add(sum * 1500);
+      node.operations.push_back({method, sum, figures});
+    }
     node.methods = node.operations;
     graph.nodes.push_back(std::move(node));
   }
@@ -70,7 +78,17 @@ DependencyGraph graph_of(std::string_view data) {
     edges.insert({names[i], names[(i * 5 + 1) % names.size()], names[(i + 2) % names.size()]});
   }
   std::int64_t count = 1;
-  for (const auto& [from, to, method] : edges) graph.edges.push_back({from, to, method, count++});
+  for (const auto& [from, to, method] : edges) {
+    CallFigures figures;
+    figures.calls = count % 3 == 0 ? 0 : count * 7;
+    figures.errors = count % 2;
+    figures.latency.add(count * 900);
+    graph.edges.push_back({from, to, method, count++, figures});
+  }
+  // The servers of every third edge are virtual peers.
+  std::set<std::string> peers;
+  for (std::size_t i = 0; i < graph.edges.size(); i += 3) peers.insert(graph.edges[i].to);
+  graph.virtual_peers.assign(peers.begin(), peers.end());
   return graph;
 }
 
@@ -174,6 +192,17 @@ std::string label_text(std::string_view label) {
   return text;
 }
 
+// A label is the expected text, followed by a line of figures when there are calls.
+bool label_is(const std::string& label, const std::string& expected, bool with_figures) {
+  return with_figures ? label.starts_with(expected + "\ncalls: ") : label == expected;
+}
+
+bool has_calls(const DependencyNode& node) {
+  std::int64_t calls = 0;
+  for (const MethodSum& m : node.operations) calls += m.figures.calls;
+  return calls > 0;
+}
+
 std::string node_label(const DependencyNode& node) {
   return shown(node.name) + "\nentry count: " + std::to_string(node.entry_count);
 }
@@ -195,7 +224,8 @@ void check_dot(const DependencyGraph& graph, const std::string& text) {
     Agnode_t* n = agnode(g, id.data(), 0);
     check(n != nullptr);
     char key[] = "label";
-    check(label_text(agget(n, key)) == node_label(graph.nodes[i]));
+    check(
+        label_is(label_text(agget(n, key)), node_label(graph.nodes[i]), has_calls(graph.nodes[i])));
     name_of[id] = graph.nodes[i].name;
   }
   std::multiset<std::tuple<std::string, std::string, std::string>> read, expected;
@@ -233,7 +263,9 @@ void check_dot(const DependencyGraph& graph, const std::string& text) {
       check(q < line.size() && q - p - 1 <= 16384);
       label += line.substr(p + 1, q - p - 1);
       if (line.compare(q + 1, 3, " + ") != 0) {
-        check(line.substr(q + 1) == "];");
+        // Other attributes may follow: a colour and a width.
+        check(line.substr(q + 1) == "];" ||
+              (line.compare(q + 1, 2, ", ") == 0 && line.ends_with("];")));
         break;
       }
       p = q + 4;
@@ -254,19 +286,68 @@ void check_dot(const DependencyGraph& graph, const std::string& text) {
 // Every node and edge of the Mermaid output on a line of its own, nothing in a label that ends
 // a line or closes it.
 void check_mermaid(const DependencyGraph& graph, const std::string& text) {
-  check(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) ==
-        1 + graph.nodes.size() + graph.edges.size());
   for (std::string_view end : {"\r", "\v", "\f", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
     check(text.find(end) == std::string::npos);
   }
+  std::size_t labelled = 0;
   std::size_t line_start = text.find('\n') + 1;
   while (line_start < text.size()) {
     const std::size_t end = text.find('\n', line_start);
     const std::string_view line(text.data() + line_start, end - line_start);
+    line_start = end + 1;
+    if (line.starts_with("  linkStyle ")) continue;
     // A node line holds two quotes, an edge line two: the label's own.
     check(std::count(line.begin(), line.end(), '"') == 2);
-    line_start = end + 1;
+    ++labelled;
   }
+  check(labelled == graph.nodes.size() + graph.edges.size());
+}
+
+// A Prometheus label value read back: \\, \" and \n undone. `at` is after the opening quote
+// and ends after the closing one.
+std::string label_value(std::string_view line, std::size_t& at) {
+  std::string value;
+  for (; at < line.size() && line[at] != '"'; ++at) {
+    if (line[at] == '\\') {
+      ++at;
+      check(at < line.size() && (line[at] == '\\' || line[at] == '"' || line[at] == 'n'));
+      value += line[at] == 'n' ? '\n' : line[at];
+    } else {
+      value += line[at];
+    }
+  }
+  check(at < line.size());
+  ++at;
+  return value;
+}
+
+// Every series line gives back a client and a server that an edge joins, every edge's pair has
+// its series, and nothing but comments and series are there.
+void check_prometheus(const DependencyGraph& graph, const std::string& text) {
+  std::set<std::pair<std::string, std::string>> pairs, expected;
+  for (const DependencyEdge& e : graph.edges) expected.insert({e.from, e.to});
+  std::size_t line_start = 0;
+  while (line_start < text.size()) {
+    const std::size_t end = text.find('\n', line_start);
+    check(end != std::string::npos);
+    const std::string_view line(text.data() + line_start, end - line_start);
+    line_start = end + 1;
+    if (line.starts_with("# HELP ") || line.starts_with("# TYPE ")) continue;
+    std::size_t at = line.find("{client=\"");
+    check(at != std::string_view::npos && line.starts_with("traces_service_graph_request_"));
+    at += 9;
+    std::string client = label_value(line, at);
+    check(line.compare(at, 9, ",server=\"") == 0);
+    at += 9;
+    std::string server = label_value(line, at);
+    const bool peer =
+        std::binary_search(graph.virtual_peers.begin(), graph.virtual_peers.end(), server);
+    const std::string_view type =
+        peer ? ",connection_type=\"virtual_node\"" : ",connection_type=\"\"";
+    check(line.compare(at, type.size(), type) == 0);
+    pairs.insert({std::move(client), std::move(server)});
+  }
+  check(pairs == expected);
 }
 
 }  // namespace
@@ -274,10 +355,12 @@ void check_mermaid(const DependencyGraph& graph, const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const DependencyGraph graph =
       graph_of(std::string_view(reinterpret_cast<const char*>(data), size));
-  StringSink json, dot, mermaid;
-  check(write_json(json, graph) && write_dot(dot, graph) && write_mermaid(mermaid, graph));
+  StringSink json, dot, mermaid, prometheus;
+  check(write_json(json, graph) && write_dot(dot, graph) && write_mermaid(mermaid, graph) &&
+        write_prometheus(prometheus, graph));
   check_json(graph, json.text());
   check_dot(graph, dot.text());
   check_mermaid(graph, mermaid.text());
+  check_prometheus(graph, prometheus.text());
   return 0;
 }

@@ -6,14 +6,18 @@
 
 mermaid: the exact grammar tracemill-export writes, which a Mermaid renderer takes as a
 flowchart: the line "flowchart LR", then node lines `  n<i>["label"]` with i counting from 0,
-then edge lines `  n<i> -->|"label"| n<j>` between defined nodes. A label holds no double
+then edge lines `  n<i> -->|"label"| n<j>` between defined nodes, then style lines
+`  linkStyle <k> stroke:#rrggbb,stroke-width:<w>px` for edges k in increasing order. A label
+holds no double
 quote, control character, line or paragraph separator, byte-order mark, `|`, backquote or raw
 `&`; `<` and `>` only in `<br>`; `#` only
 starting an entity code (`#quot;`, `#35;`, ...).
 
-json: the documented schema (docs/format.md): exactly the members named there with their
-types, integers that are not booleans, nodes sorted by the bytes of their names, method maps
-and edges sorted by bytes, edge ends that are nodes. With --process-graph, the three method maps
+json: the documented schema, version 2 (docs/format.md): exactly the members named there with
+their types, integers that are not booleans, nodes sorted by the bytes of their names, method
+maps and edges sorted by bytes, edge ends that are nodes, health maps with the keys of the count
+maps in their order, figures with at most five error logs and durations null exactly when
+there are none. With --process-graph, the three method maps
 of every node must equal the process graph in that file (tracemill's expected output, as in
 examples/expected/), node for node.
 
@@ -27,6 +31,7 @@ ENTITY = r"#(?:quot|amp|lt|gt|[0-9]+);"
 LABEL = r'(?:[^"|`&<>#\x00-\x1f\x7f-\x9f\u2028\u2029\ufeff]|<br>|' + ENTITY + r")*"
 NODE = re.compile(r'  n(0|[1-9][0-9]*)\["(' + LABEL + r')"\]')
 EDGE = re.compile(r'  n(0|[1-9][0-9]*) -->\|"(' + LABEL + r')"\| n(0|[1-9][0-9]*)')
+LINK_STYLE = re.compile(r"  linkStyle (0|[1-9][0-9]*) stroke:#[0-9a-f]{6},stroke-width:[1-9][0-9]*px")
 
 
 def fail(message):
@@ -39,7 +44,7 @@ def check_mermaid(text):
     lines = text[:-1].split("\n")
     if lines[0] != "flowchart LR":
         fail(f"mermaid: the first line is {lines[0]!r}, not 'flowchart LR'")
-    nodes, nodes_done = 0, False
+    nodes, nodes_done, edges, styled = 0, False, 0, -1
     for number, line in enumerate(lines[1:], start=2):
         node = NODE.fullmatch(line)
         if node:
@@ -48,9 +53,18 @@ def check_mermaid(text):
             nodes += 1
             continue
         nodes_done = True
+        style = LINK_STYLE.fullmatch(line)
+        if style:
+            if not styled < int(style.group(1)) < edges:
+                fail(f"mermaid: line {number}: a style out of order or of no edge: {line!r}")
+            styled = int(style.group(1))
+            continue
         edge = EDGE.fullmatch(line)
         if not edge:
-            fail(f"mermaid: line {number} is neither a node nor an edge: {line!r}")
+            fail(f"mermaid: line {number} is neither a node, an edge nor a style: {line!r}")
+        if styled >= 0:
+            fail(f"mermaid: line {number}: an edge after the styles: {line!r}")
+        edges += 1
         for end in (edge.group(1), edge.group(3)):
             if int(end) >= nodes:
                 fail(f"mermaid: line {number}: edge to an undefined node n{end}")
@@ -59,6 +73,10 @@ def check_mermaid(text):
 
 def is_integer(value):
     return isinstance(value, int) and not isinstance(value, bool) and 0 <= value < 2**63
+
+
+def is_duration(value):
+    return isinstance(value, int) and not isinstance(value, bool) and -2**63 <= value < 2**63
 
 
 def check_members(what, value, members):
@@ -80,23 +98,62 @@ def method_map(value):
             and sorted_by_bytes(list(value)))
 
 
+def check_figures(what, value):
+    check_members(what, value, {
+        "calls": is_integer, "errors": is_integer, "with_error_logs": is_integer,
+        "http_status": lambda v: isinstance(v, dict) and all(
+            re.fullmatch(r"-?(0|[1-9][0-9]*)", k) and is_integer(n) for k, n in v.items()),
+        "error_logs": lambda v: isinstance(v, list) and len(v) <= 5,
+        "latency_micros": lambda v: isinstance(v, dict)})
+    codes = [int(k) for k in value["http_status"]]
+    if codes != sorted(codes):
+        fail(f"json: {what}: HTTP statuses not sorted: {codes}")
+    logs = value["error_logs"]
+    for log in logs:
+        check_members(f"{what}: an error log", log, {
+            "text": lambda v: isinstance(v, str), "count": is_integer})
+    order = [(-log["count"], log["text"].encode("utf-8")) for log in logs]
+    if order != sorted(order):
+        fail(f"json: {what}: error logs not most frequent first, ties by bytes")
+    latency = value["latency_micros"]
+    none = latency.get("count") == 0
+    optional = lambda v: v is None if none else is_duration(v)
+    check_members(f"{what}: latency_micros", latency, {
+        "count": lambda v: isinstance(v, int) and not isinstance(v, bool) and 0 <= v < 2**64,
+        "sum": lambda v: v == 0 if none else isinstance(v, int) and not isinstance(v, bool),
+        **{k: optional for k in ("min", "max", "p50", "p90", "p95", "p99")}})
+    return True
+
+
+def method_health(what, counts, health):
+    if not isinstance(health, dict) or list(health) != list(counts):
+        fail(f"json: {what}: the health map has other keys than the count map")
+    return all(check_figures(f"{what}: {method!r}", figures) for method, figures in health.items())
+
+
 def check_json(text):
     try:
         document = json.loads(text)
     except ValueError as error:
         fail(f"json: not JSON: {error}")
     check_members("the document", document, {
-        "version": lambda v: v == 1 and is_integer(v),
+        "version": lambda v: v == 2 and is_integer(v),
         "nodes": lambda v: isinstance(v, list),
         "edges": lambda v: isinstance(v, list)})
     is_text = lambda v: isinstance(v, str)
     for node in document["nodes"]:
         check_members("a node", node, {
             "name": is_text, "entry_count": is_integer, "operations": method_map,
-            "methods": method_map, "direction_unknown": method_map})
+            "methods": method_map, "direction_unknown": method_map,
+            "virtual_peer": lambda v: isinstance(v, bool), "health": lambda v: isinstance(v, dict)})
+        maps = ("operations", "methods", "direction_unknown")
+        check_members(f"node {node['name']!r}: health", node["health"], {
+            m: lambda v, m=m: method_health(f"node {node['name']!r}: {m}", node[m], v)
+            for m in maps})
     for edge in document["edges"]:
         check_members("an edge", edge, {
-            "from": is_text, "to": is_text, "method": is_text, "count": is_integer})
+            "from": is_text, "to": is_text, "method": is_text, "count": is_integer,
+            "health": lambda v: check_figures("an edge's health", v)})
     names = [node["name"] for node in document["nodes"]]
     if not sorted_by_bytes(names):
         fail("json: the nodes are not sorted by the bytes of their names")

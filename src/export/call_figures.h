@@ -24,6 +24,9 @@ struct CallFigures {
   bool operator==(const CallFigures&) const = default;
 };
 
+// Adds `other` to `figures`. Returns false when a sum would pass `max_sum` in magnitude.
+bool add_figures(CallFigures& figures, const CallFigures& other, std::int64_t max_sum);
+
 // The error log texts that occurred most often, at most `n`, most frequent first, ties in the
 // order of their bytes.
 std::vector<std::pair<std::string, std::int64_t>> top_error_logs(const CallFigures& figures,

@@ -6,11 +6,192 @@
 #include <tuple>
 #include <utility>
 
+#include "graph/fix_callchain.h"
+
 namespace tracemill {
+
+// The health gathered for one call or edge.
+struct DependencyTarget::Health {
+  explicit Health(Latency::Mode mode) : latency(mode) {}
+  std::int64_t calls = 0;
+  std::int64_t errors = 0;
+  std::int64_t with_error_logs = 0;
+  std::vector<std::pair<std::int16_t, std::int64_t>> http;   // sorted by code
+  std::vector<std::pair<std::uint32_t, std::int64_t>> logs;  // sorted by text number
+  Latency latency;
+};
+
+// The health fields of the pair being decoded. Durations wait in a short buffer and go into
+// the figures one by one at the add; a longer list is gathered in a figure of its own on the
+// way, so that memory stays bounded however long the list.
+struct DependencyTarget::Pending {
+  explicit Pending(Latency::Mode latency_mode) : mode(latency_mode), spilled(latency_mode) {}
+  static constexpr std::size_t kBuffered = 1024;
+
+  void clear() {
+    durations.clear();
+    if (any_spilled) spilled = Latency(mode);
+    any_spilled = false;
+    not_http_ok = 0;
+    with_error_logs = 0;
+    http.clear();
+    logs.clear();
+  }
+
+  Latency::Mode mode;
+  std::vector<std::int64_t> durations;
+  Latency spilled;
+  bool any_spilled = false;
+  std::int32_t not_http_ok = 0;
+  std::int32_t with_error_logs = 0;
+  // As read: a key may come again, and the later entry counts.
+  std::vector<std::pair<std::int16_t, std::uint64_t>> http;
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> logs;
+};
+
+DependencyTarget::DependencyTarget(std::int64_t max_sum, Latency::Mode latency)
+    : max_sum_(max_sum), latency_mode_(latency), pending_(std::make_unique<Pending>(latency)) {}
+
+DependencyTarget::~DependencyTarget() = default;
+
+namespace {
+
+// The entries of `read` with the later of two equal keys kept, sorted by key.
+template <class K>
+std::vector<std::pair<K, std::uint64_t>> last_per_key(
+    const std::vector<std::pair<K, std::uint64_t>>& read) {
+  std::vector<std::pair<K, std::uint64_t>> kept = read;
+  std::stable_sort(kept.begin(), kept.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (i + 1 < kept.size() && kept[i + 1].first == kept[i].first) continue;
+    kept[out++] = kept[i];
+  }
+  kept.resize(out);
+  return kept;
+}
+
+// Adds `n` to the entry of `key` in the sorted `entries`; false when the sum would pass `max`.
+template <class K>
+bool add_entry(std::vector<std::pair<K, std::int64_t>>& entries, K key, std::uint64_t n,
+               std::int64_t max) {
+  auto it = std::lower_bound(entries.begin(), entries.end(), key,
+                             [](const auto& entry, K k) { return entry.first < k; });
+  if (it == entries.end() || it->first != key) it = entries.insert(it, {key, 0});
+  if (n > static_cast<std::uint64_t>(max - it->second)) return false;
+  it->second += static_cast<std::int64_t>(n);
+  return true;
+}
+
+// a += b for a signed b; false when the sum would leave [-max, max].
+bool add_signed(std::int64_t& a, std::int64_t b, std::int64_t max) {
+  if ((b > 0 && a > max - b) || (b < 0 && a < -max - b)) return false;
+  a += b;
+  return true;
+}
+
+// A hash of a chain's words (repaired directions included), to match a chain with another's
+// prefix. Equal chains hash alike; a collision can only mistake a node's virtual-peer mark.
+std::uint64_t chain_hash(std::span<const std::uint64_t> words) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ words.size();
+  for (const std::uint64_t w : words) {
+    h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 29;
+  }
+  return h;
+}
+
+}  // namespace
+
+void DependencyTarget::duration(std::int64_t micros) {
+  Pending& p = *pending_;
+  if (p.durations.size() == Pending::kBuffered) {
+    for (const std::int64_t d : p.durations) p.spilled.add(d);
+    p.durations.clear();
+    p.any_spilled = true;
+  }
+  p.durations.push_back(micros);
+}
+
+void DependencyTarget::http_status(std::int16_t code, std::uint64_t count) {
+  pending_->http.emplace_back(code, count);
+}
+
+void DependencyTarget::error_log(std::string_view text, std::uint64_t count) {
+  auto [it, inserted] =
+      text_number_.try_emplace(std::string(text), static_cast<std::uint32_t>(texts_.size()));
+  if (inserted) texts_.push_back(&it->first);
+  pending_->logs.emplace_back(it->second, count);
+}
+
+void DependencyTarget::errors(std::int32_t not_http_ok, std::int32_t with_error_logs) {
+  pending_->not_http_ok = not_http_ok;
+  pending_->with_error_logs = with_error_logs;
+}
+
+void DependencyTarget::drop_health() { pending_->clear(); }
+
+std::uint64_t DependencyTarget::hold_health() {
+  held_.push_back(std::move(pending_));
+  pending_ = std::make_unique<Pending>(latency_mode_);
+  return held_.size() - 1;
+}
+
+void DependencyTarget::restore_health(std::uint64_t held) {
+  if (held < held_.size() && held_[held]) pending_ = std::move(held_[held]);
+}
+
+DependencyTarget::Health& DependencyTarget::health_of(std::unique_ptr<Health>& slot) {
+  if (!slot) slot = std::make_unique<Health>(latency_mode_);
+  return *slot;
+}
+
+void DependencyTarget::take_health(Health& into, std::uint32_t count) {
+  const Pending& p = *pending_;
+  bool in_range = add_signed(into.calls, count, max_sum_) &&
+                  add_signed(into.errors, p.not_http_ok, max_sum_) &&
+                  add_signed(into.with_error_logs, p.with_error_logs, max_sum_);
+  for (const auto& [code, n] : last_per_key(p.http)) {
+    in_range = add_entry(into.http, code, n, max_sum_) && in_range;
+  }
+  for (const auto& [text, n] : last_per_key(p.logs)) {
+    in_range = add_entry(into.logs, text, n, max_sum_) && in_range;
+  }
+  for (const std::int64_t d : p.durations) into.latency.add(d);
+  if (p.any_spilled) into.latency.merge(p.spilled);
+  if (!in_range) overflowed_ = true;
+}
+
+void DependencyTarget::note_virtual_peer(const CallNames& names,
+                                         std::span<const std::uint64_t> calls) {
+  const std::size_t n = calls.size();
+  if (not_peer_.size() < names.process_count()) not_peer_.resize(names.process_count(), false);
+  for (std::size_t i = 0; i + 1 < n; ++i) not_peer_[names.process_id(word_call(calls[i]))] = true;
+  const std::uint64_t last = calls[n - 1];
+  const std::uint32_t process = names.process_id(word_call(last));
+  if (word_direction(last) == CallDirection::Outbound) {
+    outbound_chains_.push_back(chain_hash(calls));
+  }
+  if (n >= 2) {
+    const std::uint64_t before = calls[n - 2];
+    if (word_direction(last) == CallDirection::Inbound &&
+        word_direction(before) == CallDirection::Outbound &&
+        names.process_id(word_call(before)) != process &&
+        names.method(word_call(before)) == names.method(word_call(last))) {
+      peer_prefixes_.emplace_back(chain_hash(calls.first(n - 1)), process);
+      return;
+    }
+  }
+  not_peer_[process] = true;
+}
 
 void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t> calls,
                            std::uint32_t count) {
-  if (calls.empty()) return;
+  if (calls.empty()) {
+    pending_->clear();  // a chain without calls has no call to give its health to
+    return;
+  }
   std::uint32_t previous = names.process_id(word_call(calls[0]));
   if (previous >= entry_.size()) entry_.resize(previous + std::size_t{1});
   add_to(entry_[previous], count);
@@ -30,13 +211,23 @@ void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t
     }
     previous = process;
   }
+  // The pair's health belongs to the chain's last call, and to the edge into it.
+  const std::uint64_t last = calls.back();
+  CallSums& sums = calls_[word_call(last)];
+  const auto d = static_cast<std::size_t>(word_direction(last));
+  const bool over_edge =
+      calls.size() >= 2 &&
+      names.process_id(word_call(calls[calls.size() - 2])) != names.process_id(word_call(last));
+  take_health(health_of(over_edge ? edges_[sums.last_edge].health[d] : sums.health[d]), count);
+  pending_->clear();
+  note_virtual_peer(names, calls);
 }
 
 void DependencyTarget::add_edge(std::uint32_t from_process, std::uint32_t to_call,
                                 std::uint32_t count) {
   const std::uint64_t key = std::uint64_t{from_process} << 32 | to_call;
   auto [it, inserted] = edge_of_.try_emplace(key, static_cast<std::uint32_t>(edges_.size()));
-  if (inserted) edges_.push_back(EdgeSum{from_process, to_call, 0});
+  if (inserted) edges_.push_back(EdgeSum{from_process, to_call, 0, {}});
   add_to(edges_[it->second].count, count);
   CallSums& sums = calls_[to_call];
   sums.last_from = from_process;
@@ -49,9 +240,51 @@ void DependencyTarget::clear() {
   entry_.clear();
   edges_.clear();
   edge_of_.clear();
+  pending_->clear();
+  held_.clear();
+  not_peer_.clear();
+  peer_prefixes_.clear();
+  outbound_chains_.clear();
 }
 
-DependencyGraph DependencyTarget::graph(const CallNames& names) const {
+CallFigures DependencyTarget::take_figures(std::unique_ptr<Health>& health) {
+  CallFigures figures;
+  if (!health) {
+    figures.latency = Latency(latency_mode_);
+    return figures;
+  }
+  figures.calls = health->calls;
+  figures.errors = health->errors;
+  figures.with_error_logs = health->with_error_logs;
+  figures.http_status = std::move(health->http);
+  for (const auto& [text, n] : health->logs) figures.error_logs.emplace_back(*texts_[text], n);
+  std::sort(figures.error_logs.begin(), figures.error_logs.end());
+  figures.latency = std::move(health->latency);
+  health.reset();
+  return figures;
+}
+
+DependencyGraph DependencyTarget::graph(const CallNames& names) {
+  // The figures of each edge per direction of its last call, and of each call per direction:
+  // its own and those of the edges into it.
+  std::vector<std::array<CallFigures, 3>> edge_parts(edges_.size());
+  std::vector<std::uint8_t> edge_part_bits(edges_.size(), 0);  // the directions that have a part
+  std::vector<std::array<CallFigures, 3>> call_figures(calls_.size());
+  for (std::uint32_t call = 0; call < calls_.size(); ++call) {
+    for (std::size_t d = 0; d < 3; ++d) {
+      call_figures[call][d] = take_figures(calls_[call].health[d]);
+    }
+  }
+  for (std::size_t e = 0; e < edges_.size(); ++e) {
+    for (std::size_t d = 0; d < 3; ++d) {
+      if (!edges_[e].health[d]) continue;
+      edge_parts[e][d] = take_figures(edges_[e].health[d]);
+      edge_part_bits[e] |= static_cast<std::uint8_t>(1u << d);
+      if (!add_figures(call_figures[edges_[e].to_call][d], edge_parts[e][d], max_sum_)) {
+        overflowed_ = true;
+      }
+    }
+  }
   DependencyGraph graph;
   std::vector<std::size_t> node_of(names.process_count(), kNone);
   for (std::uint32_t call = 0; call < calls_.size(); ++call) {
@@ -68,7 +301,8 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) const {
     std::vector<MethodSum>* maps[] = {&node.operations, &node.methods, &node.direction_unknown};
     for (std::size_t d = 0; d < 3; ++d) {
       if ((sums.added >> d & 1) != 0) {
-        maps[d]->push_back(MethodSum{std::string(names.method(call)), sums.sum[d], {}});
+        maps[d]->push_back(MethodSum{std::string(names.method(call)), sums.sum[d],
+                                     std::move(call_figures[call][d])});
       }
     }
   }
@@ -82,15 +316,48 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) const {
             [](const DependencyNode& a, const DependencyNode& b) { return a.name < b.name; });
 
   graph.edges.reserve(edges_.size());
-  for (const EdgeSum& edge : edges_) {
+  for (std::size_t e = 0; e < edges_.size(); ++e) {
+    const EdgeSum& edge = edges_[e];
+    // One direction is the usual case: its part is taken whole.
+    CallFigures figures;
+    figures.latency = Latency(latency_mode_);
+    const std::uint8_t bits = edge_part_bits[e];
+    for (std::size_t d = 0; d < 3; ++d) {
+      if ((bits >> d & 1) == 0) continue;
+      if ((bits & (bits - 1)) == 0) {
+        figures = std::move(edge_parts[e][d]);
+      } else if (!add_figures(figures, edge_parts[e][d], max_sum_)) {
+        overflowed_ = true;
+      }
+    }
     graph.edges.push_back(DependencyEdge{std::string(names.process_name(edge.from_process)),
                                          std::string(names.process(edge.to_call)),
-                                         std::string(names.method(edge.to_call)), edge.count, {}});
+                                         std::string(names.method(edge.to_call)), edge.count,
+                                         std::move(figures)});
   }
   std::sort(graph.edges.begin(), graph.edges.end(),
             [](const DependencyEdge& a, const DependencyEdge& b) {
               return std::tie(a.from, a.to, a.method) < std::tie(b.from, b.to, b.method);
             });
+
+  // A process is a virtual peer when every chain holds it only as a peer its caller's client
+  // span named: last, received, after an outbound call of the same method on another process,
+  // whose own chain (the chain without the peer) the file does not hold.
+  std::vector<std::uint64_t> outbound = outbound_chains_;
+  std::sort(outbound.begin(), outbound.end());
+  std::vector<std::uint8_t> peer(names.process_count(), 0);  // 1: a peer so far, 2: not
+  for (const auto& [prefix, process] : peer_prefixes_) {
+    const bool own_chain = std::binary_search(outbound.begin(), outbound.end(), prefix);
+    if (own_chain || (process < not_peer_.size() && not_peer_[process])) {
+      peer[process] = 2;
+    } else if (peer[process] == 0) {
+      peer[process] = 1;
+    }
+  }
+  for (std::uint32_t process = 0; process < peer.size(); ++process) {
+    if (peer[process] == 1) graph.virtual_peers.emplace_back(names.process_name(process));
+  }
+  std::sort(graph.virtual_peers.begin(), graph.virtual_peers.end());
   return graph;
 }
 
@@ -134,10 +401,34 @@ class NoReport final : public Sink {
 }  // namespace
 
 bool add_graph(DependencyGraph& graph, const DependencyGraph& other, std::int64_t max_sum) {
+  // A peer stays virtual where no graph holds it as a node of its own.
+  auto is_node = [](const DependencyGraph& g, const std::string& name) {
+    return std::binary_search(
+        g.nodes.begin(), g.nodes.end(), name, [](const auto& a, const auto& b) {
+          if constexpr (std::is_same_v<std::decay_t<decltype(a)>, DependencyNode>) {
+            return a.name < b;
+          } else {
+            return a < b.name;
+          }
+        });
+  };
+  auto is_virtual = [](const DependencyGraph& g, const std::string& name) {
+    return std::binary_search(g.virtual_peers.begin(), g.virtual_peers.end(), name);
+  };
+  std::vector<std::string> peers;
+  std::set_union(graph.virtual_peers.begin(), graph.virtual_peers.end(),
+                 other.virtual_peers.begin(), other.virtual_peers.end(), std::back_inserter(peers));
+  std::erase_if(peers, [&](const std::string& name) {
+    return (is_node(graph, name) && !is_virtual(graph, name)) ||
+           (is_node(other, name) && !is_virtual(other, name));
+  });
   auto add_sums = [max_sum](std::vector<MethodSum>& into, const std::vector<MethodSum>& from) {
     return merge_sorted(
         into, from, [](const MethodSum& a, const MethodSum& b) { return a.method < b.method; },
-        [max_sum](MethodSum& a, const MethodSum& b) { return add_sum(a.sum, b.sum, max_sum); });
+        [max_sum](MethodSum& a, const MethodSum& b) {
+          const bool sum = add_sum(a.sum, b.sum, max_sum);
+          return add_figures(a.figures, b.figures, max_sum) && sum;
+        });
   };
   const bool nodes = merge_sorted(
       graph.nodes, other.nodes,
@@ -155,8 +446,10 @@ bool add_graph(DependencyGraph& graph, const DependencyGraph& other, std::int64_
         return std::tie(a.from, a.to, a.method) < std::tie(b.from, b.to, b.method);
       },
       [max_sum](DependencyEdge& a, const DependencyEdge& b) {
-        return add_sum(a.count, b.count, max_sum);
+        const bool count = add_sum(a.count, b.count, max_sum);
+        return add_figures(a.figures, b.figures, max_sum) && count;
       });
+  graph.virtual_peers = std::move(peers);
   return nodes && edges;
 }
 
@@ -212,12 +505,41 @@ std::optional<DependencyGraph> neighbourhood(const DependencyGraph& graph, std::
   for (std::size_t e = 0; e < graph.edges.size(); ++e) {
     if (keep_edge[e]) part.edges.push_back(graph.edges[e]);
   }
+  for (const std::string& peer : graph.virtual_peers) {
+    if (keep_node[node_of(peer)]) part.virtual_peers.push_back(peer);
+  }
   return part;
 }
 
-StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowance) {
+std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencies(
+    const StatsRecJson& record, Latency::Mode latency) {
+  CallNames names;
+  DependencyTarget target(kMaxDependencySum, latency);
+  std::vector<std::uint64_t> words;
+  for (const auto& [key, operation] : record.stats) {
+    for (const auto& [chain, value] : operation.call_chain) {
+      if (value.count > kMaxChainCount) return CountOutOfRange{};
+      words.clear();
+      for (const Call& call : chain.call_chain) {
+        words.push_back(call_word(names.intern(call.process, call.method), call.call_direction));
+      }
+      repair_directions(names, words);
+      for (const std::int64_t micros : value.duration_micros) target.duration(micros);
+      for (const auto& [code, n] : value.http_not_ok) target.http_status(code, n);
+      for (const auto& [text, n] : value.error_logs) target.error_log(text, n);
+      target.errors(value.cc_not_http_ok, value.cc_with_error_logs);
+      target.add(names, words, static_cast<std::uint32_t>(value.count));
+    }
+  }
+  DependencyGraph graph = target.graph(names);
+  if (target.overflowed()) return SumOutOfRange{};
+  return graph;
+}
+
+StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowance,
+                                         Latency::Mode latency) {
   StreamedDependencies run;
-  DependencyTarget target;
+  DependencyTarget target(kMaxDependencySum, latency);
   ChainFold fold(target, file.rereadable(), log_allowance);
   if (std::optional<LoadError> error = file.stream(fold)) {
     run.end = std::move(*error);
@@ -232,10 +554,10 @@ StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowa
   run.contradicting_chains = fold.reported_chains();
   if (end.value() == FoldEnd::CountOutOfRange) {
     run.end = CountOutOfRange{};
-  } else if (target.overflowed()) {
+  } else if (DependencyGraph graph = target.graph(fold.names()); target.overflowed()) {
     run.end = SumOutOfRange{};
   } else {
-    run.end = target.graph(fold.names());
+    run.end = std::move(graph);
   }
   return run;
 }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -89,16 +90,31 @@ inline constexpr std::int64_t kMaxDependencySum = std::numeric_limits<std::int64
 // remembers it (overflowed()), and its graph is then not to be shown. `max_sum` is a test door.
 class DependencyTarget final : public ChainTarget {
  public:
-  explicit DependencyTarget(std::int64_t max_sum = kMaxDependencySum) : max_sum_(max_sum) {}
+  // `latency`: whether the latency figures keep every duration (exact quantiles).
+  explicit DependencyTarget(std::int64_t max_sum = kMaxDependencySum,
+                            Latency::Mode latency = Latency::Mode::kSketch);
+  ~DependencyTarget() override;
 
   void add(const CallNames& names, std::span<const std::uint64_t> calls,
            std::uint32_t count) override;
   void clear() override;
 
+  // The health of a pair: gathered while its value is decoded, taken by the add of its chain.
+  bool wants_health() const override { return true; }
+  void duration(std::int64_t micros) override;
+  void http_status(std::int16_t code, std::uint64_t count) override;
+  void error_log(std::string_view text, std::uint64_t count) override;
+  void errors(std::int32_t not_http_ok, std::int32_t with_error_logs) override;
+  void drop_health() override;
+  std::uint64_t hold_health() override;
+  void restore_health(std::uint64_t held) override;
+
   // Whether a sum passed the limit since the last clear().
   bool overflowed() const { return overflowed_; }
   // The sorted graph of everything added; `names` is the CallNames the chains were numbered in.
-  DependencyGraph graph(const CallNames& names) const;
+  // Sums that pass the limit while the figures of the parts are put together count as
+  // overflowed() afterwards.
+  DependencyGraph graph(const CallNames& names);
 
  private:
   void add_to(std::int64_t& sum, std::uint32_t count) {
@@ -109,12 +125,24 @@ class DependencyTarget final : public ChainTarget {
     sum += count;
   }
   void add_edge(std::uint32_t from_process, std::uint32_t to_call, std::uint32_t count);
+  // The pending health, with the chain's count, into the figures of a call or an edge.
+  struct Health;
+  struct Pending;
+  void take_health(Health& into, std::uint32_t count);
+  void flush_durations();
+  Health& health_of(std::unique_ptr<Health>& slot);
+  void note_virtual_peer(const CallNames& names, std::span<const std::uint64_t> calls);
+  // The figures of `health` (none: zero), which is given up.
+  CallFigures take_figures(std::unique_ptr<Health>& health);
 
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
   // Per (process, method) number of CallNames.
   struct CallSums {
     std::array<std::int64_t, 3> sum{};  // indexed by CallDirection
-    std::uint8_t added = 0;             // a bit per direction added at all
+    // The health of the chains that end in this call without an edge into it (first, or
+    // after a call of its own process), per direction, once there is any.
+    std::array<std::unique_ptr<Health>, 3> health;
+    std::uint8_t added = 0;  // a bit per direction added at all
     // The edge into this call met last, a cache in front of edge_of_: neighbouring calls
     // mostly repeat.
     std::uint32_t last_from = kNone;
@@ -124,6 +152,9 @@ class DependencyTarget final : public ChainTarget {
     std::uint32_t from_process;
     std::uint32_t to_call;
     std::int64_t count;
+    // Of the chains whose last step this is, per direction of their last call: each duration
+    // goes into one figure, the call's figures are put together at the end.
+    std::array<std::unique_ptr<Health>, 3> health;
   };
 
   const std::int64_t max_sum_;
@@ -132,6 +163,19 @@ class DependencyTarget final : public ChainTarget {
   std::vector<std::int64_t> entry_;  // per process number
   std::vector<EdgeSum> edges_;
   HashMap<std::uint64_t, std::uint32_t> edge_of_;  // from_process << 32 | to_call -> edges_ index
+
+  const Latency::Mode latency_mode_;
+  std::unique_ptr<Pending> pending_;                 // the pair being decoded
+  std::vector<std::unique_ptr<Pending>> held_;       // pairs added after the whole file
+  HashMap<std::string, std::uint32_t> text_number_;  // error log texts, numbered
+  std::vector<const std::string*> texts_;
+  // Virtual peers: per process, whether a chain showed it other than as a peer its caller
+  // named; per chain ending in a call that looks like a named peer, the hash of the chain
+  // without that call and the peer's process; the hashes of the chains that end in an
+  // outbound call. A peer is virtual when no chain is its candidates' prefix.
+  std::vector<bool> not_peer_;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> peer_prefixes_;
+  std::vector<std::uint64_t> outbound_chains_;
 };
 
 // A sum of the graph left the signed 64-bit range.
@@ -160,9 +204,17 @@ bool add_graph(DependencyGraph& graph, const DependencyGraph& other,
 std::optional<DependencyGraph> neighbourhood(const DependencyGraph& graph, std::string_view service,
                                              std::uint32_t depth);
 
+// The same graph from a whole record (its operations already final): what decoding the file
+// it came from gives, without the warning's count.
+std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencies(
+    const StatsRecJson& record, Latency::Mode latency = Latency::Mode::kSketch);
+
 // Decodes `file` once, folding every chain into the dependency graph as it is decoded, with the
-// same repair, duplicate operations and count check as the process graph (see ChainFold).
+// same repair, duplicate operations and count check as the process graph (see ChainFold), and
+// the health of every pair to its chain's last call and the edge into it. `latency` says
+// whether the latency figures keep every duration.
 StreamedDependencies stream_dependencies(
-    StatsFile& file, std::size_t log_allowance = ChainFold::kDefaultLogAllowance);
+    StatsFile& file, std::size_t log_allowance = ChainFold::kDefaultLogAllowance,
+    Latency::Mode latency = Latency::Mode::kSketch);
 
 }  // namespace tracemill

@@ -23,8 +23,10 @@ std::optional<std::string> extension_problem(std::string_view input) {
   std::optional<std::string_view> extension = file_extension(input);
   if (!extension) return "no file-name extension (expected .json or .bincode)";
   if (*extension == "json" || *extension == "bincode") return std::nullopt;
-  return "unknown extension " + message_quoted("." + std::string(*extension)) +
-         " (expected .json or .bincode)";
+  // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about "." + string at -O3.
+  std::string dotted = ".";
+  dotted += *extension;
+  return "unknown extension " + message_quoted(dotted) + " (expected .json or .bincode)";
 }
 
 // The text after "FILE" for an error of opening or decoding the file.
@@ -49,7 +51,7 @@ int fail(Sink& err, std::string_view input, const std::string& text) {
 }
 
 // The graph of one input, or why there is none (written to `err`).
-std::optional<DependencyGraph> input_graph(std::string_view input, Sink& err) {
+std::optional<DependencyGraph> input_graph(std::string_view input, bool exact, Sink& err) {
   // StatsFile::open ends the process on a name it has no decoder for: ask first.
   if (std::optional<std::string> problem = extension_problem(input)) {
     fail(err, input, ": " + *problem);
@@ -60,7 +62,9 @@ std::optional<DependencyGraph> input_graph(std::string_view input, Sink& err) {
     fail(err, input, load_error_text(file.error()));
     return std::nullopt;
   }
-  StreamedDependencies run = stream_dependencies(file.value());
+  StreamedDependencies run =
+      stream_dependencies(file.value(), ChainFold::kDefaultLogAllowance,
+                          exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
   if (const LoadError* error = std::get_if<LoadError>(&run.end)) {
     fail(err, input, load_error_text(*error));
     return std::nullopt;
@@ -95,7 +99,8 @@ std::string closest_names(const DependencyGraph& graph, std::string_view name) {
                     ranked.end());
   std::string text;
   for (std::size_t i = 0; i < shown; ++i) {
-    text += (i == 0 ? "" : ", ") + message_quoted(graph.nodes[ranked[i].second].name);
+    if (i != 0) text += ", ";
+    text += message_quoted(graph.nodes[ranked[i].second].name);
   }
   return text;
 }
@@ -105,7 +110,7 @@ std::string closest_names(const DependencyGraph& graph, std::string_view name) {
 int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
   DependencyGraph graph;
   for (const std::string& input : options.inputs) {
-    std::optional<DependencyGraph> one = input_graph(input, err);
+    std::optional<DependencyGraph> one = input_graph(input, options.exact, err);
     if (!one) return kExportFailed;
     if (graph.nodes.empty()) {
       graph = std::move(*one);  // a graph without nodes has no edges

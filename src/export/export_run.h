@@ -23,6 +23,7 @@ struct ExportOptions {
   std::vector<std::string> inputs = {"input.json"};  // valid UTF-8, at least one
   std::optional<std::string> focus;                  // the service whose neighbourhood is kept
   std::uint32_t depth = 1;  // how many calls from it, upstream and downstream
+  bool exact = false;       // latency figures keep every duration
   bool operator==(const ExportOptions&) const = default;
 };
 

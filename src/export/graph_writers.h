@@ -1,10 +1,12 @@
-// The three text forms of the dependency graph: a Graphviz digraph, a Mermaid flowchart and
-// JSON. Each writes the graph in its sorted order, so equal graphs give equal bytes, and
-// escapes names so that any UTF-8 name gives valid output. Every writer returns false once a
-// write to the sink failed.
+// The text forms of the dependency graph: a Graphviz digraph, a Mermaid flowchart, JSON and
+// Prometheus metrics. Each writes the graph in its sorted order, so equal graphs give equal
+// bytes, and escapes names so that any UTF-8 name gives valid output. Every writer returns
+// false once a write to the sink failed.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/sink.h"
@@ -12,18 +14,26 @@
 
 namespace tracemill {
 
-enum class ExportFormat { Dot, Mermaid, Json };
+enum class ExportFormat { Dot, Mermaid, Json, Prometheus };
 
-// The format of that name: "dot", "mermaid" or "json".
+// The format of that name: "dot", "mermaid", "json" or "prometheus".
 std::optional<ExportFormat> export_format(std::string_view name);
 
 // digraph dependencies { rankdir=LR; node [shape=box]; n0 [label="..."]; n0 -> n1 ... }, nodes
-// n0, n1, ... in sorted order with their names in the labels.
+// n0, n1, ... in sorted order with their names in the labels. A node or an edge with calls has
+// the line "calls: C, errors: R %, p99: T" in its label (a node: of the calls it received), and
+// such an edge the colour and pen width of edge_style().
 bool write_dot(Sink& out, const DependencyGraph& graph);
-// flowchart LR; nodes n0, n1, ... in sorted order with their names as labels.
+// flowchart LR; nodes n0, n1, ... in sorted order with their names as labels; labels as in dot,
+// then "linkStyle I stroke:#rrggbb,stroke-width:Npx" for every edge I with calls.
 bool write_mermaid(Sink& out, const DependencyGraph& graph);
-// {"version": 1, "nodes": [...], "edges": [...]}, a node or an edge a line.
+// {"version": 2, "nodes": [...], "edges": [...]}, a node or an edge a line, with its health.
 bool write_json(Sink& out, const DependencyGraph& graph);
+// The Prometheus text exposition format: per (client, server), over every method of the edges
+// between them, the counters traces_service_graph_request_total and
+// traces_service_graph_request_failed_total and the histogram
+// traces_service_graph_request_server_seconds (buckets at Latency::kBounds).
+bool write_prometheus(Sink& out, const DependencyGraph& graph);
 bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format);
 
 // A name as it stands between the double quotes of each form (the writers' pieces). ASCII
@@ -38,5 +48,20 @@ bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format);
 bool write_dot_label(Sink& out, std::string_view name);
 bool write_mermaid_label(Sink& out, std::string_view name);
 bool write_json_string(Sink& out, std::string_view name);
+
+// A duration for labels: "850 µs" below a millisecond, "1.25 ms" below a second, else "2.5 s",
+// with at most three decimals (seconds rounded to the millisecond, half up) and no trailing
+// zeros; negative durations with a leading "-".
+std::string duration_text(std::int64_t micros);
+
+// How an edge with calls is drawn: its colour by the share of failed calls (none, below 1 %,
+// below 5 %, from 5 %) and its width, 2 for fewer than 10 calls and one more per power of ten,
+// at most 6 (from 10,000 calls).
+struct EdgeStyle {
+  std::string_view color;  // "#rrggbb"
+  int width = 0;
+  bool operator==(const EdgeStyle&) const = default;
+};
+EdgeStyle edge_style(std::int64_t calls, std::int64_t errors);
 
 }  // namespace tracemill

@@ -197,6 +197,16 @@ std::int64_t Latency::quantile(double q) const {
                                    : static_cast<std::int64_t>(std::min(magnitude, kMax));
     return std::clamp(value, min_, max_);
   };
+  // A high rank among positive durations alone is found from the top, nearer to it.
+  if (negative_.empty() && !positive_.empty() && rank > count_ / 2 && rank > zeros_) {
+    const std::uint64_t from_top = count_ - rank + 1;  // within the positive durations
+    std::uint64_t above = 0;
+    for (std::uint32_t index = positive_.last(); index > positive_.first(); --index) {
+      above += positive_.at(index);
+      if (above >= from_top) return value_of(index, false);
+    }
+    return value_of(positive_.first(), false);
+  }
   std::uint64_t seen = 0;
   if (!negative_.empty()) {
     for (std::uint32_t index = negative_.last(); index >= negative_.first(); --index) {

@@ -39,13 +39,17 @@ void ChainFold::call(const Call& call) {
 
 void ChainFold::chain(std::uint64_t count) {
   // Only an operation opens a chain list; decoding guarantees one has begun.
-  if (operation_ended_) return;
+  if (operation_ended_) {
+    target_.drop_health();
+    return;
+  }
   if (count > kMaxChainCount) {
     // The chains after it in this operation can never count: the operation either ends the
     // run here or is replaced.
     out_of_range_.back() = true;
     operation_ended_ = true;
     drop_chain();
+    target_.drop_health();
     return;
   }
   if (log_everything_) {
@@ -53,6 +57,7 @@ void ChainFold::chain(std::uint64_t count) {
     log_[logged_at_ + 1] = count;
     log_[logged_at_ + 2] = log_.size() - logged_at_ - 3;
     logged_at_ = kNoChain;
+    if (target_.wants_health()) held_health_.push_back(target_.hold_health());
     return;
   }
   // The first reading repairs chains only for their directions and whether they contradict
@@ -95,12 +100,15 @@ void ChainFold::repeat(std::span<std::uint64_t> chain, std::uint32_t count, bool
 
 template <class Wanted>
 void ChainFold::replay_log(Wanted wanted, bool add, Sink& diagnostics) {
-  for (std::size_t at = 0; at < log_.size();) {
+  // Only a log of every chain holds health, and only then are chains added from it.
+  const bool with_health = add && !held_health_.empty();
+  for (std::size_t at = 0, chain = 0; at < log_.size(); ++chain) {
     const std::uint64_t operation = log_[at];
     const auto count = static_cast<std::uint32_t>(log_[at + 1]);
     const std::size_t length = log_[at + 2];
     at += 3;
     if (wanted(operation)) {
+      if (with_health) target_.restore_health(held_health_[chain]);
       repeat(std::span<std::uint64_t>(log_).subspan(at, length), count, add, diagnostics);
     }
     at += length;
@@ -132,8 +140,23 @@ class ChainFold::SecondReading final : public ChainReceiver {
     if (wanted_ && count > kMaxChainCount) wanted_ = false;
     if (wanted_) {
       fold_.repeat(fold_.chain_, static_cast<std::uint32_t>(count), add_, diagnostics_);
+    } else if (add_) {
+      fold_.target_.drop_health();
     }
     fold_.chain_.clear();
+  }
+
+  // Only a reading that adds chains takes their health again.
+  bool wants_health() const override { return add_ && fold_.target_.wants_health(); }
+  void duration(std::int64_t micros) override { fold_.target_.duration(micros); }
+  void http_status(std::int16_t code, std::uint64_t count) override {
+    fold_.target_.http_status(code, count);
+  }
+  void error_log(std::string_view text, std::uint64_t count) override {
+    fold_.target_.error_log(text, count);
+  }
+  void errors(std::int32_t not_http_ok, std::int32_t with_error_logs) override {
+    fold_.target_.errors(not_http_ok, with_error_logs);
   }
 
   static constexpr std::uint64_t kAll = ~std::uint64_t{0};

@@ -53,6 +53,20 @@ class ChainTarget {
                    std::uint32_t count) = 0;
   // Forgets every chain added, for a second reading of the file.
   virtual void clear() = 0;
+
+  // Whether the target takes the health fields of each pair's value. Then the fold hands them
+  // over as they are decoded, before the chain's add(), which takes them with the chain
+  // (ChainReceiver's duration() to errors() describe them); a pair that is not added has them
+  // dropped. For a chain added only after the whole file (from a pipe), hold_health() keeps
+  // them under a number and restore_health() brings them back before the add.
+  virtual bool wants_health() const { return false; }
+  virtual void duration(std::int64_t /*micros*/) {}
+  virtual void http_status(std::int16_t /*code*/, std::uint64_t /*count*/) {}
+  virtual void error_log(std::string_view /*text*/, std::uint64_t /*count*/) {}
+  virtual void errors(std::int32_t /*not_http_ok*/, std::int32_t /*with_error_logs*/) {}
+  virtual void drop_health() {}
+  virtual std::uint64_t hold_health() { return 0; }
+  virtual void restore_health(std::uint64_t /*held*/) {}
 };
 
 // How folding a file ended when the file decoded.
@@ -72,6 +86,19 @@ class ChainFold final : public ChainReceiver {
   void operation(std::string_view key) override;
   void call(const Call& call) override;
   void chain(std::uint64_t count) override;
+
+  // The health fields go straight to the target.
+  bool wants_health() const override { return target_.wants_health(); }
+  void duration(std::int64_t micros) override { target_.duration(micros); }
+  void http_status(std::int16_t code, std::uint64_t count) override {
+    target_.http_status(code, count);
+  }
+  void error_log(std::string_view text, std::uint64_t count) override {
+    target_.error_log(text, count);
+  }
+  void errors(std::int32_t not_http_ok, std::int32_t with_error_logs) override {
+    target_.errors(not_http_ok, with_error_logs);
+  }
 
   // After the whole file decoded: completes the target and writes the repair reports of the
   // chains that count, or of those before the first count out of range, to `diagnostics`
@@ -122,6 +149,9 @@ class ChainFold final : public ChainReceiver {
 
   std::vector<std::uint64_t> log_;
   bool log_dropped_ = false;  // outgrew its allowance: diagnostics come from a second reading
+  // When every chain is logged and the target wants health: per logged chain in log order, the
+  // number its health is held under.
+  std::vector<std::uint64_t> held_health_;
 
   std::uint64_t reported_ = 0;
 

@@ -13,30 +13,31 @@
 namespace tracemill {
 namespace {
 
-constexpr OptionSpec kOptions[] = {{'f', "format", true},
-                                   {'\0', "focus", true},
-                                   {'\0', "depth", true},
-                                   {'h', "help", false},
-                                   {'V', "version", false}};
+constexpr OptionSpec kOptions[] = {{'f', "format", true}, {'\0', "focus", true},
+                                   {'\0', "depth", true}, {'\0', "exact", false},
+                                   {'h', "help", false},  {'V', "version", false}};
 
 constexpr std::string_view kUsage =
-    "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
-    "[INPUT...]\n";
+    "Usage: tracemill-export [--format dot|mermaid|json|prometheus] [--focus SERVICE "
+    "[--depth D]] [--exact] [INPUT...]\n";
 
 constexpr std::string_view kHelp =
     "Prints the service dependency graph of trace statistics files: per process, the\n"
     "summed counts of the chains that start there and of the calls it received, made or took\n"
     "part in; per caller, callee and method, the summed counts of the chains with that step.\n"
     "Call directions are repaired as tracemill repairs them. Several files give one graph,\n"
-    "their counts summed.\n"
+    "their counts summed. Where the files hold the calls' health, nodes and edges show their\n"
+    "calls, failures and latency, and edges are coloured by the share of failed calls.\n"
     "\n"
     "Arguments:\n"
     "  INPUT...             statistics files, *.json or *.bincode [default: input.json]\n"
     "\n"
     "Options:\n"
-    "  -f, --format FORMAT  dot (Graphviz), mermaid or json [default: dot]\n"
+    "  -f, --format FORMAT  dot (Graphviz), mermaid, json or prometheus (metrics per\n"
+    "                       client and server) [default: dot]\n"
     "      --focus SERVICE  only the calls within --depth calls of SERVICE, both ways\n"
     "      --depth D        how many calls from SERVICE --focus keeps [default: 1]\n"
+    "      --exact          exact latency quantiles: every duration is kept (small files)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -51,7 +52,7 @@ std::optional<CommandLineExit> set_format(ExportCommandLine& line, std::string_v
   std::optional<ExportFormat> format = export_format(value);
   if (!format) {
     return usage_error("invalid format " + message_quoted(value) +
-                       " (expected dot, mermaid or json)");
+                       " (expected dot, mermaid, json or prometheus)");
   }
   line.format = *format;
   return std::nullopt;
@@ -87,6 +88,8 @@ Result<ExportCommandLine, CommandLineExit> parse_export_command_line(
     } else if (arg.option->name == "focus") {
       if (check_utf8(arg.value)) return Err{usage_error("the service name is not valid UTF-8")};
       line.focus = std::string(arg.value);
+    } else if (arg.option->name == "exact") {
+      line.exact = true;
     } else if (arg.option->name == "depth") {
       std::optional<std::uint32_t> depth = depth_of(arg.value);
       if (!depth) {

@@ -160,9 +160,8 @@ TEST(DependencyGraph, SeveralFilesSumAsOne) {
     EXPECT_EQ(lines(sum), lines(graph_of(both)));
   }
   // Each kind of sum at the limit is kept, one past it is not.
-  const DependencyGraph one = {{{"a", 5, {{"m", 5}}, {}, {}}, {"b", 0, {}, {{"n", 5}}, {}}},
-                               {{"a", "b", "n", 5}},
-                               {}};
+  const DependencyGraph one = {
+      {{"a", 5, {{"m", 5}}, {}, {}}, {"b", 0, {}, {{"n", 5}}, {}}}, {{"a", "b", "n", 5}}, {}};
   for (std::int64_t limit : {10, 9}) {
     DependencyGraph sum = one;
     EXPECT_EQ(add_graph(sum, one, limit), limit == 10) << limit;

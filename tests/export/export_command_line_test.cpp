@@ -27,17 +27,20 @@ TEST(ExportCommandLine, AcceptedForms) {
   };
   const Case cases[] = {
       {{}, {}},
-      {{"--format", "json", "a.bincode"}, {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1}},
-      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1}},
+      {{"--format", "json", "a.bincode"},
+       {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1, false}},
+      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1, false}},
+      {{"-fprometheus"}, {ExportFormat::Prometheus, {"input.json"}, std::nullopt, 1, false}},
       {{"-fjson", "-f", "dot"}, {}},
-      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1}},
-      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1}},
+      {{"--exact", "-fjson", "a.json"}, {ExportFormat::Json, {"a.json"}, std::nullopt, 1, true}},
+      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1, false}},
+      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1, false}},
       {{"a.json", "b.bincode", "a.json"},
-       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1}},
-      {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1}},
-      {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0}},
+       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1, false}},
+      {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1, false}},
+      {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0, false}},
       {{"--focus", "a", "--depth", "4294967295"},
-       {ExportFormat::Dot, Inputs{"input.json"}, "a", 4294967295u}},
+       {ExportFormat::Dot, Inputs{"input.json"}, "a", 4294967295u, false}},
   };
   for (const Case& c : cases) {
     auto parsed = parse(c.args);
@@ -50,16 +53,17 @@ TEST(ExportCommandLine, AcceptedForms) {
 // program name, then the usage, on standard error with status 2.
 TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
   const std::string usage =
-      "Usage: tracemill-export [--format dot|mermaid|json] [--focus SERVICE [--depth D]] "
-      "[INPUT...]\n";
+      "Usage: tracemill-export [--format dot|mermaid|json|prometheus] [--focus SERVICE "
+      "[--depth D]] [--exact] [INPUT...]\n";
   const std::pair<std::vector<std::string_view>, std::string> cases[] = {
       {{"in.json", "-Vh"}, "tracemill-export 1.2.3\n"},
       {{"--help", "--bad"}, usage},  // the first line of the help
       {{"--bad", "--help"}, "unknown option '--bad'"},
       {{"--forma=json"}, "unknown option '--forma'"},
       {{"-x\xC3\xA9"}, "unknown option '-x'"},
-      {{"-f\xC3\xA9"}, "invalid format '\xC3\xA9' (expected dot, mermaid or json)"},
-      {{"--format", "--help"}, "invalid format '--help' (expected dot, mermaid or json)"},
+      {{"-f\xC3\xA9"}, "invalid format '\xC3\xA9' (expected dot, mermaid, json or prometheus)"},
+      {{"--format", "--help"},
+       "invalid format '--help' (expected dot, mermaid, json or prometheus)"},
       {{"--format"}, "option '--format' requires an argument"},
       {{"-f"}, "option '-f' requires an argument"},
       {{"--version=1"}, "option '--version' takes no argument"},

@@ -12,6 +12,7 @@
 
 #include "base/byte_source.h"
 #include "base/sink.h"
+#include "export/dependency_graph.h"
 #include "graph/build_graph.h"
 #include "graph/process_node.h"
 #include "stats/file/operation_stats_json.h"
@@ -117,6 +118,19 @@ inline std::string path_difference(const std::string& bytes, Encoding encoding, 
   if (!(write_debug(pretty_a, a) && write_debug(pretty_b, b) && a == b &&
         text_a.text().size() == text_b.text().size())) {
     return "graphs differ:\n" + text_a.text() + "\n---\n" + text_b.text();
+  }
+  // The dependency graph with its health, streamed the same way, against the record's.
+  StatsFile file(encoding, ByteSource::from_memory(bytes, block, 0, rereadable));
+  StreamedDependencies streamed_deps = stream_dependencies(file, log_allowance);
+  std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> whole_deps =
+      record_dependencies(record);
+  const auto* graph = std::get_if<DependencyGraph>(&streamed_deps.end);
+  if (std::holds_alternative<SumOutOfRange>(whole_deps)) {
+    if (!std::holds_alternative<SumOutOfRange>(streamed_deps.end)) {
+      return "the record's dependency sums leave the range, the streamed ones do not";
+    }
+  } else if (graph == nullptr || *graph != std::get<DependencyGraph>(whole_deps)) {
+    return "dependency graphs differ";
   }
   return "";
 }

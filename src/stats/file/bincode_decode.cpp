@@ -265,8 +265,48 @@ class Reader {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
+      health_ = receiver_->wants_health();
       if (!read(pair_)) return false;
+      if (health_) receiver_->errors(pair_.second.cc_not_http_ok, pair_.second.cc_with_error_logs);
       receiver_->chain(pair_.second.count);
+    }
+    return true;
+  }
+
+  // The health fields of a value, element by element when the receiver wants them.
+  bool stream(std::vector<std::int64_t>&) {
+    if (!health_) return read(Checked<std::vector<std::int64_t>>{});
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      std::int64_t micros;
+      if (!read_fixed(micros)) return false;
+      receiver_->duration(micros);
+    }
+    return true;
+  }
+
+  bool stream(HashMap<std::int16_t, std::uint64_t>&) {
+    if (!health_) return read(Checked<HashMap<std::int16_t, std::uint64_t>>{});
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      std::int16_t code;
+      std::uint64_t calls;
+      if (!read_fixed(code) || !read_fixed(calls)) return false;
+      receiver_->http_status(code, calls);
+    }
+    return true;
+  }
+
+  bool stream(HashMap<std::string, std::uint64_t>&) {
+    if (!health_) return read(Checked<HashMap<std::string, std::uint64_t>>{});
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      std::uint64_t occurrences;
+      if (!read(text_) || !read_fixed(occurrences)) return false;
+      receiver_->error_log(text_, occurrences);
     }
     return true;
   }
@@ -418,6 +458,8 @@ class Reader {
 
   ByteSource& source_;
   ChainReceiver* receiver_;
+  bool health_ = false;  // the current pair's health fields go to the receiver
+  std::string text_;     // the error log text being streamed
   BincodeError error_;
   // Decoding for a receiver: the operation key, the operation, the pair and the call being
   // decoded, reused for every one (the pair's calls go to the receiver, its list stays empty).

@@ -31,6 +31,17 @@ class ChainReceiver {
   // its calls are those handed to call() since the last chain() or operation(), its count is
   // the value's.
   virtual void chain(std::uint64_t count) = 0;
+
+  // Whether the receiver takes the health fields of each value too: then, between the pair's
+  // calls and its chain(), every element of duration_micros goes to duration(), every entry of
+  // http_not_ok and error_logs to http_status() and error_log() (a key may come again: the
+  // later entry replaces the earlier, as in the record), and last errors() gives
+  // cc_not_http_ok and cc_with_error_logs. Asked once per pair.
+  virtual bool wants_health() const { return false; }
+  virtual void duration(std::int64_t /*micros*/) {}
+  virtual void http_status(std::int16_t /*code*/, std::uint64_t /*count*/) {}
+  virtual void error_log(std::string_view /*text*/, std::uint64_t /*count*/) {}
+  virtual void errors(std::int32_t /*not_http_ok*/, std::int32_t /*with_error_logs*/) {}
 };
 
 // What decoding for a receiver does with a field.
@@ -68,8 +79,15 @@ constexpr FieldUse chain_field_use() {
                        detail::is_member<&OperationStatsJson::call_chain>(member) ||
                        detail::is_member<&CChainStatsKey::call_chain>(member)) {
     return FieldUse::Stream;
-  } else if constexpr (detail::is_member<&CChainStatsValue::count>(member)) {
+  } else if constexpr (detail::is_member<&CChainStatsValue::count>(member) ||
+                       detail::is_member<&CChainStatsValue::cc_not_http_ok>(member) ||
+                       detail::is_member<&CChainStatsValue::cc_with_error_logs>(member)) {
     return FieldUse::Keep;
+  } else if constexpr (detail::is_member<&CChainStatsValue::duration_micros>(member) ||
+                       detail::is_member<&CChainStatsValue::http_not_ok>(member) ||
+                       detail::is_member<&CChainStatsValue::error_logs>(member)) {
+    // Streamed when the receiver wants_health(), else only checked.
+    return FieldUse::Stream;
   } else {
     return FieldUse::Check;
   }

@@ -253,10 +253,48 @@ class Decoder {
 
   bool stream(std::vector<std::pair<CChainStatsKey, CChainStatsValue>>&) {
     return list([&] {
+      health_ = receiver_->wants_health();
       if (!decode(pair_)) return false;
+      if (health_) receiver_->errors(pair_.second.cc_not_http_ok, pair_.second.cc_with_error_logs);
       receiver_->chain(pair_.second.count);
       return true;
     });
+  }
+
+  // The health fields of a value, element by element when the receiver wants them.
+  bool stream(std::vector<std::int64_t>&) {
+    if (!health_) return decode(Checked<std::vector<std::int64_t>>{});
+    return list([&] {
+      std::int64_t micros = 0;
+      if (!decode(micros)) return false;
+      receiver_->duration(micros);
+      return true;
+    });
+  }
+
+  bool stream(HashMap<std::int16_t, std::uint64_t>&) {
+    if (!health_) return decode(Checked<HashMap<std::int16_t, std::uint64_t>>{});
+    return i16_map([&](std::int16_t code) {
+      std::uint64_t count = 0;
+      if (!decode(count)) return false;
+      receiver_->http_status(code, count);
+      return true;
+    });
+  }
+
+  bool stream(HashMap<std::string, std::uint64_t>&) {
+    if (!health_) return decode(Checked<HashMap<std::string, std::uint64_t>>{});
+    return string_map(
+        [&](std::string_view text) {
+          text_.assign(text);
+          return true;
+        },
+        [&] {
+          std::uint64_t count = 0;
+          if (!decode(count)) return false;
+          receiver_->error_log(text_, count);
+          return true;
+        });
   }
 
   // Each call is decoded over the one before, so that its texts keep their room.
@@ -589,6 +627,8 @@ class Decoder {
 
   JsonReader& r_;
   ChainReceiver* receiver_;
+  bool health_ = false;  // the current pair's health fields go to the receiver
+  std::string text_;     // the error log text being streamed
   ListScratch scratch_;
   // Decoding for a receiver: the operation, the pair and the call being decoded, reused for
   // every one (the pair's calls go to the receiver, its list stays empty).
