@@ -232,8 +232,14 @@ void check_dot(const DependencyGraph& graph, const std::string& text) {
   for (Agnode_t* n = agfstnode(g); n != nullptr; n = agnxtnode(g, n)) {
     for (Agedge_t* e = agfstout(g, n); e != nullptr; e = agnxtout(g, e)) {
       char key[] = "label";
-      read.insert(
-          {name_of[agnameof(agtail(e))], name_of[agnameof(aghead(e))], label_text(agget(e, key))});
+      // The line of figures that may follow is the writers' test's to check.
+      std::string label = label_text(agget(e, key));
+      if (const std::size_t line = label.rfind('\n');
+          line != std::string::npos && label.compare(line, 8, "\ncalls: ") == 0 &&
+          label.find(" %, p99: ", line) != std::string::npos) {
+        label.resize(line);
+      }
+      read.insert({name_of[agnameof(agtail(e))], name_of[agnameof(aghead(e))], label});
     }
   }
   for (const DependencyEdge& e : graph.edges) expected.insert({e.from, e.to, edge_label(e)});

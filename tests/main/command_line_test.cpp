@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "base/utf8.h"
-#include "text_form/jaro.h"
 #include "main/styled_text.h"
+#include "text_form/jaro.h"
 
 namespace tracemill {
 namespace {
