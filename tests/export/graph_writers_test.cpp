@@ -299,30 +299,27 @@ TEST(GraphWriters, EdgeColourAndWidthAtTheirBoundaries) {
   constexpr std::string_view kGreen = "#2f9e44", kAmber = "#b8860b", kOrange = "#e8590c",
                              kRed = "#e03131";
   struct Case {
-    std::int64_t calls;
-    std::int64_t errors;
-    EdgeStyle style;
+    std::int64_t calls, errors;
+    std::string_view colour;
+    int width;
   };
-  const Case cases[] = {{1, 0, {kGreen, 2}},
-                        {9, 0, {kGreen, 2}},
-                        {10, 0, {kGreen, 3}},
-                        {99, 0, {kGreen, 3}},
-                        {100, 0, {kGreen, 4}},
-                        {9999, 0, {kGreen, 5}},
-                        {10000, 0, {kGreen, 6}},
-                        {kMax, 0, {kGreen, 6}},
-                        {101, 1, {kAmber, 4}},
-                        {100, 1, {kOrange, 4}},
-                        {21, 1, {kOrange, 3}},
-                        {20, 1, {kRed, 3}},
-                        {1, 1, {kRed, 2}},
-                        {5, 9, {kRed, 2}},
-                        {5, -1, {kGreen, 2}},
-                        {kMax, kMax / 100, {kAmber, 6}},
-                        {kMax, kMax / 100 + 1, {kOrange, 6}},
-                        {kMax, kMax / 20 + 1, {kRed, 6}}};
+  const Case cases[] = {{1, 0, kGreen, 2},
+                        {10, 0, kGreen, 3},
+                        {99, 0, kGreen, 3},
+                        {100, 0, kGreen, 4},
+                        {9999, 0, kGreen, 5},
+                        {10000, 0, kGreen, 6},
+                        {101, 1, kAmber, 4},
+                        {100, 1, kOrange, 4},
+                        {21, 1, kOrange, 3},
+                        {20, 1, kRed, 3},
+                        {5, 9, kRed, 2},
+                        {5, -1, kGreen, 2},
+                        {kMax, kMax / 100, kAmber, 6},
+                        {kMax, kMax / 100 + 1, kOrange, 6},
+                        {kMax, kMax / 20 + 1, kRed, 6}};
   for (const Case& c : cases) {
-    EXPECT_EQ(edge_style(c.calls, c.errors), c.style) << c.calls << " calls, " << c.errors;
+    EXPECT_EQ(edge_style(c.calls, c.errors), (EdgeStyle{c.colour, c.width})) << c.calls << " calls";
   }
 }
 

@@ -29,21 +29,16 @@ namespace tracemill {
 namespace {
 
 struct Expected {
-  std::int64_t calls = 0;
-  std::int64_t errors = 0;
-  std::int64_t with_error_logs = 0;
+  std::int64_t calls = 0, errors = 0, with_error_logs = 0;
   std::map<std::int16_t, std::int64_t> http;
   std::map<std::string, std::int64_t> logs;
   std::vector<std::int64_t> durations;
 };
 
-using Key =
-    std::tuple<std::string, std::string, std::string>;  // (process or from, method or to, ...)
-
 // Per (process, method, direction) and per (from, to, method), from the record.
 struct ExpectedGraph {
   std::map<std::tuple<std::string, std::string, int>, Expected> methods;
-  std::map<Key, Expected> edges;
+  std::map<std::tuple<std::string, std::string, std::string>, Expected> edges;
 };
 
 void add(Expected& e, const CChainStatsValue& value) {
@@ -75,6 +70,11 @@ ExpectedGraph expected_of(const StatsRecJson& record) {
   return expected;
 }
 
+template <class K>
+std::vector<std::pair<K, std::int64_t>> entries(const std::map<K, std::int64_t>& map) {
+  return {map.begin(), map.end()};
+}
+
 // The nearest-rank quantile of sorted values.
 std::int64_t nearest_rank(const std::vector<std::int64_t>& sorted, double q) {
   const auto rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(sorted.size())));
@@ -86,10 +86,8 @@ void expect_figures(const CallFigures& got, Expected want, bool exact, const std
   EXPECT_EQ(got.calls, want.calls);
   EXPECT_EQ(got.errors, want.errors);
   EXPECT_EQ(got.with_error_logs, want.with_error_logs);
-  EXPECT_EQ(got.http_status, (std::vector<std::pair<std::int16_t, std::int64_t>>(want.http.begin(),
-                                                                                 want.http.end())));
-  EXPECT_EQ(got.error_logs, (std::vector<std::pair<std::string, std::int64_t>>(want.logs.begin(),
-                                                                               want.logs.end())));
+  EXPECT_EQ(got.http_status, entries(want.http));
+  EXPECT_EQ(got.error_logs, entries(want.logs));
   std::sort(want.durations.begin(), want.durations.end());
   const Latency& latency = got.latency;
   ASSERT_EQ(latency.count(), want.durations.size());

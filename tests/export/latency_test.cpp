@@ -148,21 +148,5 @@ TEST(Latency, SumsAndCountsBeyondSixtyFourAndThirtyTwoBits) {
   EXPECT_EQ(figure.quantile(0.99), Limits::min());
 }
 
-TEST(Latency, SumsPrintInDecimal) {
-  const struct {
-    Int128 value;
-    const char* text;
-  } cases[] = {
-      {{0, 0}, "0"},
-      {{-1, Limits::max() * 2ull + 1}, "-1"},
-      {{0, 1'000'000'000}, "1000000000"},
-      {{0, 1'000'000'000'000'000'001}, "1000000000000000001"},
-      {{1, 0}, "18446744073709551616"},
-      {{Limits::max(), Limits::max() * 2ull + 1}, "170141183460469231731687303715884105727"},
-      {{Limits::min(), 0}, "-170141183460469231731687303715884105728"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.value.to_decimal(), c.text);
-}
-
 }  // namespace
 }  // namespace tracemill
