@@ -5,33 +5,13 @@
 namespace tracemill {
 namespace {
 
-bool add_checked(std::int64_t& a, std::int64_t b, std::int64_t max) {
-  if ((b > 0 && a > max - b) || (b < 0 && a < -max - b)) return false;
-  a += b;
-  return true;
-}
-
 // Adds the sorted entries of `from` to the sorted `into`, key by key.
 template <class K>
 bool add_entries(std::vector<std::pair<K, std::int64_t>>& into,
                  const std::vector<std::pair<K, std::int64_t>>& from, std::int64_t max) {
-  std::vector<std::pair<K, std::int64_t>> sum;
-  sum.reserve(into.size() + from.size());
-  bool in_range = true;
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < into.size() || j < from.size()) {
-    if (j == from.size() || (i < into.size() && into[i].first < from[j].first)) {
-      sum.push_back(std::move(into[i++]));
-    } else if (i == into.size() || from[j].first < into[i].first) {
-      sum.push_back(from[j++]);
-    } else {
-      sum.push_back(std::move(into[i++]));
-      in_range = add_checked(sum.back().second, from[j++].second, max) && in_range;
-    }
-  }
-  into = std::move(sum);
-  return in_range;
+  return merge_sorted(
+      into, from, [](const auto& a, const auto& b) { return a.first < b.first; },
+      [max](auto& a, const auto& b) { return add_checked(a.second, b.second, max); });
 }
 
 }  // namespace

@@ -24,6 +24,36 @@ struct CallFigures {
   bool operator==(const CallFigures&) const = default;
 };
 
+// sum += more; false (sum unchanged) when the result would leave [-max, max].
+inline bool add_checked(std::int64_t& sum, std::int64_t more, std::int64_t max) {
+  if ((more > 0 && sum > max - more) || (more < 0 && sum < -max - more)) return false;
+  sum += more;
+  return true;
+}
+
+// Merges the sorted `from` into the sorted `into`; `add(a, b)` sums two equal elements into a
+// and says whether that stayed in range. Returns whether every sum did.
+template <class T, class Less, class Add>
+bool merge_sorted(std::vector<T>& into, const std::vector<T>& from, Less less, Add add) {
+  std::vector<T> merged;
+  merged.reserve(into.size() + from.size());
+  bool in_range = true;
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < into.size() || j < from.size()) {
+    if (j == from.size() || (i < into.size() && less(into[i], from[j]))) {
+      merged.push_back(std::move(into[i++]));
+    } else if (i == into.size() || less(from[j], into[i])) {
+      merged.push_back(from[j++]);
+    } else {
+      merged.push_back(std::move(into[i++]));
+      in_range = add(merged.back(), from[j++]) && in_range;
+    }
+  }
+  into = std::move(merged);
+  return in_range;
+}
+
 // Adds `other` to `figures`. Returns false when a sum would pass `max_sum` in magnitude.
 bool add_figures(CallFigures& figures, const CallFigures& other, std::int64_t max_sum);
 

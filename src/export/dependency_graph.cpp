@@ -84,13 +84,6 @@ bool add_entry(std::vector<std::pair<K, std::int64_t>>& entries, K key, std::uin
   return true;
 }
 
-// a += b for a signed b; false when the sum would leave [-max, max].
-bool add_signed(std::int64_t& a, std::int64_t b, std::int64_t max) {
-  if ((b > 0 && a > max - b) || (b < 0 && a < -max - b)) return false;
-  a += b;
-  return true;
-}
-
 // A hash of a chain's words (repaired directions included), to match a chain with another's
 // prefix. Equal chains hash alike; a collision can only mistake a node's virtual-peer mark.
 std::uint64_t chain_hash(std::span<const std::uint64_t> words) {
@@ -149,9 +142,9 @@ DependencyTarget::Health& DependencyTarget::health_of(std::unique_ptr<Health>& s
 
 void DependencyTarget::take_health(Health& into, std::uint32_t count) {
   const Pending& p = *pending_;
-  bool in_range = add_signed(into.calls, count, max_sum_) &&
-                  add_signed(into.errors, p.not_http_ok, max_sum_) &&
-                  add_signed(into.with_error_logs, p.with_error_logs, max_sum_);
+  bool in_range = add_checked(into.calls, count, max_sum_) &&
+                  add_checked(into.errors, p.not_http_ok, max_sum_) &&
+                  add_checked(into.with_error_logs, p.with_error_logs, max_sum_);
   for (const auto& [code, n] : last_per_key(p.http)) {
     in_range = add_entry(into.http, code, n, max_sum_) && in_range;
   }
@@ -363,35 +356,6 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) {
 
 namespace {
 
-bool add_sum(std::int64_t& sum, std::int64_t more, std::int64_t max_sum) {
-  if (sum > max_sum - more) return false;
-  sum += more;
-  return true;
-}
-
-// Merges the sorted `from` into the sorted `into`; `add(a, b)` sums two equal elements into a
-// and says whether that stayed in range.
-template <class T, class Less, class Add>
-bool merge_sorted(std::vector<T>& into, const std::vector<T>& from, Less less, Add add) {
-  std::vector<T> merged;
-  merged.reserve(into.size() + from.size());
-  bool in_range = true;
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < into.size() || j < from.size()) {
-    if (j == from.size() || (i < into.size() && less(into[i], from[j]))) {
-      merged.push_back(std::move(into[i++]));
-    } else if (i == into.size() || less(from[j], into[i])) {
-      merged.push_back(from[j++]);
-    } else {
-      merged.push_back(std::move(into[i++]));
-      in_range = add(merged.back(), from[j++]) && in_range;
-    }
-  }
-  into = std::move(merged);
-  return in_range;
-}
-
 // Takes nothing: the repair reports are only counted.
 class NoReport final : public Sink {
  public:
@@ -426,7 +390,7 @@ bool add_graph(DependencyGraph& graph, const DependencyGraph& other, std::int64_
     return merge_sorted(
         into, from, [](const MethodSum& a, const MethodSum& b) { return a.method < b.method; },
         [max_sum](MethodSum& a, const MethodSum& b) {
-          const bool sum = add_sum(a.sum, b.sum, max_sum);
+          const bool sum = add_checked(a.sum, b.sum, max_sum);
           return add_figures(a.figures, b.figures, max_sum) && sum;
         });
   };
@@ -434,7 +398,7 @@ bool add_graph(DependencyGraph& graph, const DependencyGraph& other, std::int64_
       graph.nodes, other.nodes,
       [](const DependencyNode& a, const DependencyNode& b) { return a.name < b.name; },
       [&](DependencyNode& a, const DependencyNode& b) {
-        const bool entry = add_sum(a.entry_count, b.entry_count, max_sum);
+        const bool entry = add_checked(a.entry_count, b.entry_count, max_sum);
         const bool inbound = add_sums(a.operations, b.operations);
         const bool outbound = add_sums(a.methods, b.methods);
         const bool unknown = add_sums(a.direction_unknown, b.direction_unknown);
@@ -446,7 +410,7 @@ bool add_graph(DependencyGraph& graph, const DependencyGraph& other, std::int64_
         return std::tie(a.from, a.to, a.method) < std::tie(b.from, b.to, b.method);
       },
       [max_sum](DependencyEdge& a, const DependencyEdge& b) {
-        const bool count = add_sum(a.count, b.count, max_sum);
+        const bool count = add_checked(a.count, b.count, max_sum);
         return add_figures(a.figures, b.figures, max_sum) && count;
       });
   graph.virtual_peers = std::move(peers);
