@@ -480,6 +480,7 @@ std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencie
   CallNames names;
   DependencyTarget target(kMaxDependencySum, latency);
   std::vector<std::uint64_t> words;
+  std::vector<std::pair<std::size_t, std::uint64_t>> changed;
   for (const auto& [key, operation] : record.stats) {
     for (const auto& [chain, value] : operation.call_chain) {
       if (value.count > kMaxChainCount) return CountOutOfRange{};
@@ -487,7 +488,8 @@ std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencie
       for (const Call& call : chain.call_chain) {
         words.push_back(call_word(names.intern(call.process, call.method), call.call_direction));
       }
-      repair_directions(names, words);
+      changed.clear();
+      repair_directions(names, words, changed);
       for (const std::int64_t micros : value.duration_micros) target.duration(micros);
       for (const auto& [code, n] : value.http_not_ok) target.http_status(code, n);
       for (const auto& [text, n] : value.error_logs) target.error_log(text, n);

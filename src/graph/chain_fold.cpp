@@ -62,8 +62,13 @@ void ChainFold::chain(std::uint64_t count) {
   }
   // The first reading repairs chains only for their directions and whether they contradict
   // themselves; the reports come at the end.
-  if (contradicts(names_, chain_)) log_chain(count);
-  repair_directions(names_, chain_);
+  changed_.clear();
+  if (repair_directions(names_, chain_, changed_)) {
+    // The log keeps the chain as it came.
+    for (auto& [i, word] : changed_) std::swap(chain_[i], word);
+    log_chain(count);
+    for (auto& [i, word] : changed_) std::swap(chain_[i], word);
+  }
   target_.add(names_, chain_, static_cast<std::uint32_t>(count));
   chain_.clear();
 }

@@ -157,6 +157,7 @@ class ChainFold final : public ChainReceiver {
 
   // The chain being decoded, one word a call as read (unless every chain is logged).
   std::vector<std::uint64_t> chain_;
+  std::vector<std::pair<std::size_t, std::uint64_t>> changed_;  // what its repair changed
   static constexpr std::size_t kNoChain = ~std::size_t{0};
   std::size_t logged_at_ = kNoChain;  // where the log entry of the chain being decoded starts
 };

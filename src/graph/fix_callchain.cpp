@@ -98,26 +98,33 @@ bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& dire
   return true;
 }
 
-bool contradicts(const CallNames& names, std::span<const std::uint64_t> chain) {
+bool repair_directions(const CallNames& names, std::span<std::uint64_t> chain,
+                       std::vector<std::pair<std::size_t, std::uint64_t>>& changed) {
+  bool failed = false;
+  walk(names, chain, [&](std::size_t i, Step step) {
+    failed = failed || step.failed;
+    const std::uint64_t word = call_word(word_call(chain[i]), step.direction);
+    if (word != chain[i]) {
+      changed.emplace_back(i, chain[i]);
+      chain[i] = word;
+    }
+    return true;
+  });
+  return failed;
+}
+
+bool fix_callchain(const CallNames& names, std::span<std::uint64_t> chain, Sink& out) {
+  // The report shows the chain as it came: it is written before the repair.
   bool failed = false;
   walk(names, chain, [&](std::size_t, Step step) {
     failed = step.failed;
     return !failed;
   });
-  return failed;
-}
-
-void repair_directions(const CallNames& names, std::span<std::uint64_t> chain) {
+  if (failed) report(names, chain, out);
   walk(names, chain, [&](std::size_t i, Step step) {
     chain[i] = call_word(word_call(chain[i]), step.direction);
     return true;
   });
-}
-
-bool fix_callchain(const CallNames& names, std::span<std::uint64_t> chain, Sink& out) {
-  const bool failed = contradicts(names, chain);
-  if (failed) report(names, chain, out);
-  repair_directions(names, chain);
   return failed;
 }
 

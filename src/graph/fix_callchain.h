@@ -37,10 +37,11 @@ bool fix_callchain(std::span<const Call> chain, std::vector<CallDirection>& dire
 // value; then sets the direction of every word to its repaired direction.
 bool fix_callchain(const CallNames& names, std::span<std::uint64_t> chain, Sink& out);
 
-// Whether the chain of words holds a contradiction (what fix_callchain returns); changes nothing.
-bool contradicts(const CallNames& names, std::span<const std::uint64_t> chain);
-
-// fix_callchain without the report: only sets the repaired directions.
-void repair_directions(const CallNames& names, std::span<std::uint64_t> chain);
+// fix_callchain without the report, in one pass: sets the repaired directions and returns
+// whether the chain held a contradiction (what fix_callchain returns). Each word it changes is
+// added to `changed` as (index, the word as it was), so that the chain as it came can be made
+// again.
+bool repair_directions(const CallNames& names, std::span<std::uint64_t> chain,
+                       std::vector<std::pair<std::size_t, std::uint64_t>>& changed);
 
 }  // namespace tracemill

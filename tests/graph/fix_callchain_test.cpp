@@ -102,7 +102,9 @@ TEST(FixCallchain, WordsRepairAsTheCallsTheyName) {
                                   calls.back().call_direction));
       }
       StringSink report;
-      EXPECT_EQ(contradicts(names, words), fix_callchain(calls, repaired, report))
+      std::vector<std::uint64_t> plain = words;
+      std::vector<std::pair<std::size_t, std::uint64_t>> changed;
+      EXPECT_EQ(repair_directions(names, plain, changed), fix_callchain(calls, repaired, report))
           << compact_string(calls);
       std::vector<std::uint64_t> fixed;
       for (std::size_t room : {std::size_t{20}, std::size_t{200}, report.text().size()}) {
@@ -115,8 +117,10 @@ TEST(FixCallchain, WordsRepairAsTheCallsTheyName) {
       for (std::size_t i = 0; i < length; ++i) {
         EXPECT_EQ(fixed[i], call_word(word_call(words[i]), repaired[i])) << compact_string(calls);
       }
-      repair_directions(names, words);
-      EXPECT_EQ(words, fixed);
+      EXPECT_EQ(plain, fixed);
+      // What the repair says it changed makes the chain as it came again.
+      for (const auto& [i, word] : changed) plain[i] = word;
+      EXPECT_EQ(plain, words);
     }
   }
 }

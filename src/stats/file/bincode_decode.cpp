@@ -78,7 +78,9 @@ template <bool kStream>
 class Reader {
  public:
   explicit Reader(ByteSource& source, ChainReceiver* receiver = nullptr)
-      : source_(source), receiver_(receiver) {}
+      : source_(source),
+        receiver_(receiver),
+        health_(receiver != nullptr && receiver->wants_health()) {}
 
   BincodeError take_error() { return std::move(error_); }
 
@@ -265,7 +267,6 @@ class Reader {
     std::uint64_t count;
     if (!read_fixed(count)) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
-      health_ = receiver_->wants_health();
       if (!read(pair_)) return false;
       if (health_) receiver_->errors(pair_.second.cc_not_http_ok, pair_.second.cc_with_error_logs);
       receiver_->chain(pair_.second.count);
@@ -458,8 +459,8 @@ class Reader {
 
   ByteSource& source_;
   ChainReceiver* receiver_;
-  bool health_ = false;  // the current pair's health fields go to the receiver
-  std::string text_;     // the error log text being streamed
+  const bool health_;  // the health fields go to the receiver
+  std::string text_;   // the error log text being streamed
   BincodeError error_;
   // Decoding for a receiver: the operation key, the operation, the pair and the call being
   // decoded, reused for every one (the pair's calls go to the receiver, its list stays empty).

@@ -36,7 +36,7 @@ class ChainReceiver {
   // calls and its chain(), every element of duration_micros goes to duration(), every entry of
   // http_not_ok and error_logs to http_status() and error_log() (a key may come again: the
   // later entry replaces the earlier, as in the record), and last errors() gives
-  // cc_not_http_ok and cc_with_error_logs. Asked once per pair.
+  // cc_not_http_ok and cc_with_error_logs. Asked once, when decoding starts.
   virtual bool wants_health() const { return false; }
   virtual void duration(std::int64_t /*micros*/) {}
   virtual void http_status(std::int16_t /*code*/, std::uint64_t /*count*/) {}

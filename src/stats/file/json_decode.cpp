@@ -112,7 +112,7 @@ template <bool kStream>
 class Decoder {
  public:
   explicit Decoder(JsonReader& reader, ChainReceiver* receiver = nullptr)
-      : r_(reader), receiver_(receiver) {}
+      : r_(reader), receiver_(receiver), health_(receiver != nullptr && receiver->wants_health()) {}
 
   // --- values that are kept ---
 
@@ -253,7 +253,6 @@ class Decoder {
 
   bool stream(std::vector<std::pair<CChainStatsKey, CChainStatsValue>>&) {
     return list([&] {
-      health_ = receiver_->wants_health();
       if (!decode(pair_)) return false;
       if (health_) receiver_->errors(pair_.second.cc_not_http_ok, pair_.second.cc_with_error_logs);
       receiver_->chain(pair_.second.count);
@@ -627,8 +626,8 @@ class Decoder {
 
   JsonReader& r_;
   ChainReceiver* receiver_;
-  bool health_ = false;  // the current pair's health fields go to the receiver
-  std::string text_;     // the error log text being streamed
+  const bool health_;  // the health fields go to the receiver
+  std::string text_;   // the error log text being streamed
   ListScratch scratch_;
   // Decoding for a receiver: the operation, the pair and the call being decoded, reused for
   // every one (the pair's calls go to the receiver, its list stays empty).
