@@ -22,7 +22,7 @@ struct DependencyTarget::Health {
 };
 
 // The health fields of the pair being decoded. Durations wait in a short buffer and go into
-// the figures one by one at the add; a longer list is gathered in a figure of its own on the
+// the figures together at the add; a longer list is gathered in a figure of its own on the
 // way, so that memory stays bounded however long the list.
 struct DependencyTarget::Pending {
   explicit Pending(Latency::Mode latency_mode) : mode(latency_mode), spilled(latency_mode) {}
@@ -97,14 +97,18 @@ std::uint64_t chain_hash(std::span<const std::uint64_t> words) {
 
 }  // namespace
 
-void DependencyTarget::duration(std::int64_t micros) {
+void DependencyTarget::durations(std::span<const std::int64_t> micros) {
   Pending& p = *pending_;
-  if (p.durations.size() == Pending::kBuffered) {
-    for (const std::int64_t d : p.durations) p.spilled.add(d);
+  if (p.durations.size() + micros.size() > Pending::kBuffered) {
+    p.spilled.add(p.durations);
     p.durations.clear();
     p.any_spilled = true;
   }
-  p.durations.push_back(micros);
+  if (micros.size() > Pending::kBuffered) {
+    p.spilled.add(micros);
+  } else {
+    p.durations.insert(p.durations.end(), micros.begin(), micros.end());
+  }
 }
 
 void DependencyTarget::http_status(std::int16_t code, std::uint64_t count) {
@@ -151,7 +155,7 @@ void DependencyTarget::take_health(Health& into, std::uint32_t count) {
   for (const auto& [text, n] : last_per_key(p.logs)) {
     in_range = add_entry(into.logs, text, n, max_sum_) && in_range;
   }
-  for (const std::int64_t d : p.durations) into.latency.add(d);
+  into.latency.add(p.durations);
   if (p.any_spilled) into.latency.merge(p.spilled);
   if (!in_range) overflowed_ = true;
 }
@@ -490,7 +494,8 @@ std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencie
       }
       changed.clear();
       repair_directions(names, words, changed);
-      for (const std::int64_t micros : value.duration_micros) target.duration(micros);
+      // One at a time, where decoding hands them over in batches.
+      for (const std::int64_t& micros : value.duration_micros) target.durations({&micros, 1});
       for (const auto& [code, n] : value.http_not_ok) target.http_status(code, n);
       for (const auto& [text, n] : value.error_logs) target.error_log(text, n);
       target.errors(value.cc_not_http_ok, value.cc_with_error_logs);

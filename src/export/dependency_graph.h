@@ -101,7 +101,7 @@ class DependencyTarget final : public ChainTarget {
 
   // The health of a pair: gathered while its value is decoded, taken by the add of its chain.
   bool wants_health() const override { return true; }
-  void duration(std::int64_t micros) override;
+  void durations(std::span<const std::int64_t> micros) override;
   void http_status(std::int16_t code, std::uint64_t count) override;
   void error_log(std::string_view text, std::uint64_t count) override;
   void errors(std::int32_t not_http_ok, std::int32_t with_error_logs) override;

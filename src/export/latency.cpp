@@ -78,6 +78,68 @@ void Latency::Buckets::add(std::uint32_t index, std::uint64_t n) {
   if (total >> 32 != 0) carry(index, total & ~std::uint64_t{0xFFFF'FFFF});
 }
 
+void Latency::Buckets::add(std::span<const std::uint32_t> indices, std::uint32_t low,
+                           std::uint32_t high) {
+  if (indices.empty()) return;
+  if (counts_.empty() || low < first_ || high > last()) {
+    cover(counts_.empty() ? low : std::min(low, first_),
+          counts_.empty() ? high : std::max(high, last()));
+  }
+  // A short loop without a test of the range: the counters' cache misses overlap.
+  std::uint32_t* counts = counts_.data();
+  const std::uint32_t first = first_;
+  for (const std::uint32_t index : indices) {
+    if (++counts[index - first] == 0) [[unlikely]]
+      carry(index, std::uint64_t{1} << 32);
+  }
+}
+
+void Latency::add(std::span<const std::int64_t> micros) {
+  constexpr std::size_t kBatch = 256;
+  std::array<std::uint32_t, kBatch> positive;
+  std::array<std::uint32_t, kBatch> negative;
+  while (!micros.empty()) {
+    const std::span<const std::int64_t> batch = micros.first(std::min(kBatch, micros.size()));
+    micros = micros.subspan(batch.size());
+    if (exact_) {
+      for (const std::int64_t d : batch) add(d);
+      continue;
+    }
+    std::size_t np = 0;
+    std::size_t nn = 0;
+    std::uint32_t low[2] = {~std::uint32_t{0}, ~std::uint32_t{0}};
+    std::uint32_t high[2] = {0, 0};
+    for (const std::int64_t d : batch) {
+      ++count_;
+      sum_.add(d);
+      min_ = std::min(min_, d);
+      max_ = std::max(max_, d);
+      if (d > 0) {
+        const auto magnitude = static_cast<std::uint64_t>(d);
+        const int octave = 63 - std::countl_zero(magnitude);
+        ++at_most_[bound_slot(d, octave)];
+        const std::uint32_t index = bucket_of(magnitude, octave);
+        low[0] = std::min(low[0], index);
+        high[0] = std::max(high[0], index);
+        positive[np++] = index;
+        continue;
+      }
+      ++at_most_[0];
+      if (d == 0) {
+        ++zeros_;
+        continue;
+      }
+      const std::uint64_t magnitude = 0 - static_cast<std::uint64_t>(d);
+      const std::uint32_t index = bucket_of(magnitude, 63 - std::countl_zero(magnitude));
+      low[1] = std::min(low[1], index);
+      high[1] = std::max(high[1], index);
+      negative[nn++] = index;
+    }
+    positive_.add(std::span(positive).first(np), low[0], high[0]);
+    negative_.add(std::span(negative).first(nn), low[1], high[1]);
+  }
+}
+
 std::uint64_t Latency::Buckets::at(std::uint32_t index) const {
   std::uint64_t count = counts_[index - first_];
   for (const auto& [carried_index, amount] : carried_) {

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,10 @@ class Latency {
     }
   }
 
+  // Adds each of `micros`: the same figure as adding them one by one, faster for many, as the
+  // counters of a batch are found first and then counted together.
+  void add(std::span<const std::int64_t> micros);
+
   // Adds every duration of `other`, which must have the same mode.
   void merge(const Latency& other);
 
@@ -134,6 +139,8 @@ class Latency {
         carry(index, std::uint64_t{1} << 32);
     }
     void add(std::uint32_t index, std::uint64_t n);
+    // One for each of `indices`, which lie within [low, high].
+    void add(std::span<const std::uint32_t> indices, std::uint32_t low, std::uint32_t high);
     void merge(const Buckets& other);
     bool empty() const { return counts_.empty(); }
     std::uint32_t first() const { return first_; }

@@ -153,7 +153,7 @@ class ChainFold::SecondReading final : public ChainReceiver {
 
   // Only a reading that adds chains takes their health again.
   bool wants_health() const override { return add_ && fold_.target_.wants_health(); }
-  void duration(std::int64_t micros) override { fold_.target_.duration(micros); }
+  void durations(std::span<const std::int64_t> micros) override { fold_.target_.durations(micros); }
   void http_status(std::int16_t code, std::uint64_t count) override {
     fold_.target_.http_status(code, count);
   }

@@ -56,11 +56,11 @@ class ChainTarget {
 
   // Whether the target takes the health fields of each pair's value. Then the fold hands them
   // over as they are decoded, before the chain's add(), which takes them with the chain
-  // (ChainReceiver's duration() to errors() describe them); a pair that is not added has them
+  // (ChainReceiver's durations() to errors() describe them); a pair that is not added has them
   // dropped. For a chain added only after the whole file (from a pipe), hold_health() keeps
   // them under a number and restore_health() brings them back before the add.
   virtual bool wants_health() const { return false; }
-  virtual void duration(std::int64_t /*micros*/) {}
+  virtual void durations(std::span<const std::int64_t> /*micros*/) {}
   virtual void http_status(std::int16_t /*code*/, std::uint64_t /*count*/) {}
   virtual void error_log(std::string_view /*text*/, std::uint64_t /*count*/) {}
   virtual void errors(std::int32_t /*not_http_ok*/, std::int32_t /*with_error_logs*/) {}
@@ -89,7 +89,7 @@ class ChainFold final : public ChainReceiver {
 
   // The health fields go straight to the target.
   bool wants_health() const override { return target_.wants_health(); }
-  void duration(std::int64_t micros) override { target_.duration(micros); }
+  void durations(std::span<const std::int64_t> micros) override { target_.durations(micros); }
   void http_status(std::int16_t code, std::uint64_t count) override {
     target_.http_status(code, count);
   }

@@ -282,8 +282,9 @@ class Reader {
     for (std::uint64_t i = 0; i < count; ++i) {
       std::int64_t micros;
       if (!read_fixed(micros)) return false;
-      receiver_->duration(micros);
+      durations_.add(micros, *receiver_);
     }
+    durations_.flush(*receiver_);
     return true;
   }
 
@@ -460,7 +461,8 @@ class Reader {
   ByteSource& source_;
   ChainReceiver* receiver_;
   const bool health_;  // the health fields go to the receiver
-  std::string text_;   // the error log text being streamed
+  DurationBatch durations_;
+  std::string text_;  // the error log text being streamed
   BincodeError error_;
   // Decoding for a receiver: the operation key, the operation, the pair and the call being
   // decoded, reused for every one (the pair's calls go to the receiver, its list stays empty).

@@ -8,7 +8,10 @@
 // the file's chains when decoding fails, possibly ending in calls of a pair never closed.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "base/record.h"
@@ -33,15 +36,34 @@ class ChainReceiver {
   virtual void chain(std::uint64_t count) = 0;
 
   // Whether the receiver takes the health fields of each value too: then, between the pair's
-  // calls and its chain(), every element of duration_micros goes to duration(), every entry of
+  // calls and its chain(), the elements of duration_micros go to durations() in order (in one
+  // or more batches), every entry of
   // http_not_ok and error_logs to http_status() and error_log() (a key may come again: the
   // later entry replaces the earlier, as in the record), and last errors() gives
   // cc_not_http_ok and cc_with_error_logs. Asked once, when decoding starts.
   virtual bool wants_health() const { return false; }
-  virtual void duration(std::int64_t /*micros*/) {}
+  virtual void durations(std::span<const std::int64_t> /*micros*/) {}
   virtual void http_status(std::int16_t /*code*/, std::uint64_t /*count*/) {}
   virtual void error_log(std::string_view /*text*/, std::uint64_t /*count*/) {}
   virtual void errors(std::int32_t /*not_http_ok*/, std::int32_t /*with_error_logs*/) {}
+};
+
+// The durations of a list on their way to a receiver, in batches of up to kSize.
+class DurationBatch {
+ public:
+  static constexpr std::size_t kSize = 256;
+  void add(std::int64_t micros, ChainReceiver& receiver) {
+    if (n_ == kSize) flush(receiver);
+    micros_[n_++] = micros;
+  }
+  void flush(ChainReceiver& receiver) {
+    if (n_ != 0) receiver.durations(std::span(micros_).first(n_));
+    n_ = 0;
+  }
+
+ private:
+  std::array<std::int64_t, kSize> micros_;
+  std::size_t n_ = 0;
 };
 
 // What decoding for a receiver does with a field.

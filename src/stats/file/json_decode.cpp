@@ -214,8 +214,9 @@ class Decoder {
     if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
       // Most of a file: the plainly valid elements are taken in bulk (up to 18 digits, within
       // the range of both types), the rest one by one.
-      return list([&] { return decode(Checked<T>{}); },
-                  [&](bool first) { return r_.skim_integers(first, std::is_signed_v<T>); });
+      return list(
+          [&] { return decode(Checked<T>{}); },
+          [&](bool first) { return !r_.skim_integers(first, std::is_signed_v<T>).empty(); });
     } else {
       return list([&] { return decode(Checked<T>{}); });
     }
@@ -261,14 +262,33 @@ class Decoder {
   }
 
   // The health fields of a value, element by element when the receiver wants them.
+  // Durations go over in batches; the plainly valid ones are read in bulk.
   bool stream(std::vector<std::int64_t>&) {
     if (!health_) return decode(Checked<std::vector<std::int64_t>>{});
-    return list([&] {
-      std::int64_t micros = 0;
-      if (!decode(micros)) return false;
-      receiver_->duration(micros);
-      return true;
-    });
+    const bool read = list(
+        [&] {
+          std::int64_t micros = 0;
+          if (!decode(micros)) return false;
+          durations_.add(micros, *receiver_);
+          return true;
+        },
+        [&](bool first) {
+          const std::string_view run = r_.skim_integers(first, true);
+          // Each element: an optional minus, then 1 to 18 digits; commas between.
+          const char* p = run.data();
+          const char* const end = p + run.size();
+          while (p < end) {
+            if (*p == ',') ++p;
+            const bool negative = *p == '-';
+            if (negative) ++p;
+            std::int64_t v = 0;
+            for (; p < end && *p != ','; ++p) v = v * 10 + (*p - '0');
+            durations_.add(negative ? -v : v, *receiver_);
+          }
+          return !run.empty();
+        });
+    durations_.flush(*receiver_);
+    return read;
   }
 
   bool stream(HashMap<std::int16_t, std::uint64_t>&) {
@@ -627,7 +647,8 @@ class Decoder {
   JsonReader& r_;
   ChainReceiver* receiver_;
   const bool health_;  // the health fields go to the receiver
-  std::string text_;   // the error log text being streamed
+  DurationBatch durations_;
+  std::string text_;  // the error log text being streamed
   ListScratch scratch_;
   // Decoding for a receiver: the operation, the pair and the call being decoded, reused for
   // every one (the pair's calls go to the receiver, its list stays empty).

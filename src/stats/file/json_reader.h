@@ -218,17 +218,17 @@ class JsonReader {
 
   // In a list of integers whose values are only checked: takes the elements that follow and
   // are plainly valid (json_scan::integer_run) in bulk, leaving the reader where reading them
-  // one by one would. `first`: right after the "[", otherwise after an element. Returns
-  // whether it took any.
-  bool skim_integers(bool first, bool negatives) {
+  // one by one would. `first`: right after the "[", otherwise after an element. Returns the
+  // bytes taken (from the comma before the first element unless `first`), empty when none.
+  std::string_view skim_integers(bool first, bool negatives) {
     const char* p = p_;
     // Blanks after the comma (pretty printing) leave nothing to take: do not look further.
-    if (end_ - p < 2 || !is_digit(p[first ? 0 : 1]) || (!first && *p != ',')) return false;
+    if (end_ - p < 2 || !is_digit(p[first ? 0 : 1]) || (!first && *p != ',')) return {};
     std::size_t n = json_scan::integer_run(p, end_, first, negatives);
-    if (n == 0) return false;
+    if (n == 0) return {};
     p_ = p + n;
     look_ = true;  // the comma after the last element was looked at
-    return true;
+    return {p, n};
   }
 
  private:
