@@ -6,9 +6,11 @@
 #include <type_traits>
 #include <variant>
 
+#include "base/build_config.h"
 #include "base/os_error.h"
 #include "base/utf8.h"
 #include "export/dependency_graph.h"
+#include "export/html_report.h"
 #include "stats/file/operation_stats_json.h"
 #include "text_form/debug.h"
 #include "text_form/jaro.h"
@@ -130,7 +132,18 @@ int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
     }
     graph = std::move(*part);
   }
-  if (!(write_graph(out, graph, options.format) && out.flush())) {
+  bool written = false;
+  if (options.format == ExportFormat::Html) {
+    StringSink json;
+    write_json(json, graph);
+    ReportHeader header;
+    header.inputs = options.inputs;
+    header.version = build::kVersion;
+    written = write_html(out, json.text(), header);
+  } else {
+    written = write_graph(out, graph, options.format);
+  }
+  if (!(written && out.flush())) {
     err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");
     return kExportFailed;
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "export/html_report.h"
 #include "text_form/unicode.h"
 
 namespace tracemill {
@@ -345,6 +346,7 @@ std::optional<ExportFormat> export_format(std::string_view name) {
   if (name == "mermaid") return ExportFormat::Mermaid;
   if (name == "json") return ExportFormat::Json;
   if (name == "prometheus") return ExportFormat::Prometheus;
+  if (name == "html") return ExportFormat::Html;
   return std::nullopt;
 }
 
@@ -594,6 +596,8 @@ bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format) {
       return write_json(out, graph);
     case ExportFormat::Prometheus:
       return write_prometheus(out, graph);
+    case ExportFormat::Html:
+      return write_html(out, graph, ReportHeader{});
   }
   return false;
 }

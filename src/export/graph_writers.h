@@ -1,7 +1,7 @@
 // The text forms of the dependency graph: a Graphviz digraph, a Mermaid flowchart, JSON and
-// Prometheus metrics. Each writes the graph in its sorted order, so equal graphs give equal
-// bytes, and escapes names so that any UTF-8 name gives valid output. Every writer returns
-// false once a write to the sink failed.
+// Prometheus metrics (and through write_graph() the HTML page of export/html_report.h). Each writes
+// the graph in its sorted order, so equal graphs give equal bytes, and escapes names so that any
+// UTF-8 name gives valid output. Every writer returns false once a write to the sink failed.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +14,9 @@
 
 namespace tracemill {
 
-enum class ExportFormat { Dot, Mermaid, Json, Prometheus };
+enum class ExportFormat { Dot, Mermaid, Json, Prometheus, Html };
 
-// The format of that name: "dot", "mermaid", "json" or "prometheus".
+// The format of that name: "dot", "mermaid", "json", "prometheus" or "html".
 std::optional<ExportFormat> export_format(std::string_view name);
 
 // digraph dependencies { rankdir=LR; node [shape=box]; n0 [label="..."]; n0 -> n1 ... }, nodes
@@ -34,6 +34,7 @@ bool write_json(Sink& out, const DependencyGraph& graph);
 // traces_service_graph_request_failed_total and the histogram
 // traces_service_graph_request_server_seconds (buckets at Latency::kBounds).
 bool write_prometheus(Sink& out, const DependencyGraph& graph);
+// The page of --format html (export/html_report.h) with an empty header.
 bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format);
 
 // A name as it stands between the double quotes of each form (the writers' pieces). ASCII

@@ -18,7 +18,7 @@ constexpr OptionSpec kOptions[] = {{'f', "format", true}, {'\0', "focus", true},
                                    {'h', "help", false},  {'V', "version", false}};
 
 constexpr std::string_view kUsage =
-    "Usage: tracemill-export [--format dot|mermaid|json|prometheus] [--focus SERVICE "
+    "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
     "[--depth D]] [--exact] [INPUT...]\n";
 
 constexpr std::string_view kHelp =
@@ -33,8 +33,9 @@ constexpr std::string_view kHelp =
     "  INPUT...             statistics files, *.json or *.bincode [default: input.json]\n"
     "\n"
     "Options:\n"
-    "  -f, --format FORMAT  dot (Graphviz), mermaid, json or prometheus (metrics per\n"
-    "                       client and server) [default: dot]\n"
+    "  -f, --format FORMAT  dot (Graphviz), mermaid, json, prometheus (metrics per\n"
+    "                       client and server) or html (a page to open in a browser)\n"
+    "                       [default: dot]\n"
     "      --focus SERVICE  only the calls within --depth calls of SERVICE, both ways\n"
     "      --depth D        how many calls from SERVICE --focus keeps [default: 1]\n"
     "      --exact          exact latency quantiles: every duration is kept (small files)\n"
@@ -52,7 +53,7 @@ std::optional<CommandLineExit> set_format(ExportCommandLine& line, std::string_v
   std::optional<ExportFormat> format = export_format(value);
   if (!format) {
     return usage_error("invalid format " + message_quoted(value) +
-                       " (expected dot, mermaid, json or prometheus)");
+                       " (expected dot, mermaid, json, prometheus or html)");
   }
   line.format = *format;
   return std::nullopt;

@@ -1,0 +1,117 @@
+#include "export/html_report.h"
+
+#include <string>
+
+#include "export/graph_writers.h"
+
+namespace tracemill {
+
+// The files of web/ and third_party/, embedded by cmake/embed_files.cmake.
+namespace web_files {
+extern const std::string_view kReportHtml;
+extern const std::string_view kReportCss;
+extern const std::string_view kReportJs;
+extern const std::string_view kLayoutJs;
+}  // namespace web_files
+
+namespace {
+
+// The header's facts as a JSON object, for the page to show as text.
+std::string header_json(const ReportHeader& header) {
+  StringSink out;
+  auto list = [&](std::string_view key, const std::vector<std::string>& names) {
+    out.write(key);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      out.write(i == 0 ? "\"" : ", \"");
+      write_json_string(out, names[i]);
+      out.write("\"");
+    }
+    out.write("]");
+  };
+  auto count = [&](std::string_view key, const std::optional<std::uint64_t>& value) {
+    out.write(key);
+    out.write(value ? std::to_string(*value) : "null");
+  };
+  list("{\"inputs\": [", header.inputs);
+  list(", \"baseline_inputs\": [", header.baseline_inputs);
+  out.write(", \"version\": \"");
+  write_json_string(out, header.version);
+  out.write("\"");
+  count(", \"traces\": ", header.traces);
+  count(", \"operations\": ", header.operations);
+  count(", \"chains\": ", header.chains);
+  out.write("}");
+  return out.take();
+}
+
+}  // namespace
+
+bool write_script_json(Sink& out, std::string_view json) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    std::string_view escape;
+    const char c = json[i];
+    std::size_t length = 1;
+    if (c == '<') {
+      escape = "\\u003c";
+    } else if (c == '>') {
+      escape = "\\u003e";
+    } else if (c == '&') {
+      escape = "\\u0026";
+    } else if (json.substr(i, 3) == "\u2028") {
+      escape = "\\u2028";
+      length = 3;
+    } else if (json.substr(i, 3) == "\u2029") {
+      escape = "\\u2029";
+      length = 3;
+    } else {
+      continue;
+    }
+    if (!(out.write(json.substr(run, i - run)) && out.write(escape))) return false;
+    run = i + length;
+    i = run - 1;
+  }
+  return out.write(json.substr(run));
+}
+
+// The template names each piece once, as a marker on a line of its own: @STYLE@, @LAYOUT@,
+// @SCRIPT@, @HEADER@, @GRAPH@.
+bool write_html(Sink& out, std::string_view graph_json, const ReportHeader& header) {
+  std::string_view page = web_files::kReportHtml;
+  const std::string facts = header_json(header);
+  while (!page.empty()) {
+    const std::size_t at = page.find('@');
+    const std::size_t end = at == std::string_view::npos ? at : page.find('@', at + 1);
+    if (end == std::string_view::npos) return out.write(page);
+    const std::string_view marker = page.substr(at, end + 1 - at);
+    if (!out.write(page.substr(0, at))) return false;
+    bool written = true;
+    if (marker == "@STYLE@") {
+      written = out.write(web_files::kReportCss);
+    } else if (marker == "@LAYOUT@") {
+      written = out.write(web_files::kLayoutJs);
+    } else if (marker == "@SCRIPT@") {
+      written = out.write(web_files::kReportJs);
+    } else if (marker == "@HEADER@") {
+      written = write_script_json(out, facts);
+    } else if (marker == "@GRAPH@") {
+      written = write_script_json(out, graph_json);
+    } else {
+      written = out.write(marker.substr(0, marker.size() - 1));
+      page.remove_prefix(end);
+      if (!written) return false;
+      continue;
+    }
+    if (!written) return false;
+    page.remove_prefix(end + 1);
+  }
+  return true;
+}
+
+bool write_html(Sink& out, const DependencyGraph& graph, const ReportHeader& header) {
+  StringSink json;
+  write_json(json, graph);
+  return write_html(out, json.text(), header);
+}
+
+}  // namespace tracemill

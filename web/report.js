@@ -1,0 +1,613 @@
+// The report page of tracemill-export --format html: reads the graph's JSON and the header's
+// facts from the page's two data blocks, lays the graph out left to right with dagre and draws
+// it as SVG. Every name reaches the page as text (textContent and SVG text nodes), never as
+// markup. The page makes no request.
+(function () {
+  'use strict';
+
+  const SVG = 'http://www.w3.org/2000/svg';
+  const graphData = JSON.parse(document.getElementById('tracemill-graph').textContent);
+  const facts = JSON.parse(document.getElementById('tracemill-header').textContent);
+  const baseline = graphData.baseline || null;
+
+  // ---- Figures as the other formats show them ----------------------------------------------
+
+  // "850 µs", "1.25 ms", "2.5 s": as the DOT labels write durations.
+  function durationText(micros) {
+    if (micros === null || micros === undefined) return '\u2013';
+    const sign = micros < 0 ? '-' : '';
+    const magnitude = Math.abs(micros);
+    if (magnitude < 1000) return sign + magnitude + ' \u00b5s';
+    let thousandths = magnitude;
+    let unit = ' ms';
+    if (magnitude >= 1000000) {
+      thousandths = Math.floor(magnitude / 1000) + (magnitude % 1000 >= 500 ? 1 : 0);
+      unit = ' s';
+    }
+    let text = sign + Math.floor(thousandths / 1000);
+    const decimals = thousandths % 1000;
+    if (decimals !== 0) text += '.' + String(1000 + decimals).slice(1).replace(/0+$/, '');
+    return text + unit;
+  }
+
+  // The share of failed calls in tenths of a percent, rounded half up, as "1.5 %".
+  function errorText(calls, errors) {
+    if (!(calls > 0)) return '\u2013';
+    const failed = Math.min(Math.max(errors, 0), calls);
+    const tenths = Math.floor((2000 * failed + calls) / (2 * calls));
+    return Math.floor(tenths / 10) + '.' + (tenths % 10) + ' %';
+  }
+
+  // Colour and width of an edge with calls, as the DOT output draws it.
+  function edgeStyle(calls, errors) {
+    let width = 2;
+    for (let n = calls; n >= 10 && width < 6; n = Math.floor(n / 10)) ++width;
+    let color = '#2f9e44';
+    if (calls > 0 && errors > 0) {
+      const failed = Math.min(errors, calls);
+      color = failed * 100 < calls ? '#b8860b' : failed * 20 < calls ? '#e8590c' : '#e03131';
+    }
+    return { color: color, width: width };
+  }
+
+  function ratioText(ratio) {
+    return ratio === null || ratio === undefined ? '\u2013' : '\u00d7' + ratio.toFixed(2);
+  }
+
+  function shareText(ratio) {
+    return ratio === null || ratio === undefined ? '\u2013' : (100 * ratio).toFixed(1) + ' %';
+  }
+
+  // "calls 10 → 12 (×1.20), error ratio 1.0 % → 3.0 % (+2.0 pt), p99 1 ms → 2 ms (×2.00)".
+  function changeText(change) {
+    if (change.status === 'new') return 'new';
+    if (change.status === 'gone') return 'gone (calls before: ' + change.calls[0] + ')';
+    const parts = ['calls ' + change.calls[0] + ' \u2192 ' + change.calls[1] + ' (' +
+      ratioText(change.calls_ratio) + ')'];
+    const diff = change.error_ratio_change;
+    parts.push('error ratio ' + shareText(change.error_ratio[0]) + ' \u2192 ' +
+      shareText(change.error_ratio[1]) +
+      (diff === null ? '' : ' (' + (diff >= 0 ? '+' : '') + (100 * diff).toFixed(1) + ' pt)'));
+    parts.push('p99 ' + durationText(change.p99_micros[0]) + ' \u2192 ' +
+      durationText(change.p99_micros[1]) + ' (' + ratioText(change.p99_ratio) + ')');
+    return parts.join(', ');
+  }
+
+  function isWorse(change) {
+    return !!change && Array.isArray(change.worse) && change.worse.length > 0;
+  }
+
+  // ---- The model: the current graph, and what the baseline adds ------------------------------
+
+  const nodes = [];
+  const nodeByName = new Map();
+  for (const data of graphData.nodes) {
+    const node = { name: data.name, data: data, base: null, status: null, worse: false };
+    node.calls = 0;
+    node.errors = 0;
+    for (const figures of Object.values(data.health.operations)) {
+      node.calls += figures.calls;
+      node.errors += figures.errors;
+    }
+    nodes.push(node);
+    nodeByName.set(node.name, node);
+  }
+  const edges = [];
+  const edgeKey = (from, to, method) => JSON.stringify([from, to, method]);
+  const edgeByKey = new Map();
+  for (const data of graphData.edges) {
+    const edge = { from: data.from, to: data.to, method: data.method, data: data, base: null,
+      status: null, worse: false };
+    edges.push(edge);
+    edgeByKey.set(edgeKey(edge.from, edge.to, edge.method), edge);
+  }
+  if (baseline) {
+    for (const base of baseline.nodes) {
+      let node = nodeByName.get(base.name);
+      if (!node) {
+        node = { name: base.name, data: null, calls: 0, errors: 0 };
+        nodes.push(node);
+        nodeByName.set(node.name, node);
+      }
+      node.base = base;
+      node.status = base.status;
+      node.worse = ['operations', 'methods', 'direction_unknown'].some(
+        (key) => Object.values(base[key] || {}).some(isWorse));
+    }
+    for (const base of baseline.edges) {
+      const key = edgeKey(base.from, base.to, base.method);
+      let edge = edgeByKey.get(key);
+      if (!edge) {
+        edge = { from: base.from, to: base.to, method: base.method, data: null };
+        edges.push(edge);
+        edgeByKey.set(key, edge);
+      }
+      edge.base = base;
+      edge.status = base.status;
+      edge.worse = isWorse(base);
+    }
+  }
+
+  // ---- Header -------------------------------------------------------------------------------
+
+  function addFact(term, value) {
+    const row = document.createElement('div');
+    const dt = document.createElement('dt');
+    const dd = document.createElement('dd');
+    dt.textContent = term;
+    dd.textContent = value;
+    row.append(dt, dd);
+    document.getElementById('facts').append(row);
+  }
+  const countText = (n) => (n === null || n === undefined ? '\u2013' : n.toLocaleString('en'));
+  addFact('Inputs', facts.inputs.join(', ') || '\u2013');
+  if (baseline || facts.baseline_inputs.length > 0) {
+    addFact('Baseline', facts.baseline_inputs.join(', ') || '\u2013');
+  }
+  addFact('Traces', countText(facts.traces));
+  addFact('Operations', countText(facts.operations));
+  addFact('Chains', countText(facts.chains));
+  addFact('Services', countText(graphData.nodes.length));
+  addFact('Calls', countText(graphData.edges.length));
+  addFact('tracemill', facts.version);
+
+  // ---- Layout -------------------------------------------------------------------------------
+
+  const kCharWidth = 7.2;  // of the 12 px label font, wide enough for most names
+  const kLineHeight = 16;
+  const drawEdgeLabels = edges.length <= 200;
+  // Above these sizes the full layered layout takes seconds: dagre's longest-path ranker and
+  // no search for a better ordering of the ranks keep the big graphs interactive.
+  const big = nodes.length > 300 || edges.length > 1500;
+
+  function nodeLines(node) {
+    const lines = [node.name];
+    lines.push(node.data ? 'entry count: ' + node.data.entry_count : 'gone');
+    if (node.calls > 0) lines.push('calls: ' + node.calls + ', errors: ' + errorText(node.calls, node.errors));
+    return lines;
+  }
+
+  const layout = new dagre.graphlib.Graph({ multigraph: true });
+  layout.setGraph({ rankdir: 'LR', nodesep: 14, edgesep: 8, ranksep: big ? 80 : 60,
+    marginx: 20, marginy: 20, ranker: big ? 'longest-path' : 'network-simplex' });
+  nodes.forEach((node, i) => {
+    node.lines = nodeLines(node);
+    const longest = Math.max(...node.lines.map((line) => line.length));
+    node.width = Math.min(360, Math.ceil(longest * kCharWidth) + 20);
+    node.height = node.lines.length * kLineHeight + 14;
+    layout.setNode(String(i), { width: node.width, height: node.height });
+    node.index = i;
+  });
+  edges.forEach((edge, i) => {
+    const label = drawEdgeLabels ? { width: Math.min(240, edge.method.length * 6.6 + 8), height: 14,
+      labelpos: 'c' } : {};
+    label.minlen = 1;
+    layout.setEdge(String(nodeByName.get(edge.from).index), String(nodeByName.get(edge.to).index),
+      label, String(i));
+  });
+  const layoutStart = performance.now();
+  dagre.layout(layout, big ? { disableOptimalOrderHeuristic: true } : {});
+  const layoutMs = performance.now() - layoutStart;
+
+  // ---- Drawing ------------------------------------------------------------------------------
+
+  const svg = document.getElementById('graph');
+  const viewport = document.getElementById('viewport');
+
+  function svgElement(name, attributes) {
+    const element = document.createElementNS(SVG, name);
+    for (const [key, value] of Object.entries(attributes || {})) element.setAttribute(key, value);
+    return element;
+  }
+
+  const markers = new Map();
+  const defs = svgElement('defs');
+  svg.prepend(defs);
+  function markerFor(color) {
+    if (!markers.has(color)) {
+      const id = 'arrow-' + markers.size;
+      const marker = svgElement('marker', { id: id, viewBox: '0 0 10 10', refX: '9', refY: '5',
+        markerWidth: '5', markerHeight: '5', orient: 'auto-start-reverse' });
+      marker.append(svgElement('path', { d: 'M0,0 L10,5 L0,10 z', fill: color }));
+      defs.append(marker);
+      markers.set(color, id);
+    }
+    return 'url(#' + markers.get(color) + ')';
+  }
+
+  function edgeFigures(edge) {
+    return edge.data ? edge.data.health : null;
+  }
+
+  const edgeLayer = svgElement('g', { class: 'edges' });
+  const nodeLayer = svgElement('g', { class: 'nodes' });
+  edges.forEach((edge, i) => {
+    const laid = layout.edge(String(nodeByName.get(edge.from).index),
+      String(nodeByName.get(edge.to).index), String(i));
+    const d = 'M' + laid.points.map((p) => p.x.toFixed(1) + ',' + p.y.toFixed(1)).join('L');
+    const figures = edgeFigures(edge);
+    const group = svgElement('g', { class: 'edge', tabindex: '0', role: 'button' });
+    group.setAttribute('aria-label', edge.from + ' \u2192 ' + edge.to + ': ' + edge.method);
+    const line = svgElement('path', { class: 'line', d: d });
+    if (figures && figures.calls > 0) {
+      const style = edgeStyle(figures.calls, figures.errors);
+      line.setAttribute('stroke', style.color);
+      line.setAttribute('stroke-width', style.width);
+      line.setAttribute('marker-end', markerFor(style.color));
+    } else {
+      group.classList.add('idle');
+      line.setAttribute('stroke-width', '1.5');
+      line.setAttribute('marker-end', markerFor('#868e96'));
+    }
+    if (edge.status) group.classList.add(edge.status);
+    const title = svgElement('title');
+    title.textContent = edge.from + ' \u2192 ' + edge.to + '\n' + edge.method +
+      (figures ? '\ncalls: ' + figures.calls + ', errors: ' + errorText(figures.calls, figures.errors) +
+        ', p99: ' + durationText(figures.latency_micros.p99) : '');
+    group.append(title, svgElement('path', { class: 'hit', d: d }), line);
+    const badge = edge.status === 'new' ? 'new' : edge.worse ? 'worse: ' + edge.base.worse.join(', ') : '';
+    const mid = laid.points[Math.floor(laid.points.length / 2)];
+    if (drawEdgeLabels) {
+      const label = svgElement('text', { class: 'edge-label', x: laid.x, y: laid.y + 4,
+        'text-anchor': 'middle' });
+      label.textContent = edge.method;
+      group.append(label);
+    }
+    if (badge) {
+      const text = svgElement('text', { class: 'badge ' + (edge.status === 'new' ? 'new' : 'worse'),
+        x: mid.x, y: mid.y - 6, 'text-anchor': 'middle' });
+      text.textContent = badge;
+      group.append(text);
+    }
+    edge.element = group;
+    edgeLayer.append(group);
+  });
+  nodes.forEach((node) => {
+    const laid = layout.node(String(node.index));
+    const x = laid.x - node.width / 2;
+    const y = laid.y - node.height / 2;
+    const group = svgElement('g', { class: 'node', tabindex: '0', role: 'button',
+      transform: 'translate(' + x.toFixed(1) + ',' + y.toFixed(1) + ')' });
+    group.setAttribute('aria-label', node.name);
+    if (node.data && node.data.virtual_peer) group.classList.add('virtual');
+    if (node.status) group.classList.add(node.status);
+    group.append(svgElement('rect', { width: node.width, height: node.height, rx: '4' }));
+    node.lines.forEach((line, i) => {
+      const text = svgElement('text', { x: '10', y: String(20 + i * kLineHeight),
+        class: i === 0 ? 'name' : 'figures' });
+      text.textContent = line;
+      group.append(text);
+    });
+    const badge = node.status === 'new' ? 'new' : node.worse ? 'worse' : '';
+    if (badge) {
+      const text = svgElement('text', { class: 'badge ' + badge, x: String(node.width - 4), y: '-4',
+        'text-anchor': 'end' });
+      text.textContent = badge;
+      group.append(text);
+    }
+    const title = svgElement('title');
+    title.textContent = node.name;
+    group.append(title);
+    node.element = group;
+    nodeLayer.append(group);
+  });
+  viewport.append(edgeLayer, nodeLayer);
+
+  // ---- Pan, zoom, fit -----------------------------------------------------------------------
+
+  const view = { x: 0, y: 0, k: 1 };
+  function applyView() {
+    viewport.setAttribute('transform',
+      'translate(' + view.x.toFixed(1) + ',' + view.y.toFixed(1) + ') scale(' + view.k.toFixed(4) + ')');
+  }
+  function fit() {
+    const size = layout.graph();
+    const width = svg.clientWidth || 800;
+    const height = svg.clientHeight || 600;
+    view.k = Math.min(2, width / Math.max(size.width, 1), height / Math.max(size.height, 1));
+    view.x = (width - size.width * view.k) / 2;
+    view.y = (height - size.height * view.k) / 2;
+    applyView();
+  }
+  function zoomAt(factor, cx, cy) {
+    const k = Math.min(8, Math.max(0.02, view.k * factor));
+    view.x = cx - (cx - view.x) * (k / view.k);
+    view.y = cy - (cy - view.y) * (k / view.k);
+    view.k = k;
+    applyView();
+  }
+  const zoomCentre = (factor) => zoomAt(factor, svg.clientWidth / 2, svg.clientHeight / 2);
+  svg.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    const box = svg.getBoundingClientRect();
+    zoomAt(Math.exp(-event.deltaY * 0.0015), event.clientX - box.left, event.clientY - box.top);
+  }, { passive: false });
+  let drag = null;
+  svg.addEventListener('pointerdown', (event) => {
+    if (event.button !== 0) return;
+    drag = { x: event.clientX, y: event.clientY, vx: view.x, vy: view.y, moved: false };
+  });
+  window.addEventListener('pointermove', (event) => {
+    if (!drag) return;
+    const dx = event.clientX - drag.x;
+    const dy = event.clientY - drag.y;
+    if (!drag.moved && Math.abs(dx) + Math.abs(dy) < 4) return;
+    if (!drag.moved) svg.setPointerCapture(event.pointerId);
+    drag.moved = true;
+    svg.classList.add('dragging');
+    view.x = drag.vx + dx;
+    view.y = drag.vy + dy;
+    applyView();
+  });
+  let dragged = false;
+  window.addEventListener('pointerup', () => {
+    dragged = !!drag && drag.moved;
+    drag = null;
+    svg.classList.remove('dragging');
+  });
+  document.getElementById('zoom-in').addEventListener('click', () => zoomCentre(1.25));
+  document.getElementById('zoom-out').addEventListener('click', () => zoomCentre(0.8));
+  document.getElementById('fit').addEventListener('click', fit);
+
+  // ---- The panel ----------------------------------------------------------------------------
+
+  const panel = document.getElementById('panel');
+  const panelTitle = document.getElementById('panel-title');
+  const panelBody = document.getElementById('panel-body');
+  let opener = null;
+  let selected = null;
+
+  function element(name, text, className) {
+    const e = document.createElement(name);
+    if (text !== undefined) e.textContent = text;
+    if (className) e.className = className;
+    return e;
+  }
+
+  // One method's figures as a table: calls, errors, error ratio, quantiles, statuses, logs.
+  function figuresTable(figures, chains) {
+    const table = element('table');
+    const row = (term, value) => {
+      const tr = element('tr');
+      tr.append(element('th', term), element('td', value));
+      table.append(tr);
+    };
+    if (chains !== undefined) row('chains', String(chains));
+    row('calls', String(figures.calls));
+    row('errors', String(figures.errors));
+    row('error ratio', errorText(figures.calls, figures.errors));
+    const latency = figures.latency_micros;
+    row('p50', durationText(latency.p50));
+    row('p90', durationText(latency.p90));
+    row('p99', durationText(latency.p99));
+    const statuses = Object.entries(figures.http_status).map(([code, n]) => code + ': ' + n);
+    row('HTTP status', statuses.join(', ') || '\u2013');
+    row('error logs', figures.error_logs.length === 0 ? '\u2013'
+      : figures.error_logs.map((log) => log.text + ' (' + log.count + ')').join('\n'));
+    table.lastChild.lastChild.style.whiteSpace = 'pre-wrap';
+    return table;
+  }
+
+  function changeLine(change) {
+    return element('p', 'Change: ' + changeText(change) +
+      (isWorse(change) ? ' \u2014 worse: ' + change.worse.join(', ') : ''),
+    'change' + (isWorse(change) ? ' worse' : ''));
+  }
+
+  function openPanel(title, fill, from) {
+    panelTitle.textContent = title;
+    panelBody.replaceChildren();
+    fill(panelBody);
+    panel.hidden = false;
+    if (selected) selected.classList.remove('selected');
+    selected = from && from.closest('svg') ? from : null;
+    if (selected) selected.classList.add('selected');
+    opener = from;
+    panel.focus();
+  }
+
+  function closePanel() {
+    if (panel.hidden) return;
+    panel.hidden = true;
+    if (selected) selected.classList.remove('selected');
+    selected = null;
+    if (opener && opener.isConnected) opener.focus();
+    opener = null;
+  }
+
+  const kSections = [['operations', 'Received'], ['methods', 'Made'],
+    ['direction_unknown', 'Unknown direction']];
+
+  function openNode(node) {
+    openPanel(node.name, (body) => {
+      const data = node.data;
+      if (data) {
+        body.append(element('p', 'entry count: ' + data.entry_count +
+          (data.virtual_peer ? ' \u00b7 virtual peer' : '')));
+      }
+      if (node.status) body.append(element('p', 'Baseline: ' + node.status, 'change'));
+      for (const [key, heading] of kSections) {
+        const health = data ? data.health[key] : {};
+        const changes = node.base ? node.base[key] || {} : {};
+        const methods = [...new Set([...Object.keys(health), ...Object.keys(changes)])].sort();
+        const section = element('section');
+        section.append(element('h3', heading + ' (' + methods.length + ')'));
+        for (const method of methods) {
+          section.append(element('h4', method));
+          if (health[method]) section.append(figuresTable(health[method], data[key][method]));
+          if (changes[method]) section.append(changeLine(changes[method]));
+        }
+        if (methods.length === 0) section.append(element('p', 'none', 'change'));
+        body.append(section);
+      }
+    }, node.element);
+  }
+
+  function openEdge(edge, from) {
+    openPanel(edge.from + ' \u2192 ' + edge.to, (body) => {
+      body.append(element('h4', edge.method));
+      if (edge.data) body.append(figuresTable(edge.data.health, edge.data.count));
+      if (edge.base) body.append(changeLine(edge.base));
+    }, from || edge.element);
+  }
+
+  document.getElementById('panel-close').addEventListener('click', closePanel);
+  document.addEventListener('keydown', (event) => {
+    if (event.key === 'Escape') {
+      closePanel();
+      return;
+    }
+    const target = event.target;
+    const typing = target instanceof HTMLInputElement;
+    if (!typing && (target === svg || svg.contains(target) || target === document.body)) {
+      if (event.key === '+' || event.key === '=') zoomCentre(1.25);
+      else if (event.key === '-') zoomCentre(0.8);
+      else if (event.key === '0') fit();
+    }
+  });
+
+  function activate(handler) {
+    return (event) => {
+      if (event.type === 'click' && dragged) return;
+      if (event.type === 'keydown' && event.key !== 'Enter' && event.key !== ' ') return;
+      event.preventDefault();
+      handler();
+    };
+  }
+  for (const node of nodes) {
+    const open = activate(() => openNode(node));
+    node.element.addEventListener('click', open);
+    node.element.addEventListener('keydown', open);
+  }
+  for (const edge of edges) {
+    const open = activate(() => openEdge(edge));
+    edge.element.addEventListener('click', open);
+    edge.element.addEventListener('keydown', open);
+  }
+
+  // ---- Search -------------------------------------------------------------------------------
+
+  const search = document.getElementById('search');
+  const matches = document.getElementById('matches');
+  search.addEventListener('input', () => {
+    const query = search.value.trim().toLowerCase();
+    let count = 0;
+    for (const node of nodes) {
+      const match = query !== '' && node.name.toLowerCase().includes(query);
+      node.element.classList.toggle('match', match);
+      if (match) ++count;
+    }
+    matches.textContent = query === '' ? ''
+      : count + (count === 1 ? ' service matches' : ' services match');
+  });
+
+  // ---- The table of calls -------------------------------------------------------------------
+
+  const table = document.getElementById('edges');
+  const columns = [
+    ['From', (e) => e.from, false], ['To', (e) => e.to, false], ['Method', (e) => e.method, false],
+    ['Chains', (e) => (e.data ? e.data.count : -1), true],
+    ['Calls', (e) => (e.data ? e.data.health.calls : -1), true],
+    ['Errors', (e) => (e.data ? e.data.health.errors : -1), true],
+    ['Error ratio', (e) => (e.data && e.data.health.calls > 0 ? e.data.health.errors / e.data.health.calls : -1), true],
+    ['p99', (e) => (e.data && e.data.health.latency_micros.p99 !== null ? e.data.health.latency_micros.p99 : -1), true],
+  ];
+  if (baseline) columns.push(['Change', (e) => (e.base ? (e.worse ? 0 : e.status === 'kept' ? 3 : 1) : 4), false]);
+  const headRow = element('tr');
+  const rows = edges.map((edge) => {
+    const tr = element('tr');
+    tr.tabIndex = 0;
+    const figures = edgeFigures(edge);
+    const cells = [edge.from, edge.to, edge.method,
+      edge.data ? String(edge.data.count) : '\u2013',
+      figures ? String(figures.calls) : '\u2013', figures ? String(figures.errors) : '\u2013',
+      figures ? errorText(figures.calls, figures.errors) : '\u2013',
+      figures ? durationText(figures.latency_micros.p99) : '\u2013'];
+    if (baseline) cells.push(edge.base ? (edge.worse ? 'worse: ' + edge.base.worse.join(', ') : edge.status) : '');
+    cells.forEach((text, i) => {
+      tr.append(element('td', text, i < 3 ? 'name' : i < 8 ? 'number' : ''));
+    });
+    const open = activate(() => openEdge(edge, tr));
+    tr.addEventListener('click', open);
+    tr.addEventListener('keydown', open);
+    edge.row = tr;
+    return tr;
+  });
+  const tbody = table.tBodies[0];
+  let sortColumn = -1;
+  let sortDown = false;
+  function sortBy(index) {
+    sortDown = sortColumn === index ? !sortDown : columns[index][2];
+    sortColumn = index;
+    const key = columns[index][1];
+    const order = edges.map((edge, i) => i);
+    order.sort((a, b) => {
+      const x = key(edges[a]);
+      const y = key(edges[b]);
+      const c = x < y ? -1 : x > y ? 1 : a - b;
+      return sortDown ? -c : c;
+    });
+    tbody.replaceChildren(...order.map((i) => rows[i]));
+    headRow.querySelectorAll('th').forEach((th, i) => {
+      th.setAttribute('aria-sort', i !== index ? 'none' : sortDown ? 'descending' : 'ascending');
+    });
+  }
+  columns.forEach(([name, , numeric], i) => {
+    const th = element('th', undefined, numeric ? 'number' : '');
+    th.scope = 'col';
+    const button = element('button', name);
+    button.type = 'button';
+    button.addEventListener('click', () => sortBy(i));
+    th.append(button);
+    headRow.append(th);
+  });
+  table.tHead.append(headRow);
+  tbody.append(...rows);
+
+  // ---- Baseline: changes only ---------------------------------------------------------------
+
+  if (baseline) {
+    const label = document.getElementById('changes-label');
+    label.hidden = false;
+    const changed = (edge) => edge.status !== 'kept' || edge.worse;
+    document.getElementById('changes-only').addEventListener('change', (event) => {
+      const only = event.target.checked;
+      const keep = new Set();
+      for (const edge of edges) {
+        const hide = only && !changed(edge);
+        edge.element.classList.toggle('hidden', hide);
+        edge.row.classList.toggle('hidden', hide);
+        if (!hide) keep.add(edge.from).add(edge.to);
+      }
+      for (const node of nodes) {
+        const nodeChanged = node.status !== 'kept' || node.worse;
+        node.element.classList.toggle('hidden', only && !nodeChanged && !keep.has(node.name));
+      }
+    });
+  }
+
+  // ---- Legend -------------------------------------------------------------------------------
+
+  const legend = document.getElementById('legend');
+  for (const [color, text] of [['#2f9e44', 'no errors'], ['#b8860b', '< 1 % errors'],
+    ['#e8590c', '< 5 %'], ['#e03131', '\u2265 5 %']]) {
+    const item = element('span', text);
+    item.style.setProperty('--swatch', color);
+    legend.append(item);
+  }
+
+  fit();
+  window.addEventListener('resize', fit);
+
+  // A read-only summary for scripts and tests: what the page drew, and when it became usable.
+  const interactiveMs = performance.now();
+  window.tracemillReport = Object.freeze({
+    nodes: Object.freeze(nodes.map((node) => Object.freeze({ name: node.name,
+      status: node.status, worse: node.worse }))),
+    edges: Object.freeze(edges.map((edge) => Object.freeze({ from: edge.from, to: edge.to,
+      method: edge.method, status: edge.status, worse: edge.worse }))),
+    baseline: !!baseline,
+    layoutMs: layoutMs,
+    interactiveMs: interactiveMs,
+  });
+}());
