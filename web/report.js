@@ -304,7 +304,7 @@
     const size = layout.graph();
     const width = svg.clientWidth || 800;
     const height = svg.clientHeight || 600;
-    view.k = Math.min(2, width / Math.max(size.width, 1), height / Math.max(size.height, 1));
+    view.k = Math.min(1.5, width / Math.max(size.width, 1), height / Math.max(size.height, 1));
     view.x = (width - size.width * view.k) / 2;
     view.y = (height - size.height * view.k) / 2;
     applyView();
@@ -384,7 +384,7 @@
     row('HTTP status', statuses.join(', ') || '\u2013');
     row('error logs', figures.error_logs.length === 0 ? '\u2013'
       : figures.error_logs.map((log) => log.text + ' (' + log.count + ')').join('\n'));
-    table.lastChild.lastChild.style.whiteSpace = 'pre-wrap';
+    table.lastChild.lastChild.className = 'pre';
     return table;
   }
 
