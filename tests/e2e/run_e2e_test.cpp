@@ -207,7 +207,7 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
     StdoutMode mode = StdoutMode::Pipe;
   };
   const std::string usage =
-      "Usage: tracemill-export [--format dot|mermaid|json|prometheus] [--focus SERVICE "
+      "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
       "[--depth D]] [--exact] [INPUT...]\n"
       "Try 'tracemill-export --help' for more information.\n";
   const Case cases[] = {
@@ -220,8 +220,8 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
       {"-f json big.bincode", 1, "big.bincode: a chain count exceeds 2147483647\n"},
       {"good.bincode", 1, "write error: Broken pipe\n", StdoutMode::BrokenPipe},
       {"--format svg good.bincode", 2,
-       "invalid format 'svg' (expected dot, mermaid, json or prometheus)\n"
-       "Usage: tracemill-export [--format dot|mermaid|json|prometheus] [--focus SERVICE "
+       "invalid format 'svg' (expected dot, mermaid, json, prometheus or html)\n"
+       "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
        "[--depth D]] [--exact] [INPUT...]\n"
        "Try 'tracemill-export --help' for more information.\n"},
       {"contradicting.bincode", 0,
@@ -236,7 +236,8 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
       {"good.\xe2\x80\xa8", 1,
        "\"good.\\u{2028}\": unknown extension \".\\u{2028}\" (expected .json or .bincode)\n"},
       {"--format \x1b[2Jx good.bincode", 2,
-       "invalid format \"\\u{1b}[2Jx\" (expected dot, mermaid, json or prometheus)\n" + usage},
+       "invalid format \"\\u{1b}[2Jx\" (expected dot, mermaid, json, prometheus or html)\n" +
+           usage},
       {"-\xff", 2, "unknown option \"-\\xff\"\n" + usage},
       // Every input must be usable: the first that is not ends the run, and nothing is written.
       {"good.bincode x\xc2\x85", 1,

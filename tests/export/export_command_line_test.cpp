@@ -31,6 +31,7 @@ TEST(ExportCommandLine, AcceptedForms) {
        {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1, false}},
       {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1, false}},
       {{"-fprometheus"}, {ExportFormat::Prometheus, {"input.json"}, std::nullopt, 1, false}},
+      {{"--format=html"}, {ExportFormat::Html, {"input.json"}, std::nullopt, 1, false}},
       {{"-fjson", "-f", "dot"}, {}},
       {{"--exact", "-fjson", "a.json"}, {ExportFormat::Json, {"a.json"}, std::nullopt, 1, true}},
       {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1, false}},
@@ -53,7 +54,7 @@ TEST(ExportCommandLine, AcceptedForms) {
 // program name, then the usage, on standard error with status 2.
 TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
   const std::string usage =
-      "Usage: tracemill-export [--format dot|mermaid|json|prometheus] [--focus SERVICE "
+      "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
       "[--depth D]] [--exact] [INPUT...]\n";
   const std::pair<std::vector<std::string_view>, std::string> cases[] = {
       {{"in.json", "-Vh"}, "tracemill-export 1.2.3\n"},
@@ -61,9 +62,10 @@ TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
       {{"--bad", "--help"}, "unknown option '--bad'"},
       {{"--forma=json"}, "unknown option '--forma'"},
       {{"-x\xC3\xA9"}, "unknown option '-x'"},
-      {{"-f\xC3\xA9"}, "invalid format '\xC3\xA9' (expected dot, mermaid, json or prometheus)"},
+      {{"-f\xC3\xA9"},
+       "invalid format '\xC3\xA9' (expected dot, mermaid, json, prometheus or html)"},
       {{"--format", "--help"},
-       "invalid format '--help' (expected dot, mermaid, json or prometheus)"},
+       "invalid format '--help' (expected dot, mermaid, json, prometheus or html)"},
       {{"--format"}, "option '--format' requires an argument"},
       {{"-f"}, "option '-f' requires an argument"},
       {{"--version=1"}, "option '--version' takes no argument"},

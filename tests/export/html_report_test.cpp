@@ -1,0 +1,95 @@
+// The report page: its data blocks hold any name as inert text, and the template's pieces are
+// all filled in.
+#include "export/html_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "base/sink.h"
+
+namespace tracemill {
+namespace {
+
+std::size_t occurrences(std::string_view text, std::string_view part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string_view::npos;
+       at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+TEST(HtmlReport, ScriptJsonEscapes) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"", ""},
+      {R"({"name": "plain"})", R"({"name": "plain"})"},
+      {R"("</script><script>alert(1)</script>")",
+       R"("\u003c/script\u003e\u003cscript\u003ealert(1)\u003c/script\u003e")"},
+      {R"("<!-- x -->")", R"("\u003c!-- x --\u003e")"},
+      {"\"a&amp;b\"", R"("a\u0026amp;b")"},
+      // JavaScript ends a line at U+2028 and U+2029; other non-ASCII passes as it is.
+      {"\"x\u2028y\u2029z\u00e9\u2027\"", "\"x\\u2028y\\u2029z\u00e9\u2027\""},
+      {"<", "\\u003c"},
+  };
+  for (const auto& [json, expected] : cases) {
+    StringSink out;
+    EXPECT_TRUE(write_script_json(out, json));
+    EXPECT_EQ(out.text(), expected) << json;
+  }
+}
+
+TEST(HtmlReport, NamesStayInTheirDataBlocks) {
+  const std::string json =
+      R"({"version": 2, "nodes": [{"name": "<script>alert(1)</script>"}, {"name": "</script>"}, )"
+      R"({"name": "<!--"}], "edges": []})";
+  ReportHeader header;
+  header.inputs = {"</script><script>alert(2)</script>.json"};
+  header.baseline_inputs = {"<!--old.json"};
+  header.version = "1.2.3";
+  header.traces = 7;
+  StringSink out;
+  ASSERT_TRUE(write_html(out, json, header));
+  const std::string& page = out.text();
+  // The template's own elements: two data blocks, the layout library and the page's script.
+  EXPECT_EQ(occurrences(page, "<script"), 4u);
+  EXPECT_EQ(occurrences(page, "</script"), 4u);
+  EXPECT_EQ(occurrences(page, "<!--"), 0u);
+  EXPECT_EQ(occurrences(page, "alert("), 2u);
+  EXPECT_NE(page.find(R"({"name": "\u003cscript\u003ealert(1)\u003c/script\u003e"})"),
+            std::string::npos);
+  EXPECT_NE(
+      page.find(
+          R"("inputs": ["\u003c/script\u003e\u003cscript\u003ealert(2)\u003c/script\u003e.json"])"),
+      std::string::npos);
+  EXPECT_NE(
+      page.find(
+          R"("baseline_inputs": ["\u003c!--old.json"], "version": "1.2.3", "traces": 7, "operations": null, "chains": null})"),
+      std::string::npos);
+  for (std::string_view marker : {"@STYLE@", "@LAYOUT@", "@SCRIPT@", "@HEADER@", "@GRAPH@"}) {
+    EXPECT_EQ(page.find(marker), std::string::npos) << marker;
+  }
+  EXPECT_NE(page.find("connect-src 'none'"), std::string::npos);
+}
+
+// Fails every write from the nth on.
+class FailingSink final : public Sink {
+ public:
+  explicit FailingSink(int writes) : writes_(writes) {}
+  bool write(std::string_view) override { return writes_-- > 0; }
+
+ private:
+  int writes_;
+};
+
+TEST(HtmlReport, StopsAtAFailedWrite) {
+  for (int writes = 0; writes < 12; ++writes) {
+    FailingSink out(writes);
+    EXPECT_FALSE(write_html(out, R"({"nodes": ["<"]})", ReportHeader{})) << writes;
+  }
+}
+
+}  // namespace
+}  // namespace tracemill
