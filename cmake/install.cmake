@@ -9,6 +9,7 @@
 #   share/fish/vendor_completions.d/tracemill.fish, .../tracemill-export.fish,
 #     .../tracemill-condense.fish
 #   share/doc/tracemill/{README.md,format.md,tracemill-export.schema.json,LICENSE}
+#   share/doc/tracemill/third_party/dagre/{LICENSE,VERSION}
 # development:
 #   include/tracemill/tracemill.h and the library headers it includes (the tree the build
 #     writes below include/ in the build directory)
@@ -47,6 +48,10 @@ endforeach()
 install(FILES README.md docs/format.md docs/tracemill-export.schema.json LICENSE
         DESTINATION ${CMAKE_INSTALL_DOCDIR}
         COMPONENT programs)
+# tracemill-export carries the vendored layout library of its HTML page: its licence and
+# version go with the programs.
+install(FILES third_party/dagre/LICENSE third_party/dagre/VERSION
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/third_party/dagre COMPONENT programs)
 
 # The library. Its installed target, tracemill::tracemill, has the include folder as its only
 # include directory: programs write #include <tracemill/tracemill.h>.

@@ -26,7 +26,7 @@ _tracemill_export()
     case $prev in
         -f | --format)
             compopt +o filenames 2>/dev/null
-            COMPREPLY=($(compgen -W 'dot mermaid json prometheus' -- "$cur"))
+            COMPREPLY=($(compgen -W 'dot mermaid json prometheus html' -- "$cur"))
             return
             ;;
         -h | --help | -V | --version | --focus | --depth)

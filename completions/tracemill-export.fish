@@ -14,7 +14,7 @@ function __tracemill_export_inputs
 end
 
 complete -c tracemill-export -f
-complete -c tracemill-export -s f -l format -x -a 'dot mermaid json prometheus' -d 'Output format'
+complete -c tracemill-export -s f -l format -x -a 'dot mermaid json prometheus html' -d 'Output format'
 complete -c tracemill-export -l focus -x -d 'Only the calls near this service'
 complete -c tracemill-export -l depth -x -d 'How many calls from the focus'
 complete -c tracemill-export -l exact -d 'Exact latency quantiles'
