@@ -6,9 +6,11 @@
   'use strict';
 
   const SVG = 'http://www.w3.org/2000/svg';
+  const phases = { start: performance.now() };
   const graphData = JSON.parse(document.getElementById('tracemill-graph').textContent);
   const facts = JSON.parse(document.getElementById('tracemill-header').textContent);
   const baseline = graphData.baseline || null;
+  phases.parsed = performance.now();
 
   // ---- Figures as the other formats show them ----------------------------------------------
 
@@ -188,6 +190,7 @@
   const layoutStart = performance.now();
   dagre.layout(layout, big ? { disableOptimalOrderHeuristic: true } : {});
   const layoutMs = performance.now() - layoutStart;
+  phases.laidOut = performance.now();
 
   // ---- Drawing ------------------------------------------------------------------------------
 
@@ -200,19 +203,19 @@
     return element;
   }
 
-  const markers = new Map();
-  const defs = svgElement('defs');
-  svg.prepend(defs);
-  function markerFor(color) {
-    if (!markers.has(color)) {
-      const id = 'arrow-' + markers.size;
-      const marker = svgElement('marker', { id: id, viewBox: '0 0 10 10', refX: '9', refY: '5',
-        markerWidth: '5', markerHeight: '5', orient: 'auto-start-reverse' });
-      marker.append(svgElement('path', { d: 'M0,0 L10,5 L0,10 z', fill: color }));
-      defs.append(marker);
-      markers.set(color, id);
-    }
-    return 'url(#' + markers.get(color) + ')';
+  // An arrowhead of its own at the end of each edge: SVG markers cost Chromium far more to lay
+  // out, once per edge.
+  function arrowHead(points, color) {
+    const a = points[points.length - 2];
+    const b = points[points.length - 1];
+    const length = Math.hypot(b.x - a.x, b.y - a.y) || 1;
+    const ux = (b.x - a.x) / length;
+    const uy = (b.y - a.y) / length;
+    const bx = b.x - 9 * ux;
+    const by = b.y - 9 * uy;
+    const d = 'M' + b.x.toFixed(1) + ',' + b.y.toFixed(1) + 'L' + (bx - 4 * uy).toFixed(1) + ',' +
+      (by + 4 * ux).toFixed(1) + 'L' + (bx + 4 * uy).toFixed(1) + ',' + (by - 4 * ux).toFixed(1) + 'Z';
+    return svgElement('path', { class: 'arrow', d: d, fill: color });
   }
 
   function edgeFigures(edge) {
@@ -229,22 +232,28 @@
     const group = svgElement('g', { class: 'edge', tabindex: '0', role: 'button' });
     group.setAttribute('aria-label', edge.from + ' \u2192 ' + edge.to + ': ' + edge.method);
     const line = svgElement('path', { class: 'line', d: d });
+    let arrow = null;
     if (figures && figures.calls > 0) {
       const style = edgeStyle(figures.calls, figures.errors);
       line.setAttribute('stroke', style.color);
       line.setAttribute('stroke-width', style.width);
-      line.setAttribute('marker-end', markerFor(style.color));
+      arrow = arrowHead(laid.points, style.color);
     } else {
       group.classList.add('idle');
       line.setAttribute('stroke-width', '1.5');
-      line.setAttribute('marker-end', markerFor('#868e96'));
+      arrow = arrowHead(laid.points, '#868e96');
     }
     if (edge.status) group.classList.add(edge.status);
-    const title = svgElement('title');
-    title.textContent = edge.from + ' \u2192 ' + edge.to + '\n' + edge.method +
-      (figures ? '\ncalls: ' + figures.calls + ', errors: ' + errorText(figures.calls, figures.errors) +
-        ', p99: ' + durationText(figures.latency_micros.p99) : '');
-    group.append(title, svgElement('path', { class: 'hit', d: d }), line);
+    // A wider invisible stroke to hit and a tooltip, where their cost does not count.
+    if (!big) {
+      const title = svgElement('title');
+      title.textContent = edge.from + ' \u2192 ' + edge.to + '\n' + edge.method +
+        (figures ? '\ncalls: ' + figures.calls + ', errors: ' + errorText(figures.calls, figures.errors) +
+          ', p99: ' + durationText(figures.latency_micros.p99) : '');
+      group.append(title, svgElement('path', { class: 'hit', d: d }));
+    }
+    group.append(line, arrow);
+    group.dataset.edge = String(i);
     const badge = edge.status === 'new' ? 'new' : edge.worse ? 'worse: ' + edge.base.worse.join(', ') : '';
     const mid = laid.points[Math.floor(laid.points.length / 2)];
     if (drawEdgeLabels) {
@@ -269,6 +278,7 @@
     const group = svgElement('g', { class: 'node', tabindex: '0', role: 'button',
       transform: 'translate(' + x.toFixed(1) + ',' + y.toFixed(1) + ')' });
     group.setAttribute('aria-label', node.name);
+    group.dataset.node = String(node.index);
     if (node.data && node.data.virtual_peer) group.classList.add('virtual');
     if (node.status) group.classList.add(node.status);
     group.append(svgElement('rect', { width: node.width, height: node.height, rx: '4' }));
@@ -292,6 +302,7 @@
     nodeLayer.append(group);
   });
   viewport.append(edgeLayer, nodeLayer);
+  phases.drawn = performance.now();
 
   // ---- Pan, zoom, fit -----------------------------------------------------------------------
 
@@ -474,16 +485,17 @@
       handler();
     };
   }
-  for (const node of nodes) {
-    const open = activate(() => openNode(node));
-    node.element.addEventListener('click', open);
-    node.element.addEventListener('keydown', open);
+  // One listener for all nodes and edges: thousands of their own would slow the start.
+  function openTarget(event) {
+    const target = event.target.closest('[data-node], [data-edge]');
+    if (!target) return;
+    activate(() => {
+      if (target.dataset.node !== undefined) openNode(nodes[Number(target.dataset.node)]);
+      else openEdge(edges[Number(target.dataset.edge)]);
+    })(event);
   }
-  for (const edge of edges) {
-    const open = activate(() => openEdge(edge));
-    edge.element.addEventListener('click', open);
-    edge.element.addEventListener('keydown', open);
-  }
+  svg.addEventListener('click', openTarget);
+  svg.addEventListener('keydown', openTarget);
 
   // ---- Search -------------------------------------------------------------------------------
 
@@ -514,7 +526,7 @@
   ];
   if (baseline) columns.push(['Change', (e) => (e.base ? (e.worse ? 0 : e.status === 'kept' ? 3 : 1) : 4), false]);
   const headRow = element('tr');
-  const rows = edges.map((edge) => {
+  const rows = edges.map((edge, index) => {
     const tr = element('tr');
     tr.tabIndex = 0;
     const figures = edgeFigures(edge);
@@ -527,13 +539,33 @@
     cells.forEach((text, i) => {
       tr.append(element('td', text, i < 3 ? 'name' : i < 8 ? 'number' : ''));
     });
-    const open = activate(() => openEdge(edge, tr));
-    tr.addEventListener('click', open);
-    tr.addEventListener('keydown', open);
+    tr.dataset.edge = String(index);
     edge.row = tr;
     return tr;
   });
   const tbody = table.tBodies[0];
+  function openRow(event) {
+    const tr = event.target.closest('tr[data-edge]');
+    if (tr) activate(() => openEdge(edges[Number(tr.dataset.edge)], tr))(event);
+  }
+  tbody.addEventListener('click', openRow);
+  tbody.addEventListener('keydown', openRow);
+  // A table of thousands of rows takes the browser seconds to lay out: the first kRowsShown
+  // rows in the order chosen show at once, the others on request.
+  const kRowsShown = 500;
+  let shownOrder = edges.map((edge, i) => i);
+  let allRows = edges.length <= kRowsShown;
+  const more = document.getElementById('more-rows');
+  function showRows() {
+    const order = allRows ? shownOrder : shownOrder.slice(0, kRowsShown);
+    tbody.replaceChildren(...order.map((i) => rows[i]));
+    more.hidden = allRows;
+    more.textContent = 'Show all ' + edges.length.toLocaleString('en') + ' calls';
+  }
+  more.addEventListener('click', () => {
+    allRows = true;
+    showRows();
+  });
   let sortColumn = -1;
   let sortDown = false;
   function sortBy(index) {
@@ -547,7 +579,8 @@
       const c = x < y ? -1 : x > y ? 1 : a - b;
       return sortDown ? -c : c;
     });
-    tbody.replaceChildren(...order.map((i) => rows[i]));
+    shownOrder = order;
+    showRows();
     headRow.querySelectorAll('th').forEach((th, i) => {
       th.setAttribute('aria-sort', i !== index ? 'none' : sortDown ? 'descending' : 'ascending');
     });
@@ -562,7 +595,8 @@
     headRow.append(th);
   });
   table.tHead.append(headRow);
-  tbody.append(...rows);
+  showRows();
+  phases.table = performance.now();
 
   // ---- Baseline: changes only ---------------------------------------------------------------
 
@@ -599,15 +633,19 @@
   fit();
   window.addEventListener('resize', fit);
 
-  // A read-only summary for scripts and tests: what the page drew, and when it became usable.
-  const interactiveMs = performance.now();
-  window.tracemillReport = Object.freeze({
-    nodes: Object.freeze(nodes.map((node) => Object.freeze({ name: node.name,
-      status: node.status, worse: node.worse }))),
-    edges: Object.freeze(edges.map((edge) => Object.freeze({ from: edge.from, to: edge.to,
-      method: edge.method, status: edge.status, worse: edge.worse }))),
-    baseline: !!baseline,
-    layoutMs: layoutMs,
-    interactiveMs: interactiveMs,
-  });
+  // A read-only summary for scripts and tests: what the page drew, and when it became usable
+  // (the first frame with the graph has been rendered and every handler is attached).
+  requestAnimationFrame(() => setTimeout(() => {
+    const interactiveMs = performance.now();
+    window.tracemillReport = Object.freeze({
+      nodes: Object.freeze(nodes.map((node) => Object.freeze({ name: node.name,
+        status: node.status, worse: node.worse }))),
+      edges: Object.freeze(edges.map((edge) => Object.freeze({ from: edge.from, to: edge.to,
+        method: edge.method, status: edge.status, worse: edge.worse }))),
+      baseline: !!baseline,
+      layoutMs: layoutMs,
+      interactiveMs: interactiveMs,
+      phases: Object.freeze(phases),
+    });
+  }, 0));
 }());

@@ -48,11 +48,22 @@ std::string header_json(const ReportHeader& header) {
 
 bool write_script_json(Sink& out, std::string_view json) {
   std::size_t run = 0;
+  bool in_string = false;
   for (std::size_t i = 0; i < json.size(); ++i) {
     std::string_view escape;
     const char c = json[i];
     std::size_t length = 1;
-    if (c == '<') {
+    if (in_string && c == '\\') {
+      ++i;  // the escaped character cannot end the string
+      continue;
+    }
+    if (c == '"') {
+      in_string = !in_string;
+      continue;
+    }
+    if (!in_string && (c == ' ' || c == '\n' || c == '\t' || c == '\r')) {
+      escape = "";
+    } else if (c == '<') {
       escape = "\\u003c";
     } else if (c == '>') {
       escape = "\\u003e";

@@ -25,7 +25,9 @@ std::size_t occurrences(std::string_view text, std::string_view part) {
 TEST(HtmlReport, ScriptJsonEscapes) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"", ""},
-      {R"({"name": "plain"})", R"({"name": "plain"})"},
+      // White space between tokens goes, white space in strings stays, also after \".
+      {"{\"name\": \"a b\",\n  \"n\": [1, 2]}", R"({"name":"a b","n":[1,2]})"},
+      {R"(["a\" <b>", "c\\", " <"])", R"(["a\" \u003cb\u003e","c\\"," \u003c"])"},
       {R"("</script><script>alert(1)</script>")",
        R"("\u003c/script\u003e\u003cscript\u003ealert(1)\u003c/script\u003e")"},
       {R"("<!-- x -->")", R"("\u003c!-- x --\u003e")"},
@@ -58,15 +60,15 @@ TEST(HtmlReport, NamesStayInTheirDataBlocks) {
   EXPECT_EQ(occurrences(page, "</script"), 4u);
   EXPECT_EQ(occurrences(page, "<!--"), 0u);
   EXPECT_EQ(occurrences(page, "alert("), 2u);
-  EXPECT_NE(page.find(R"({"name": "\u003cscript\u003ealert(1)\u003c/script\u003e"})"),
+  EXPECT_NE(page.find(R"({"name":"\u003cscript\u003ealert(1)\u003c/script\u003e"})"),
             std::string::npos);
   EXPECT_NE(
       page.find(
-          R"("inputs": ["\u003c/script\u003e\u003cscript\u003ealert(2)\u003c/script\u003e.json"])"),
+          R"("inputs":["\u003c/script\u003e\u003cscript\u003ealert(2)\u003c/script\u003e.json"])"),
       std::string::npos);
   EXPECT_NE(
       page.find(
-          R"("baseline_inputs": ["\u003c!--old.json"], "version": "1.2.3", "traces": 7, "operations": null, "chains": null})"),
+          R"("baseline_inputs":["\u003c!--old.json"],"version":"1.2.3","traces":7,"operations":null,"chains":null})"),
       std::string::npos);
   for (std::string_view marker : {"@STYLE@", "@LAYOUT@", "@SCRIPT@", "@HEADER@", "@GRAPH@"}) {
     EXPECT_EQ(page.find(marker), std::string::npos) << marker;
