@@ -105,32 +105,53 @@ std::string closest_names(const DependencyGraph& graph, std::string_view name) {
   return text;
 }
 
-}  // namespace
-
-int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
+// The summed graph of `inputs`, or none (the reason written to `err`).
+std::optional<DependencyGraph> summed_graph(const std::vector<std::string>& inputs, bool exact,
+                                            Sink& err) {
   DependencyGraph graph;
-  for (const std::string& input : options.inputs) {
-    std::optional<DependencyGraph> one = input_graph(input, options.exact, err);
-    if (!one) return kExportFailed;
+  for (const std::string& input : inputs) {
+    std::optional<DependencyGraph> one = input_graph(input, exact, err);
+    if (!one) return std::nullopt;
     if (graph.nodes.empty()) {
       graph = std::move(*one);  // a graph without nodes has no edges
     } else if (!add_graph(graph, *one)) {
-      return fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
+      fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
+      return std::nullopt;
     }
+  }
+  return graph;
+}
+
+}  // namespace
+
+int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
+  std::optional<DependencyGraph> graph = summed_graph(options.inputs, options.exact, err);
+  if (!graph) return kExportFailed;
+  std::optional<DependencyGraph> baseline;
+  if (!options.baseline.empty()) {
+    baseline = summed_graph(options.baseline, options.exact, err);
+    if (!baseline) return kExportFailed;
   }
   if (options.focus) {
-    std::optional<DependencyGraph> part = neighbourhood(graph, *options.focus, options.depth);
+    std::optional<DependencyGraph> part = neighbourhood(*graph, *options.focus, options.depth);
     if (!part) {
-      err.write(std::string(kProgram) + "no service " + message_quoted(*options.focus) +
-                " in the graph" +
-                (graph.nodes.empty() ? std::string(" (it has none)")
-                                     : " (closest: " + closest_names(graph, *options.focus) + ")") +
-                "\n");
+      err.write(
+          std::string(kProgram) + "no service " + message_quoted(*options.focus) + " in the graph" +
+          (graph->nodes.empty() ? std::string(" (it has none)")
+                                : " (closest: " + closest_names(*graph, *options.focus) + ")") +
+          "\n");
       return kExportFailed;
     }
-    graph = std::move(*part);
+    graph = std::move(part);
+    // The baseline's neighbourhood of the same service; none when it had no such service.
+    if (baseline) {
+      baseline =
+          neighbourhood(*baseline, *options.focus, options.depth).value_or(DependencyGraph{});
+    }
   }
-  if (!(write_graph(out, graph, options.format) && out.flush())) {
+  std::optional<GraphChanges> changes;
+  if (baseline) changes = compare_graphs(*baseline, *graph, options.baseline);
+  if (!(write_graph(out, *graph, options.format, changes ? &*changes : nullptr) && out.flush())) {
     err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");
     return kExportFailed;
   }
