@@ -50,8 +50,14 @@ int fail(Sink& err, std::string_view input, const std::string& text) {
   return kExportFailed;
 }
 
+// The graph of some inputs and the counts of their records, summed.
+struct InputGraph {
+  DependencyGraph graph;
+  RecordCounts counts;
+};
+
 // The graph of one input, or why there is none (written to `err`).
-std::optional<DependencyGraph> input_graph(std::string_view input, bool exact, Sink& err) {
+std::optional<InputGraph> input_graph(std::string_view input, bool exact, Sink& err) {
   // StatsFile::open ends the process on a name it has no decoder for: ask first.
   if (std::optional<std::string> problem = extension_problem(input)) {
     fail(err, input, ": " + *problem);
@@ -83,7 +89,7 @@ std::optional<DependencyGraph> input_graph(std::string_view input, bool exact, S
                       : " chains contradict their call directions") +
               "; run tracemill on the file to see the reports\n");
   }
-  return std::move(std::get<DependencyGraph>(run.end));
+  return InputGraph{std::move(std::get<DependencyGraph>(run.end)), run.counts};
 }
 
 // The names of `graph` most like `name` (Jaro similarity, ties in name order), at most three.
@@ -106,31 +112,36 @@ std::string closest_names(const DependencyGraph& graph, std::string_view name) {
 }
 
 // The summed graph of `inputs`, or none (the reason written to `err`).
-std::optional<DependencyGraph> summed_graph(const std::vector<std::string>& inputs, bool exact,
-                                            Sink& err) {
-  DependencyGraph graph;
+std::optional<InputGraph> summed_graph(const std::vector<std::string>& inputs, bool exact,
+                                       Sink& err) {
+  InputGraph sum;
   for (const std::string& input : inputs) {
-    std::optional<DependencyGraph> one = input_graph(input, exact, err);
+    std::optional<InputGraph> one = input_graph(input, exact, err);
     if (!one) return std::nullopt;
-    if (graph.nodes.empty()) {
-      graph = std::move(*one);  // a graph without nodes has no edges
-    } else if (!add_graph(graph, *one)) {
+    sum.counts.traces += one->counts.traces;
+    sum.counts.operations += one->counts.operations;
+    sum.counts.chains += one->counts.chains;
+    if (sum.graph.nodes.empty()) {
+      sum.graph = std::move(one->graph);  // a graph without nodes has no edges
+    } else if (!add_graph(sum.graph, one->graph)) {
       fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
       return std::nullopt;
     }
   }
-  return graph;
+  return sum;
 }
 
 }  // namespace
 
 int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
-  std::optional<DependencyGraph> graph = summed_graph(options.inputs, options.exact, err);
-  if (!graph) return kExportFailed;
+  std::optional<InputGraph> inputs = summed_graph(options.inputs, options.exact, err);
+  if (!inputs) return kExportFailed;
+  std::optional<DependencyGraph> graph = std::move(inputs->graph);
   std::optional<DependencyGraph> baseline;
   if (!options.baseline.empty()) {
-    baseline = summed_graph(options.baseline, options.exact, err);
-    if (!baseline) return kExportFailed;
+    std::optional<InputGraph> old = summed_graph(options.baseline, options.exact, err);
+    if (!old) return kExportFailed;
+    baseline = std::move(old->graph);
   }
   if (options.focus) {
     std::optional<DependencyGraph> part = neighbourhood(*graph, *options.focus, options.depth);
