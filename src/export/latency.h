@@ -146,6 +146,11 @@ class Latency {
     std::uint32_t first() const { return first_; }
     std::uint32_t last() const { return first_ + static_cast<std::uint32_t>(counts_.size()) - 1; }
     std::uint64_t at(std::uint32_t index) const;
+    // Adds the counts from the first bucket up (from the last down) to `seen` until it
+    // reaches `rank`: the bucket where it did, or kNotReached (all added).
+    static constexpr std::uint32_t kNotReached = ~std::uint32_t{0};
+    std::uint32_t scan_up(std::uint64_t& seen, std::uint64_t rank) const;
+    std::uint32_t scan_down(std::uint64_t& seen, std::uint64_t rank) const;
     // The same count in every bucket.
     bool same_counts(const Buckets& other) const;
     std::size_t heap_bytes() const;
