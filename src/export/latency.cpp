@@ -54,7 +54,7 @@ void Latency::Buckets::cover(std::uint32_t first, std::uint32_t last) {
     new_first = first < first_ ? (first > kSlack ? first - kSlack : 1) : first_;
     new_last = last > this->last() ? std::min(last + kSlack, kLastBucket) : this->last();
   }
-  std::vector<std::uint32_t> counts(new_last - new_first + 1, 0);
+  std::vector<Counter> counts(new_last - new_first + 1, 0);
   std::copy(counts_.begin(), counts_.end(), counts.begin() + (first_ - new_first));
   counts_.swap(counts);
   first_ = new_first;
@@ -72,10 +72,10 @@ void Latency::Buckets::carry(std::uint32_t index, std::uint64_t n) {
 
 void Latency::Buckets::add(std::uint32_t index, std::uint64_t n) {
   if (counts_.empty() || index < first_ || index > last()) cover(index, index);
-  std::uint32_t& count = counts_[index - first_];
+  Counter& count = counts_[index - first_];
   const std::uint64_t total = count + n;  // may wrap only beyond 2^64 durations
-  count = static_cast<std::uint32_t>(total);
-  if (total >> 32 != 0) carry(index, total & ~std::uint64_t{0xFFFF'FFFF});
+  count = static_cast<Counter>(total);
+  if (total >> kCounterBits != 0) carry(index, total & ~std::uint64_t{Counter(~Counter{0})});
 }
 
 void Latency::Buckets::add(std::span<const std::uint32_t> indices, std::uint32_t low,
@@ -86,11 +86,11 @@ void Latency::Buckets::add(std::span<const std::uint32_t> indices, std::uint32_t
           counts_.empty() ? high : std::max(high, last()));
   }
   // A short loop without a test of the range: the counters' cache misses overlap.
-  std::uint32_t* counts = counts_.data();
+  Counter* counts = counts_.data();
   const std::uint32_t first = first_;
   for (const std::uint32_t index : indices) {
     if (++counts[index - first] == 0) [[unlikely]]
-      carry(index, std::uint64_t{1} << 32);
+      carry(index, std::uint64_t{1} << kCounterBits);
   }
 }
 
@@ -238,12 +238,12 @@ void Latency::Buckets::merge(const Buckets& other) {
           counts_.empty() ? other.last() : std::max(other.last(), last()));
   }
   // Counter by counter; a sum that passes 32 bits carries.
-  std::uint32_t* counts = counts_.data() + (other.first_ - first_);
+  Counter* counts = counts_.data() + (other.first_ - first_);
   for (std::size_t i = 0; i < other.counts_.size(); ++i) {
-    const std::uint32_t before = counts[i];
-    counts[i] += other.counts_[i];
+    const Counter before = counts[i];
+    counts[i] = static_cast<Counter>(counts[i] + other.counts_[i]);
     if (counts[i] < before) [[unlikely]]
-      carry(other.first_ + static_cast<std::uint32_t>(i), std::uint64_t{1} << 32);
+      carry(other.first_ + static_cast<std::uint32_t>(i), std::uint64_t{1} << kCounterBits);
   }
   for (const auto& [index, amount] : other.carried_) add(index, amount);
 }
