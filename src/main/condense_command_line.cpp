@@ -25,9 +25,7 @@ constexpr OptionSpec kVersionOption{'V', "version", false};
 constexpr OptionSpec kOptions[] = {kOutput, kFormat, kInputFormat, kNoVirtualPeers,
                                    kShard,  kMerge,  kHelpOption,  kVersionOption};
 
-constexpr std::string_view kUsage =
-    "Usage: tracemill-condense [OPTIONS] INPUT... -o OUTPUT\n"
-    "       tracemill-condense --merge STATS... -o OUTPUT\n";
+constexpr std::string_view kUsage = "Usage: tracemill-condense [OPTIONS] INPUT... -o OUTPUT\n";
 
 constexpr std::string_view kHelp =
     "Condenses distributed traces into one statistics file, which tracemill and\n"
@@ -36,8 +34,8 @@ constexpr std::string_view kHelp =
     "JSON, gzip-compressed or not, and recognises the format of each input from its content.\n"
     "\n"
     "Arguments:\n"
-    "  INPUT...                   trace files; - reads standard input\n"
-    "  STATS...                   with --merge: statistics files, *.json or *.bincode\n"
+    "  INPUT...                   trace files; - reads standard input. With --merge,\n"
+    "                             statistics files (*.json, *.bincode)\n"
     "\n"
     "Options:\n"
     "  -o, --output OUTPUT        the statistics file to write, *.json (compact JSON) or\n"
