@@ -62,6 +62,10 @@ struct Runs {
       std::sort(pairs.begin(), pairs.end());
       for (std::size_t i = 0; i < d.size(); ++i) std::tie(s[i], d[i]) = pairs[i];
     }
+    // The decoders grow their lists as the elements arrive: held until finish(), the room
+    // beyond the elements would be memory the merged record does not need.
+    if (d.capacity() > d.size() + d.size() / 8 + 16) d.shrink_to_fit();
+    if (s.capacity() > s.size() + s.size() / 8 + 16) s.shrink_to_fit();
     durations.push_back(std::move(d));
     starts.push_back(std::move(s));
     return sorted;
@@ -172,13 +176,50 @@ struct RecordMerger::Impl {
   std::int32_t num_files = 0;
   std::uint64_t num_incomplete_traces = 0, num_fixes = 0;
   std::vector<std::string> trace_id, root_call, caching_processes;
+  std::vector<std::uint32_t> trace_run_ends;  // where each record's traces end in trace_id
+  bool trace_runs_sorted = true;              // each record's trace ids ascending
   std::vector<std::uint64_t> num_spans;
   Numbers start_dt, end_dt, duration_micros, time_to_respond_micros;
   HashMap<std::string, OpAcc> ops;
   std::string key_bytes;  // scratch
 
   bool merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStatsValue&& value);
+  // The places of trace_id in ascending order, equal ids in the order they came in: the
+  // records' sorted runs merged, or (for records of other writers) a stable sort.
+  std::vector<std::uint32_t> trace_order() const;
 };
+
+std::vector<std::uint32_t> RecordMerger::Impl::trace_order() const {
+  std::vector<std::uint32_t> order;
+  order.reserve(trace_id.size());
+  if (!trace_runs_sorted) {
+    order.resize(trace_id.size());
+    std::iota(order.begin(), order.end(), std::uint32_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return trace_id[a] < trace_id[b]; });
+    return order;
+  }
+  struct Head {
+    std::uint32_t at, end;  // the run's next place and its end; runs come in input order
+  };
+  auto later = [&](const Head& a, const Head& b) {
+    const int c = trace_id[a.at].compare(trace_id[b.at]);
+    return c != 0 ? c > 0 : a.at > b.at;
+  };
+  std::priority_queue<Head, std::vector<Head>, decltype(later)> heads(later);
+  std::uint32_t begin = 0;
+  for (std::uint32_t end : trace_run_ends) {
+    if (begin < end) heads.push({begin, end});
+    begin = end;
+  }
+  while (!heads.empty()) {
+    Head h = heads.top();
+    heads.pop();
+    order.push_back(h.at);
+    if (++h.at < h.end) heads.push(h);
+  }
+  return order;
+}
 
 RecordMerger::RecordMerger() : impl_(std::make_unique<Impl>()) {}
 RecordMerger::~RecordMerger() = default;
@@ -273,7 +314,10 @@ bool RecordMerger::add(StatsRecJson&& record) {
   m.num_files = add_i32(m.num_files, record.num_files);
   m.num_incomplete_traces = add_u64(m.num_incomplete_traces, record.num_incomplete_traces);
   m.num_fixes = add_u64(m.num_fixes, record.num_fixes);
+  m.trace_runs_sorted =
+      m.trace_runs_sorted && std::is_sorted(record.trace_id.begin(), record.trace_id.end());
   append(m.trace_id, std::move(record.trace_id));
+  m.trace_run_ends.push_back(static_cast<std::uint32_t>(m.trace_id.size()));
   append(m.root_call, std::move(record.root_call));
   append(m.num_spans, std::move(record.num_spans));
   append(m.start_dt, std::move(record.start_dt));
@@ -309,7 +353,7 @@ bool RecordMerger::add(StatsRecJson&& record) {
   return true;
 }
 
-StatsRecJson RecordMerger::finish() {
+StatsRecJson RecordMerger::top_record() {
   Impl& m = *impl_;
   StatsRecJson rec;
   rec.version = m.version;
@@ -318,12 +362,8 @@ StatsRecJson RecordMerger::finish() {
   rec.num_fixes = m.num_fixes;
 
   // The per-trace lists in trace id order; entries of one id keep the order they came in.
-  std::vector<std::uint32_t> order(m.trace_id.size());
-  std::iota(order.begin(), order.end(), std::uint32_t{0});
   if (!std::is_sorted(m.trace_id.begin(), m.trace_id.end())) {
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-      return m.trace_id[a] < m.trace_id[b];
-    });
+    const std::vector<std::uint32_t> order = m.trace_order();
     permute(m.trace_id, order);
     permute(m.root_call, order);
     permute(m.num_spans, order);
@@ -346,33 +386,98 @@ StatsRecJson RecordMerger::finish() {
   m.caching_processes.erase(std::unique(m.caching_processes.begin(), m.caching_processes.end()),
                             m.caching_processes.end());
   rec.caching_processes = std::move(m.caching_processes);
-
-  for (auto& [name, acc] : m.ops) {
-    OperationStatsJson op;
-    op.num_traces = acc.num_traces;
-    op.num_received_calls = acc.received;
-    op.num_outbound_calls = acc.outbound;
-    op.num_unknown_calls = acc.unknown;
-    for (auto& [method, ma] : acc.methods) {
-      ma.lists.finish(ma.value.duration_micros, ma.value.start_dt_micros);
-      op.method.emplace(method, std::move(ma.value));
-    }
-    acc.pair_index = {};
-    std::sort(acc.pairs.begin(), acc.pairs.end(), pair_less);
-    op.call_chain.reserve(acc.pairs.size());
-    for (PairAcc& p : acc.pairs) {
-      p.lists.finish(p.value.duration_micros, p.value.start_dt_micros);
-      rec.num_call_chains += 1;
-      rec.init_num_unrooted_cc += p.value.rooted ? 0 : 1;
-      op.call_chain.emplace_back(std::move(p.key), std::move(p.value));
-    }
-    acc = {};
-    rec.stats.emplace(name, std::move(op));
+  for (const auto& [name, acc] : m.ops) {
+    rec.num_call_chains += acc.pairs.size();
+    for (const PairAcc& p : acc.pairs) rec.init_num_unrooted_cc += p.value.rooted ? 0 : 1;
   }
-  rec.num_endpoints = rec.stats.size();
+  rec.num_endpoints = m.ops.size();
   rec.num_unrooted_cc_after_fixes = rec.init_num_unrooted_cc;
+  return rec;
+}
+
+namespace {
+
+// The merged operation of `acc`, which is left empty.
+OperationStatsJson take_operation(OpAcc& acc) {
+  OperationStatsJson op;
+  op.num_traces = acc.num_traces;
+  op.num_received_calls = acc.received;
+  op.num_outbound_calls = acc.outbound;
+  op.num_unknown_calls = acc.unknown;
+  for (auto& [method, ma] : acc.methods) {
+    ma.lists.finish(ma.value.duration_micros, ma.value.start_dt_micros);
+    op.method.emplace(method, std::move(ma.value));
+  }
+  acc.pair_index = {};
+  std::sort(acc.pairs.begin(), acc.pairs.end(), pair_less);
+  op.call_chain.reserve(acc.pairs.size());
+  for (PairAcc& p : acc.pairs) {
+    p.lists.finish(p.value.duration_micros, p.value.start_dt_micros);
+    op.call_chain.emplace_back(std::move(p.key), std::move(p.value));
+  }
+  acc = {};
+  return op;
+}
+
+}  // namespace
+
+StatsRecJson RecordMerger::finish() {
+  StatsRecJson rec = top_record();
+  for (auto& [name, acc] : impl_->ops) rec.stats.emplace(name, take_operation(acc));
   impl_ = std::make_unique<Impl>();
   return rec;
+}
+
+bool RecordMerger::finish_into(Sink& sink, Encoding encoding) {
+  const StatsRecJson top = top_record();
+  std::vector<std::pair<const std::string*, OpAcc*>> ops;
+  ops.reserve(impl_->ops.size());
+  for (auto& [name, acc] : impl_->ops) ops.emplace_back(&name, &acc);
+  std::sort(ops.begin(), ops.end(),
+            [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  detail::SinkOut out(sink);
+  std::string& text = out.text;
+  const bool json = encoding == Encoding::Json;
+  auto value = [&](const auto& v) {
+    return (json ? detail::put_json(v, out, false, 0) : detail::put_bincode(v, out)) && out.more();
+  };
+  bool first = true;
+  if (json) text.push_back('{');
+  // Every field as write_record writes it, but `stats` an operation at a time, each merged
+  // when it is written and dropped after it.
+  const bool complete = for_each_field<StatsRecJson>([&](const auto& f) {
+    if (json) {
+      if (!first) text.push_back(',');
+      write_json_string(f.name, text);
+      text.push_back(':');
+    }
+    first = false;
+    if constexpr (std::is_same_v<decltype(f.member), decltype(&StatsRecJson::stats)>) {
+      if (json) {
+        text.push_back('{');
+      } else {
+        detail::put_le(text, static_cast<std::uint64_t>(ops.size()));
+      }
+      for (std::size_t k = 0; k < ops.size(); ++k) {
+        if (json) {
+          if (k > 0) text.push_back(',');
+          write_json_string(*ops[k].first, text);
+          text.push_back(':');
+        } else {
+          detail::put_bincode(*ops[k].first, out);
+        }
+        if (!value(take_operation(*ops[k].second))) return false;
+      }
+      if (json) text.push_back('}');
+      return true;
+    } else {
+      return value(f.of(top));
+    }
+  });
+  impl_ = std::make_unique<Impl>();
+  if (!complete) return false;
+  if (json) text += "}\n";
+  return out.flush();
 }
 
 }  // namespace tracemill

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/sink.h"
 #include "stats/file/operation_stats_json.h"
 
 namespace tracemill {
@@ -39,10 +40,17 @@ class RecordMerger {
   [[nodiscard]] bool add(StatsRecJson&& record);
   // The merged record. The merger is empty afterwards; counts() stays.
   StatsRecJson finish();
+  // Writes the record finish() would return into `out`, as write_record writes it, merging the
+  // lists of one operation at a time as it is written and dropping them after: memory goes down
+  // while the file is written instead of holding the merged record beside the merged state.
+  // Returns false when a write to `out` failed. The merger is empty afterwards.
+  bool finish_into(Sink& out, Encoding encoding);
   const MergeCounts& counts() const { return counts_; }
 
  private:
   struct Impl;
+  // Everything but `stats`, whose entries are counted.
+  StatsRecJson top_record();
   std::unique_ptr<Impl> impl_;
   MergeCounts counts_;
 };

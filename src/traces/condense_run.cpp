@@ -8,7 +8,6 @@
 #include <string>
 
 #include "base/os_error.h"
-#include "stats/file/record_writer.h"
 #include "stats/record_merger.h"
 #include "text_form/debug.h"
 #include "traces/condenser.h"
@@ -150,9 +149,8 @@ int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
       return fail(err, input, ": lists that belong together differ in length");
     }
   }
-  const StatsRecJson merged = merger.finish();
   return write_output(
-      options, out, err, [&](Sink& sink) { return write_record(sink, merged, options.encoding); },
+      options, out, err, [&](Sink& sink) { return merger.finish_into(sink, options.encoding); },
       [&] { merge_warnings(err, merger.counts()); });
 }
 
