@@ -63,14 +63,6 @@ TEST(CondenseCommandLine, AcceptedForms) {
        std::nullopt,
        true,
        TraceShard{4, 4}},
-      {{"--merge", "a.json", "b.bincode", "-o", "s.bincode"},
-       {"a.json", "b.bincode"},
-       "s.bincode",
-       Encoding::Bincode,
-       std::nullopt,
-       true,
-       std::nullopt,
-       true},
       {{"\xC3\xA9.json", "-o", "\xC3\xA9.json"},
        {"\xC3\xA9.json"},
        "\xC3\xA9.json",
@@ -134,17 +126,6 @@ TEST(CondenseCommandLine, HelpVersionAndUsageErrors) {
     auto parsed = parse(args);
     ASSERT_FALSE(parsed) << text;
     test_util::expect_exit(parsed.error(), "tracemill-condense", usage, text);
-  }
-}
-
-// A shard no process can take is one line and status 1, like an input that cannot be used.
-TEST(CondenseCommandLine, InvalidShard) {
-  for (std::string_view shard : {"0/0", "5/4", "x", "1/0", "-1/4"}) {
-    auto parsed = parse({"--shard", shard, "a", "-o", "s.json"});
-    ASSERT_FALSE(parsed) << shard;
-    EXPECT_EQ(parsed.error().status, 1);
-    EXPECT_EQ(parsed.error().text, "tracemill-condense: invalid shard '" + std::string(shard) +
-                                       "' (expected K/N with 1 <= K <= N, such as 1/4)\n");
   }
 }
 
