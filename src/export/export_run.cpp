@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <variant>
 
 #include "base/os_error.h"
 #include "base/utf8.h"
 #include "export/dependency_graph.h"
+#include "stats/file/load_error.h"
 #include "stats/file/operation_stats_json.h"
 #include "text_form/debug.h"
 #include "text_form/jaro.h"
@@ -27,22 +27,6 @@ std::optional<std::string> extension_problem(std::string_view input) {
   std::string dotted = ".";
   dotted += *extension;
   return "unknown extension " + message_quoted(dotted) + " (expected .json or .bincode)";
-}
-
-// The text after "FILE" for an error of opening or decoding the file.
-std::string load_error_text(const LoadError& error) {
-  return std::visit(
-      [](const auto& e) -> std::string {
-        using E = std::decay_t<decltype(e)>;
-        if constexpr (std::is_same_v<E, OsError>) {
-          return ": " + os_error_message(e.code);
-        } else if constexpr (std::is_same_v<E, JsonError>) {
-          return message_text(position_text(e));
-        } else {
-          return ": byte " + std::to_string(e.offset) + ": " + compact_string(e);
-        }
-      },
-      error);
 }
 
 int fail(Sink& err, std::string_view input, const std::string& text) {
@@ -65,14 +49,14 @@ std::optional<InputGraph> input_graph(std::string_view input, bool exact, Sink& 
   }
   Result<StatsFile, LoadError> file = StatsFile::open(std::string(input));
   if (!file) {
-    fail(err, input, load_error_text(file.error()));
+    fail(err, input, load_error_report(file.error()));
     return std::nullopt;
   }
   StreamedDependencies run =
       stream_dependencies(file.value(), ChainFold::kDefaultLogAllowance,
                           exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
   if (const LoadError* error = std::get_if<LoadError>(&run.end)) {
-    fail(err, input, load_error_text(*error));
+    fail(err, input, load_error_report(*error));
     return std::nullopt;
   }
   if (std::holds_alternative<CountOutOfRange>(run.end)) {
