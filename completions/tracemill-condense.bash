@@ -1,11 +1,20 @@
 # bash completion for tracemill-condense                            -*- shell-script -*-
 # Options, the values of --format and --input-format, a file for --output, and trace files
-# (*.json, *.jsonl, *.gz) or directories for the inputs. Installed as
+# (*.json, *.jsonl, *.gz) or directories for the inputs; after --merge, statistics files
+# (*.json, *.bincode). Installed as
 # share/bash-completion/completions/tracemill-condense.
 
 _tracemill_condense_input_files()
 {
-    local IFS=$'\n'
+    local IFS=$'\n' word
+    for word in "${COMP_WORDS[@]}"; do
+        if [[ $word == --merge ]]; then
+            COMPREPLY+=($(compgen -d -- "$1")
+                $(compgen -f -X '!*.json' -- "$1")
+                $(compgen -f -X '!*.bincode' -- "$1"))
+            return
+        fi
+    done
     COMPREPLY+=($(compgen -d -- "$1")
         $(compgen -f -X '!*.json' -- "$1")
         $(compgen -f -X '!*.jsonl' -- "$1")
@@ -31,10 +40,10 @@ _tracemill_condense()
     local before=
     ((COMP_CWORD >= 2)) && before=${COMP_WORDS[COMP_CWORD - 2]}
     case $cur/$prev/$before in
-        =/--output/* | =/--format/* | =/--input-format/*)
+        =/--output/* | =/--format/* | =/--input-format/* | =/--shard/*)
             cur=
             ;;
-        */=/--output | */=/--format | */=/--input-format)
+        */=/--output | */=/--format | */=/--input-format | */=/--shard)
             prev=$before
             ;;
     esac
@@ -55,6 +64,11 @@ _tracemill_condense()
             COMPREPLY=($(compgen -W 'otlp jaeger zipkin' -- "$cur"))
             return
             ;;
+        --shard)
+            compopt +o filenames 2>/dev/null
+            COMPREPLY=($(compgen -W '1/2 2/2 1/4 2/4 3/4 4/4' -- "$cur"))
+            return
+            ;;
         -h | --help | -V | --version)
             return
             ;;
@@ -62,7 +76,7 @@ _tracemill_condense()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-o --output -f --format -i --input-format --no-virtual-peers
-            -h --help -V --version' -- "$cur"))
+            --shard --merge -h --help -V --version' -- "$cur"))
     else
         _tracemill_condense_input_files "$cur"
     fi

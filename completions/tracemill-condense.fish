@@ -9,6 +9,8 @@ function __tracemill_condense_inputs
             printf '%s/\tDirectory\n' $path
         else if string match -qr '\.(json|jsonl|gz)$' -- $path
             printf '%s\tTrace file\n' $path
+        else if string match -qr '\.bincode$' -- $path
+            printf '%s\tStatistics file\n' $path
         end
     end
 end
@@ -18,6 +20,8 @@ complete -c tracemill-condense -s o -l output -r -F -d 'Statistics file to write
 complete -c tracemill-condense -s f -l format -x -a 'json bincode' -d 'Encoding of the output'
 complete -c tracemill-condense -s i -l input-format -x -a 'otlp jaeger zipkin' -d 'Format of every input'
 complete -c tracemill-condense -l no-virtual-peers -d 'Add no node for the peer of a leaf client or producer span'
+complete -c tracemill-condense -l shard -x -a '1/2 2/2 1/4 2/4 3/4 4/4' -d 'Condense share K of N of the traces'
+complete -c tracemill-condense -l merge -d 'Merge statistics files (*.json, *.bincode) of disjoint traces'
 complete -c tracemill-condense -s h -l help -d 'Print help'
 complete -c tracemill-condense -s V -l version -d 'Print version'
 complete -c tracemill-condense -a '(__tracemill_condense_inputs)'

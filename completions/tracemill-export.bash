@@ -29,6 +29,10 @@ _tracemill_export()
             COMPREPLY=($(compgen -W 'dot mermaid json prometheus html' -- "$cur"))
             return
             ;;
+        --baseline)
+            _tracemill_export_input_files "$cur"
+            return
+            ;;
         -h | --help | -V | --version | --focus | --depth)
             return
             ;;
@@ -43,7 +47,7 @@ _tracemill_export()
     done
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-f --format --focus --depth --exact -h --help -V --version' -- "$cur"))
+        COMPREPLY=($(compgen -W '-f --format --focus --depth --baseline --exact -h --help -V --version' -- "$cur"))
     else
         _tracemill_export_input_files "$cur"
     fi

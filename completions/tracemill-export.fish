@@ -17,6 +17,7 @@ complete -c tracemill-export -f
 complete -c tracemill-export -s f -l format -x -a 'dot mermaid json prometheus html' -d 'Output format'
 complete -c tracemill-export -l focus -x -d 'Only the calls near this service'
 complete -c tracemill-export -l depth -x -d 'How many calls from the focus'
+complete -c tracemill-export -l baseline -x -a '(__tracemill_export_inputs)' -d 'Compare with the graph of an earlier period'
 complete -c tracemill-export -l exact -d 'Exact latency quantiles'
 complete -c tracemill-export -s h -l help -d 'Print help'
 complete -c tracemill-export -s V -l version -d 'Print version'

@@ -6,7 +6,8 @@
 
 mermaid: the exact grammar tracemill-export writes, which a Mermaid renderer takes as a
 flowchart: the line "flowchart LR", then node lines `  n<i>["label"]` with i counting from 0,
-then edge lines `  n<i> -->|"label"| n<j>` between defined nodes, then style lines
+then edge lines `  n<i> -->|"label"| n<j>` (`-.->` for an edge gone since a baseline)
+between defined nodes, then `  style n<i> stroke-dasharray:5 5` for gone nodes, then style lines
 `  linkStyle <k> stroke:#rrggbb,stroke-width:<w>px` for edges k in increasing order. A label
 holds no double
 quote, control character, line or paragraph separator, byte-order mark, `|`, backquote or raw
@@ -17,7 +18,8 @@ json: the documented schema, version 2 (docs/format.md): exactly the members nam
 their types, integers that are not booleans, nodes sorted by the bytes of their names, method
 maps and edges sorted by bytes, edge ends that are nodes, health maps with the keys of the count
 maps in their order, figures with at most five error logs and durations null exactly when
-there are none. With --process-graph, the three method maps
+there are none; with a baseline, its block's nodes and edges the union of both graphs', sorted,
+with a status each and the current graph's elements not gone. With --process-graph, the three method maps
 of every node must equal the process graph in that file (tracemill's expected output, as in
 examples/expected/), node for node.
 
@@ -30,7 +32,8 @@ import sys
 ENTITY = r"#(?:quot|amp|lt|gt|[0-9]+);"
 LABEL = r'(?:[^"|`&<>#\x00-\x1f\x7f-\x9f\u2028\u2029\ufeff]|<br>|' + ENTITY + r")*"
 NODE = re.compile(r'  n(0|[1-9][0-9]*)\["(' + LABEL + r')"\]')
-EDGE = re.compile(r'  n(0|[1-9][0-9]*) -->\|"(' + LABEL + r')"\| n(0|[1-9][0-9]*)')
+EDGE = re.compile(r'  n(0|[1-9][0-9]*) -\.?->\|"(' + LABEL + r')"\| n(0|[1-9][0-9]*)')
+NODE_STYLE = re.compile(r"  style n(0|[1-9][0-9]*) stroke-dasharray:5 5")
 LINK_STYLE = re.compile(r"  linkStyle (0|[1-9][0-9]*) stroke:#[0-9a-f]{6},stroke-width:[1-9][0-9]*px")
 
 
@@ -44,7 +47,7 @@ def check_mermaid(text):
     lines = text[:-1].split("\n")
     if lines[0] != "flowchart LR":
         fail(f"mermaid: the first line is {lines[0]!r}, not 'flowchart LR'")
-    nodes, nodes_done, edges, styled = 0, False, 0, -1
+    nodes, nodes_done, edges, styled, node_styles = 0, False, 0, -1, False
     for number, line in enumerate(lines[1:], start=2):
         node = NODE.fullmatch(line)
         if node:
@@ -53,6 +56,12 @@ def check_mermaid(text):
             nodes += 1
             continue
         nodes_done = True
+        node_style = NODE_STYLE.fullmatch(line)
+        if node_style:
+            if styled >= 0 or int(node_style.group(1)) >= nodes:
+                fail(f"mermaid: line {number}: a node style out of place: {line!r}")
+            node_styles = True
+            continue
         style = LINK_STYLE.fullmatch(line)
         if style:
             if not styled < int(style.group(1)) < edges:
@@ -62,7 +71,7 @@ def check_mermaid(text):
         edge = EDGE.fullmatch(line)
         if not edge:
             fail(f"mermaid: line {number} is neither a node, an edge nor a style: {line!r}")
-        if styled >= 0:
+        if styled >= 0 or node_styles:
             fail(f"mermaid: line {number}: an edge after the styles: {line!r}")
         edges += 1
         for end in (edge.group(1), edge.group(3)):
@@ -139,7 +148,8 @@ def check_json(text):
     check_members("the document", document, {
         "version": lambda v: v == 2 and is_integer(v),
         "nodes": lambda v: isinstance(v, list),
-        "edges": lambda v: isinstance(v, list)})
+        "edges": lambda v: isinstance(v, list),
+        **({"baseline": lambda v: isinstance(v, dict)} if "baseline" in document else {})})
     is_text = lambda v: isinstance(v, str)
     for node in document["nodes"]:
         check_members("a node", node, {
@@ -164,7 +174,32 @@ def check_json(text):
     for edge in document["edges"]:
         if edge["from"] not in names or edge["to"] not in names or edge["from"] == edge["to"]:
             fail(f"json: an edge whose ends are not two nodes: {edge!r}")
+    if "baseline" in document:
+        check_baseline(document)
     return document
+
+
+def check_baseline(document):
+    baseline = document["baseline"]
+    check_members("the baseline", baseline, {
+        "inputs": lambda v: isinstance(v, list), "nodes": lambda v: isinstance(v, list),
+        "edges": lambda v: isinstance(v, list)})
+    status = lambda v: v in ("new", "gone", "kept")
+    names = [n["name"] for n in baseline["nodes"]]
+    if not sorted_by_bytes(names):
+        fail("json: the baseline's nodes are not sorted by the bytes of their names")
+    current = {n["name"] for n in document["nodes"]}
+    for node in baseline["nodes"]:
+        if not status(node.get("status")) or (node["status"] == "gone") == (node["name"] in current):
+            fail(f"json: baseline node {node['name']!r}: a wrong status {node.get('status')!r}")
+    keys = [tuple(e[k].encode("utf-8") for k in ("from", "to", "method")) for e in baseline["edges"]]
+    if not all(a < b for a, b in zip(keys, keys[1:])):
+        fail("json: the baseline's edges are not sorted by (from, to, method)")
+    current = {(e["from"], e["to"], e["method"]) for e in document["edges"]}
+    for edge in baseline["edges"]:
+        key = (edge["from"], edge["to"], edge["method"])
+        if not status(edge.get("status")) or (edge["status"] == "gone") == (key in current):
+            fail(f"json: baseline edge {key!r}: a wrong status {edge.get('status')!r}")
 
 
 def unescape(text):

@@ -15,7 +15,10 @@
 //                                 a statistics record as a file that load_file reads back;
 //   Condenser                     spans in (one by one, or whole trace files through
 //                                 read_traces), the statistics record out (what the
-//                                 tracemill-condense program does).
+//                                 tracemill-condense program does);
+//   RecordMerger                  records of disjoint sets of traces in, the record of all
+//                                 their traces out (tracemill-condense --merge); TraceShard
+//                                 picks the traces of one share (--shard K/N).
 // The text form of any other value the library returns, a LoadError for one, is
 // compact_string(value) (one line) or write_debug(Formatter&, value).
 //
@@ -45,10 +48,12 @@
 #include "tracemill/stats/file/load_error.h"
 #include "tracemill/stats/file/operation_stats_json.h"
 #include "tracemill/stats/file/record_writer.h"
+#include "tracemill/stats/record_merger.h"
 #include "tracemill/text_form/debug.h"
 #include "tracemill/traces/condenser.h"
 #include "tracemill/traces/span.h"
 #include "tracemill/traces/trace_reader.h"
+#include "tracemill/traces/trace_shard.h"
 
 namespace tracemill {
 
@@ -97,5 +102,16 @@ inline StreamedGraph stream_file(const std::filesystem::path& path, Sink& diagno
 // calls; finish_into() writes the file write_record would write while building one chain at a
 // time, for traces with many long chains. read_traces returns the JsonError that stopped
 // it, with line and column. counts() tells what was merged or left out.
+
+// Merging records and condensing in shares (stats/record_merger.h, traces/trace_shard.h):
+//   RecordMerger merger;
+//   if (!merger.add(std::move(record))) ...      // false: lists that belong together differ
+//                                               // in length; nothing of it merged
+//   StatsRecJson all = merger.finish();         // merger.counts(): what did not simply add
+//   TraceShard share{k, n};                     // or parse_trace_shard("k/n")
+//   if (share.holds(span.trace_id)) condenser.add(span);
+// For records of disjoint sets of traces, finish() gives the record condensing all their
+// spans together gives, whatever the order of the records. Count the inputs (end_input) in one
+// share only, so that the shares merged count each input once, as tracemill-condense does.
 
 }  // namespace tracemill

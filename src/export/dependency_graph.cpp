@@ -523,6 +523,7 @@ StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowa
     return run;
   }
   run.contradicting_chains = fold.reported_chains();
+  run.counts = fold.counts();
   if (end.value() == FoldEnd::CountOutOfRange) {
     run.end = CountOutOfRange{};
   } else if (DependencyGraph graph = target.graph(fold.names()); target.overflowed()) {

@@ -189,6 +189,7 @@ struct StreamedDependencies {
   std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange, LoadError> end;
   // How many chains that count contradict their call directions (their repair reports).
   std::uint64_t contradicting_chains = 0;
+  RecordCounts counts;  // of a file that decoded
 };
 
 // Adds `other` to `graph`, both sorted: nodes of the same name, sums of the same method and

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <variant>
 
 #include "base/build_config.h"
@@ -11,6 +10,7 @@
 #include "base/utf8.h"
 #include "export/dependency_graph.h"
 #include "export/html_report.h"
+#include "stats/file/load_error.h"
 #include "stats/file/operation_stats_json.h"
 #include "text_form/debug.h"
 #include "text_form/jaro.h"
@@ -31,29 +31,19 @@ std::optional<std::string> extension_problem(std::string_view input) {
   return "unknown extension " + message_quoted(dotted) + " (expected .json or .bincode)";
 }
 
-// The text after "FILE" for an error of opening or decoding the file.
-std::string load_error_text(const LoadError& error) {
-  return std::visit(
-      [](const auto& e) -> std::string {
-        using E = std::decay_t<decltype(e)>;
-        if constexpr (std::is_same_v<E, OsError>) {
-          return ": " + os_error_message(e.code);
-        } else if constexpr (std::is_same_v<E, JsonError>) {
-          return message_text(position_text(e));
-        } else {
-          return ": byte " + std::to_string(e.offset) + ": " + compact_string(e);
-        }
-      },
-      error);
-}
-
 int fail(Sink& err, std::string_view input, const std::string& text) {
   err.write(std::string(kProgram) + message_name(input) + text + "\n");
   return kExportFailed;
 }
 
+// The graph of some inputs and the counts of their records, summed.
+struct InputGraph {
+  DependencyGraph graph;
+  RecordCounts counts;
+};
+
 // The graph of one input, or why there is none (written to `err`).
-std::optional<DependencyGraph> input_graph(std::string_view input, bool exact, Sink& err) {
+std::optional<InputGraph> input_graph(std::string_view input, bool exact, Sink& err) {
   // StatsFile::open ends the process on a name it has no decoder for: ask first.
   if (std::optional<std::string> problem = extension_problem(input)) {
     fail(err, input, ": " + *problem);
@@ -61,14 +51,14 @@ std::optional<DependencyGraph> input_graph(std::string_view input, bool exact, S
   }
   Result<StatsFile, LoadError> file = StatsFile::open(std::string(input));
   if (!file) {
-    fail(err, input, load_error_text(file.error()));
+    fail(err, input, load_error_report(file.error()));
     return std::nullopt;
   }
   StreamedDependencies run =
       stream_dependencies(file.value(), ChainFold::kDefaultLogAllowance,
                           exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
   if (const LoadError* error = std::get_if<LoadError>(&run.end)) {
-    fail(err, input, load_error_text(*error));
+    fail(err, input, load_error_report(*error));
     return std::nullopt;
   }
   if (std::holds_alternative<CountOutOfRange>(run.end)) {
@@ -85,7 +75,7 @@ std::optional<DependencyGraph> input_graph(std::string_view input, bool exact, S
                       : " chains contradict their call directions") +
               "; run tracemill on the file to see the reports\n");
   }
-  return std::move(std::get<DependencyGraph>(run.end));
+  return InputGraph{std::move(std::get<DependencyGraph>(run.end)), run.counts};
 }
 
 // The names of `graph` most like `name` (Jaro similarity, ties in name order), at most three.
@@ -107,41 +97,66 @@ std::string closest_names(const DependencyGraph& graph, std::string_view name) {
   return text;
 }
 
+// The summed graph of `inputs`, or none (the reason written to `err`).
+std::optional<InputGraph> summed_graph(const std::vector<std::string>& inputs, bool exact,
+                                       Sink& err) {
+  InputGraph sum;
+  for (const std::string& input : inputs) {
+    std::optional<InputGraph> one = input_graph(input, exact, err);
+    if (!one) return std::nullopt;
+    sum.counts.traces += one->counts.traces;
+    sum.counts.operations += one->counts.operations;
+    sum.counts.chains += one->counts.chains;
+    if (sum.graph.nodes.empty()) {
+      sum.graph = std::move(one->graph);  // a graph without nodes has no edges
+    } else if (!add_graph(sum.graph, one->graph)) {
+      fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
+      return std::nullopt;
+    }
+  }
+  return sum;
+}
+
 }  // namespace
 
 int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
-  DependencyGraph graph;
-  for (const std::string& input : options.inputs) {
-    std::optional<DependencyGraph> one = input_graph(input, options.exact, err);
-    if (!one) return kExportFailed;
-    if (graph.nodes.empty()) {
-      graph = std::move(*one);  // a graph without nodes has no edges
-    } else if (!add_graph(graph, *one)) {
-      return fail(err, input, ": a sum exceeds " + std::to_string(kMaxDependencySum));
-    }
+  std::optional<InputGraph> inputs = summed_graph(options.inputs, options.exact, err);
+  if (!inputs) return kExportFailed;
+  std::optional<DependencyGraph> graph = std::move(inputs->graph);
+  std::optional<DependencyGraph> baseline;
+  if (!options.baseline.empty()) {
+    std::optional<InputGraph> old = summed_graph(options.baseline, options.exact, err);
+    if (!old) return kExportFailed;
+    baseline = std::move(old->graph);
   }
   if (options.focus) {
-    std::optional<DependencyGraph> part = neighbourhood(graph, *options.focus, options.depth);
+    std::optional<DependencyGraph> part = neighbourhood(*graph, *options.focus, options.depth);
     if (!part) {
-      err.write(std::string(kProgram) + "no service " + message_quoted(*options.focus) +
-                " in the graph" +
-                (graph.nodes.empty() ? std::string(" (it has none)")
-                                     : " (closest: " + closest_names(graph, *options.focus) + ")") +
-                "\n");
+      err.write(
+          std::string(kProgram) + "no service " + message_quoted(*options.focus) + " in the graph" +
+          (graph->nodes.empty() ? std::string(" (it has none)")
+                                : " (closest: " + closest_names(*graph, *options.focus) + ")") +
+          "\n");
       return kExportFailed;
     }
-    graph = std::move(*part);
+    graph = std::move(part);
+    // The baseline's neighbourhood of the same service; none when it had no such service.
+    if (baseline) {
+      baseline =
+          neighbourhood(*baseline, *options.focus, options.depth).value_or(DependencyGraph{});
+    }
   }
+  std::optional<GraphChanges> changes;
+  if (baseline) changes = compare_graphs(*baseline, *graph, options.baseline);
   bool written = false;
   if (options.format == ExportFormat::Html) {
-    StringSink json;
-    write_json(json, graph);
     ReportHeader header;
     header.inputs = options.inputs;
+    header.baseline_inputs = options.baseline;
     header.version = build::kVersion;
-    written = write_html(out, json.text(), header);
+    written = write_html(out, *graph, header, changes ? &*changes : nullptr);
   } else {
-    written = write_graph(out, graph, options.format);
+    written = write_graph(out, *graph, options.format, changes ? &*changes : nullptr);
   }
   if (!(written && out.flush())) {
     err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");

@@ -17,13 +17,16 @@ inline constexpr int kExportOk = 0;
 inline constexpr int kExportFailed = 1;  // the input could not be used, or the output failed
 inline constexpr int kExportUsage = 2;   // the command line was rejected
 
-// What to export: the graph of all the inputs, or the neighbourhood of one service in it.
+// What to export: the graph of all the inputs, or the neighbourhood of one service in it,
+// alone or against a baseline.
 struct ExportOptions {
   ExportFormat format = ExportFormat::Dot;
   std::vector<std::string> inputs = {"input.json"};  // valid UTF-8, at least one
   std::optional<std::string> focus;                  // the service whose neighbourhood is kept
   std::uint32_t depth = 1;  // how many calls from it, upstream and downstream
   bool exact = false;       // latency figures keep every duration
+  // The inputs of an earlier period to compare with, summed like the inputs; none: no baseline.
+  std::vector<std::string> baseline;
   bool operator==(const ExportOptions&) const = default;
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "export/baseline.h"
 #include "export/html_report.h"
 #include "text_form/unicode.h"
 
@@ -79,50 +80,142 @@ struct LabelHealth {
   const Latency* latency = nullptr;
 };
 
-std::int64_t saturated_sum(std::int64_t a, std::int64_t b) {
-  std::int64_t sum = 0;
-  if (__builtin_add_overflow(a, b, &sum)) return std::numeric_limits<std::int64_t>::max();
-  return sum;
-}
-
-// A node's own health: of the calls it received, over all their methods; `merged` holds the
-// durations of several methods.
-LabelHealth node_health(const DependencyNode& node, Latency& merged) {
-  LabelHealth health;
-  for (const MethodSum& sum : node.operations) {
-    const CallFigures& figures = sum.figures;
-    health.calls = saturated_sum(health.calls, figures.calls);
-    health.errors = saturated_sum(health.errors, figures.errors);
-    if (figures.latency.count() == 0) continue;
-    if (health.latency == nullptr) {
-      health.latency = &figures.latency;
-      continue;
-    }
-    if (health.latency != &merged) merged = *health.latency;
-    merged.merge(figures.latency);
-    health.latency = &merged;
-  }
-  return health;
-}
-
-LabelHealth edge_health(const DependencyEdge& edge) {
-  const CallFigures& figures = edge.figures;
-  return {figures.calls, figures.errors, figures.latency.count() > 0 ? &figures.latency : nullptr};
-}
-
-// "calls: C, errors: R %, p99: T" after `line_break`, or nothing without calls.
-bool write_health_line(Sink& out, const LabelHealth& health, std::string_view line_break) {
+// "calls: C, errors: R %, p99: T" after `line_break` and `prefix`, or nothing without calls.
+bool write_health_line(Sink& out, const HealthSummary& health, std::string_view line_break,
+                       std::string_view prefix = {}) {
   if (health.calls <= 0) return true;
   const Wide calls = static_cast<Wide>(health.calls);
   // Tenths of a percent, rounded half up.
   const auto tenths = static_cast<std::uint64_t>(
       (2000 * failures_within(health.calls, health.errors) + calls) / (2 * calls));
   const char digit = static_cast<char>('0' + tenths % 10);
-  return out.write(line_break) && out.write("calls: ") && write_number(out, health.calls) &&
-         out.write(", errors: ") && write_unsigned(out, tenths / 10) && out.write(".") &&
+  return out.write(line_break) && out.write(prefix) && out.write("calls: ") &&
+         write_number(out, health.calls) && out.write(", errors: ") &&
+         write_unsigned(out, tenths / 10) && out.write(".") &&
          out.write(std::string_view(&digit, 1)) && out.write(" %, p99: ") &&
-         out.write(health.latency == nullptr ? std::string_view("-")
-                                             : duration_text(health.latency->quantile(0.99)));
+         out.write(health.p99 ? duration_text(*health.p99) : std::string("-"));
+}
+
+// `value` rounded to `decimals` decimals, without trailing zeros unless `keep_zeros`, and
+// without the sign of a value that rounds to zero: "1.5", "0", "-0.25", "10.0".
+std::string decimal_text(double value, int decimals, bool keep_zeros = false) {
+  char text[64];
+  const auto result =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  std::string shown(text, result.ptr);
+  if (!keep_zeros && shown.find('.') != std::string::npos) {
+    shown.erase(shown.find_last_not_of('0') + 1);
+    if (shown.back() == '.') shown.pop_back();
+  }
+  if (shown.starts_with('-') && shown.find_first_of("123456789") == std::string::npos) {
+    shown.erase(0, 1);
+  }
+  return shown;
+}
+
+std::string_view presence_text(Presence presence) {
+  switch (presence) {
+    case Presence::New:
+      return "new";
+    case Presence::Gone:
+      return "gone";
+    case Presence::Kept:
+      break;
+  }
+  return "kept";
+}
+
+// The line of a label that says what changed since the baseline, after `line_break`: "new
+// since the baseline", "gone since the baseline", or "vs baseline: calls ×R, errors ±P pp,
+// p99 ×R" with " (worse)" after what got worse (nothing when there is nothing to compare).
+bool write_change_line(Sink& out, const FigureChange& change, std::string_view line_break) {
+  if (change.status == Presence::New) {
+    return out.write(line_break) && out.write("new since the baseline");
+  }
+  if (change.status == Presence::Gone) {
+    return out.write(line_break) && out.write("gone since the baseline") &&
+           write_health_line(out, change.before, line_break, "baseline ");
+  }
+  std::string text;
+  auto part = [&](std::string_view piece) {
+    text += text.empty() ? "vs baseline: " : ", ";
+    text += piece;
+  };
+  if (const std::optional<double> r = change.calls_ratio()) {
+    std::string piece = "calls \u00d7";
+    piece += decimal_text(*r, 2);
+    part(piece);
+  }
+  if (const std::optional<double> d = change.error_ratio_change()) {
+    const std::string points = decimal_text(*d * 100, 1, true);
+    std::string piece = "errors ";
+    piece += points.starts_with('-') ? "" : "+";
+    piece += points;
+    piece += " pp";
+    if (change.worse_errors()) piece += " (worse)";
+    part(piece);
+  }
+  if (const std::optional<double> r = change.p99_ratio()) {
+    std::string piece = "p99 \u00d7";
+    piece += decimal_text(*r, 2);
+    if (change.worse_p99()) piece += " (worse)";
+    part(piece);
+  }
+  return text.empty() || (out.write(line_break) && out.write(text));
+}
+
+// What the dot and Mermaid writers draw of a node or an edge: of the graph, or of the union of
+// the graph and its baseline.
+struct DrawnNode {
+  const std::string* name;
+  std::int64_t entry_count;
+  HealthSummary health;
+  const FigureChange* change;  // none without a baseline
+};
+struct DrawnEdge {
+  const std::string* from;
+  const std::string* to;
+  const std::string* method;
+  std::int64_t count;
+  HealthSummary health;
+  const FigureChange* change;
+};
+
+std::vector<DrawnNode> drawn_nodes(const DependencyGraph& graph, const GraphChanges* changes) {
+  std::vector<DrawnNode> drawn;
+  if (changes == nullptr) {
+    for (const DependencyNode& node : graph.nodes) {
+      drawn.push_back({&node.name, node.entry_count, received_summary(node), nullptr});
+    }
+    return drawn;
+  }
+  for (const NodeChange& node : changes->nodes) {
+    const FigureChange& change = node.received;
+    drawn.push_back({&node.name, node.entry_count,
+                     node.status == Presence::Gone ? HealthSummary{} : change.after, &change});
+  }
+  return drawn;
+}
+
+std::vector<DrawnEdge> drawn_edges(const DependencyGraph& graph, const GraphChanges* changes) {
+  std::vector<DrawnEdge> drawn;
+  if (changes == nullptr) {
+    for (const DependencyEdge& edge : graph.edges) {
+      drawn.push_back(
+          {&edge.from, &edge.to, &edge.method, edge.count, summary_of(edge.figures), nullptr});
+    }
+    return drawn;
+  }
+  for (const EdgeChange& edge : changes->edges) {
+    const FigureChange& change = edge.change;
+    drawn.push_back({&edge.from, &edge.to, &edge.method, edge.count,
+                     change.status == Presence::Gone ? HealthSummary{} : change.after, &change});
+  }
+  return drawn;
+}
+
+bool gone(const FigureChange* change) {
+  return change != nullptr && change->status == Presence::Gone;
 }
 
 // Graphviz reads no quoted string longer than 16,384 bytes: a longer one is written as pieces
@@ -147,15 +240,17 @@ bool write_dot_pieces(Sink& out, std::string_view quoted) {
 }
 
 // A label of a name and the figures after it: "NAME\nentry count: 3", "METHOD (5)", then the
-// health line.
+// health line and the change line.
 bool write_dot_label_of(Sink& out, std::string_view name, std::string_view before,
-                        std::int64_t number, std::string_view after, const LabelHealth& health) {
+                        std::int64_t number, std::string_view after, const HealthSummary& health,
+                        const FigureChange* change) {
   StringSink label;
   write_dot_label(label, name);
   label.write(before);
   write_number(label, number);
   label.write(after);
   write_health_line(label, health, "\\n");
+  if (change != nullptr) write_change_line(label, *change, "\\n");
   return write_dot_pieces(out, label.text());
 }
 
@@ -292,9 +387,62 @@ bool write_series(Sink& out, std::string_view name, const ServicePair& pair, std
          out.write("} ") && out.write(value) && out.write("\n");
 }
 
+// NAME{client="...",server="...",method="..."[,status="..."]} VALUE
+bool write_change_series(Sink& out, std::string_view name, const EdgeChange& edge,
+                         std::string_view status, std::string_view value) {
+  return out.write(name) && out.write("{client=\"") && write_prometheus_label(out, edge.from) &&
+         out.write("\",server=\"") && write_prometheus_label(out, edge.to) &&
+         out.write("\",method=\"") && write_prometheus_label(out, edge.method) &&
+         (status.empty() || (out.write("\",status=\"") && out.write(status))) &&
+         out.write("\"} ") && out.write(value) && out.write("\n");
+}
+
+// Per edge and method of either graph: its presence, and the changes that can be measured.
+bool write_prometheus_changes(Sink& out, const GraphChanges& changes) {
+  if (!out.write("# HELP tracemill_baseline_edge_status 1 for the edge's status since the "
+                 "baseline: new, gone or kept.\n# TYPE tracemill_baseline_edge_status gauge\n")) {
+    return false;
+  }
+  for (const EdgeChange& edge : changes.edges) {
+    if (!write_change_series(out, "tracemill_baseline_edge_status", edge,
+                             presence_text(edge.change.status), "1")) {
+      return false;
+    }
+  }
+  struct Family {
+    std::string_view name;
+    std::string_view help;
+    std::optional<double> (*value)(const FigureChange&);
+    int decimals;
+  };
+  const Family families[] = {
+      {"tracemill_baseline_calls_ratio", "Calls over the edge divided by the baseline's.",
+       [](const FigureChange& c) { return c.calls_ratio(); }, 4},
+      {"tracemill_baseline_error_ratio_change",
+       "The share of failed calls minus the baseline's share.",
+       [](const FigureChange& c) { return c.error_ratio_change(); }, 6},
+      {"tracemill_baseline_p99_ratio", "The p99 of the durations divided by the baseline's.",
+       [](const FigureChange& c) { return c.p99_ratio(); }, 4}};
+  for (const Family& family : families) {
+    if (!(out.write("# HELP ") && out.write(family.name) && out.write(" ") &&
+          out.write(family.help) && out.write("\n# TYPE ") && out.write(family.name) &&
+          out.write(" gauge\n"))) {
+      return false;
+    }
+    for (const EdgeChange& edge : changes.edges) {
+      const std::optional<double> value = family.value(edge.change);
+      if (value &&
+          !write_change_series(out, family.name, edge, {}, decimal_text(*value, family.decimals))) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-bool write_prometheus(Sink& out, const DependencyGraph& graph) {
+bool write_prometheus(Sink& out, const DependencyGraph& graph, const GraphChanges* changes) {
   const std::vector<ServicePair> pairs = service_pairs(graph);
   constexpr std::string_view kTotal = "traces_service_graph_request_total";
   constexpr std::string_view kFailed = "traces_service_graph_request_failed_total";
@@ -338,7 +486,7 @@ bool write_prometheus(Sink& out, const DependencyGraph& graph) {
       return false;
     }
   }
-  return true;
+  return changes == nullptr || write_prometheus_changes(out, *changes);
 }
 
 std::optional<ExportFormat> export_format(std::string_view name) {
@@ -470,75 +618,86 @@ bool write_json_string(Sink& out, std::string_view name) {
 
 namespace {
 
-// Writes "n<i>", where graph.nodes[i] is the node of that name; every end of an edge is a node.
-bool write_node_id(Sink& out, const DependencyGraph& graph, const std::string& name) {
+// Writes "n<i>", where nodes[i] is the node of that name; every end of an edge is a node.
+bool write_node_id(Sink& out, const std::vector<DrawnNode>& nodes, const std::string& name) {
   auto it = std::lower_bound(
-      graph.nodes.begin(), graph.nodes.end(), name,
-      [](const DependencyNode& node, const std::string& key) { return node.name < key; });
-  return out.write("n") && write_number(out, it - graph.nodes.begin());
+      nodes.begin(), nodes.end(), name,
+      [](const DrawnNode& node, const std::string& key) { return *node.name < key; });
+  return out.write("n") && write_number(out, it - nodes.begin());
 }
 
 }  // namespace
 
 // Node IDs are generated, the names only labels: an ID of the name would need its own escapes,
-// and Graphviz takes an ID beginning with % for one of its anonymous ones.
-bool write_dot(Sink& out, const DependencyGraph& graph) {
+// and Graphviz takes an ID beginning with % for one of its anonymous ones. What is gone since
+// the baseline is drawn dashed.
+bool write_dot(Sink& out, const DependencyGraph& graph, const GraphChanges* changes) {
   if (!out.write("digraph dependencies {\n  rankdir=LR;\n  node [shape=box];\n")) return false;
-  Latency merged;
-  for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
-    const DependencyNode& node = graph.nodes[i];
+  const std::vector<DrawnNode> nodes = drawn_nodes(graph, changes);
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const DrawnNode& node = nodes[i];
     if (!(out.write("  n") && write_number(out, static_cast<std::int64_t>(i)) &&
           out.write(" [label=") &&
-          write_dot_label_of(out, node.name, "\\nentry count: ", node.entry_count, "",
-                             node_health(node, merged)) &&
-          out.write("];\n"))) {
+          write_dot_label_of(out, *node.name, "\\nentry count: ", node.entry_count, "", node.health,
+                             node.change) &&
+          out.write(gone(node.change) ? ", style=dashed];\n" : "];\n"))) {
       return false;
     }
   }
-  for (const DependencyEdge& edge : graph.edges) {
-    if (!(out.write("  ") && write_node_id(out, graph, edge.from) && out.write(" -> ") &&
-          write_node_id(out, graph, edge.to) && out.write(" [label=") &&
-          write_dot_label_of(out, edge.method, " (", edge.count, ")", edge_health(edge)))) {
+  for (const DrawnEdge& edge : drawn_edges(graph, changes)) {
+    if (!(out.write("  ") && write_node_id(out, nodes, *edge.from) && out.write(" -> ") &&
+          write_node_id(out, nodes, *edge.to) && out.write(" [label=") &&
+          write_dot_label_of(out, *edge.method, " (", edge.count, ")", edge.health, edge.change))) {
       return false;
     }
-    if (edge.figures.calls > 0) {
-      const EdgeStyle style = edge_style(edge.figures.calls, edge.figures.errors);
+    if (edge.health.calls > 0) {
+      const EdgeStyle style = edge_style(edge.health.calls, edge.health.errors);
       if (!(out.write(", color=\"") && out.write(style.color) && out.write("\", penwidth=") &&
             write_number(out, style.width))) {
         return false;
       }
     }
-    if (!out.write("];\n")) return false;
+    if (!out.write(gone(edge.change) ? ", style=dashed];\n" : "];\n")) return false;
   }
   return out.write("}\n");
 }
 
-bool write_mermaid(Sink& out, const DependencyGraph& graph) {
-  auto write_id = [&](const std::string& name) { return write_node_id(out, graph, name); };
+bool write_mermaid(Sink& out, const DependencyGraph& graph, const GraphChanges* changes) {
+  const std::vector<DrawnNode> nodes = drawn_nodes(graph, changes);
+  auto write_id = [&](const std::string& name) { return write_node_id(out, nodes, name); };
   if (!out.write("flowchart LR\n")) return false;
-  Latency merged;
-  for (const DependencyNode& node : graph.nodes) {
-    if (!(out.write("  ") && write_id(node.name) && out.write("[\"") &&
-          write_mermaid_label(out, node.name) && out.write("<br>entry count: ") &&
-          write_number(out, node.entry_count) &&
-          write_health_line(out, node_health(node, merged), "<br>") && out.write("\"]\n"))) {
+  for (const DrawnNode& node : nodes) {
+    if (!(out.write("  ") && write_id(*node.name) && out.write("[\"") &&
+          write_mermaid_label(out, *node.name) && out.write("<br>entry count: ") &&
+          write_number(out, node.entry_count) && write_health_line(out, node.health, "<br>") &&
+          (node.change == nullptr || write_change_line(out, *node.change, "<br>")) &&
+          out.write("\"]\n"))) {
       return false;
     }
   }
-  for (const DependencyEdge& edge : graph.edges) {
-    if (!(out.write("  ") && write_id(edge.from) && out.write(" -->|\"") &&
-          write_mermaid_label(out, edge.method) && out.write(" (") &&
+  const std::vector<DrawnEdge> edges = drawn_edges(graph, changes);
+  for (const DrawnEdge& edge : edges) {
+    if (!(out.write("  ") && write_id(*edge.from) &&
+          out.write(gone(edge.change) ? " -.->|\"" : " -->|\"") &&
+          write_mermaid_label(out, *edge.method) && out.write(" (") &&
           write_number(out, edge.count) && out.write(")") &&
-          write_health_line(out, edge_health(edge), "<br>") && out.write("\"| ") &&
-          write_id(edge.to) && out.write("\n"))) {
+          write_health_line(out, edge.health, "<br>") &&
+          (edge.change == nullptr || write_change_line(out, *edge.change, "<br>")) &&
+          out.write("\"| ") && write_id(*edge.to) && out.write("\n"))) {
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    if (gone(nodes[i].change) && !(out.write("  style n") && write_unsigned(out, i) &&
+                                   out.write(" stroke-dasharray:5 5\n"))) {
       return false;
     }
   }
   // A link is styled by its number in the order of the links.
-  for (std::size_t i = 0; i < graph.edges.size(); ++i) {
-    const CallFigures& figures = graph.edges[i].figures;
-    if (figures.calls <= 0) continue;
-    const EdgeStyle style = edge_style(figures.calls, figures.errors);
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const HealthSummary& health = edges[i].health;
+    if (health.calls <= 0) continue;
+    const EdgeStyle style = edge_style(health.calls, health.errors);
     if (!(out.write("  linkStyle ") && write_unsigned(out, i) && out.write(" stroke:") &&
           out.write(style.color) && out.write(",stroke-width:") && write_number(out, style.width) &&
           out.write("px\n"))) {
@@ -548,7 +707,88 @@ bool write_mermaid(Sink& out, const DependencyGraph& graph) {
   return true;
 }
 
-bool write_json(Sink& out, const DependencyGraph& graph) {
+namespace {
+
+// A number of the baseline block, or null: ratios with 4 decimals, error ratios with 6.
+std::string json_decimal(std::optional<double> value, int decimals) {
+  return value ? decimal_text(*value, decimals) : std::string("null");
+}
+
+std::string json_p99(const HealthSummary& side) {
+  return side.p99 ? std::to_string(*side.p99) : std::string("null");
+}
+
+// The members of a change, without braces: "status": ..., "worse": [...].
+bool write_json_change_members(Sink& out, const FigureChange& change) {
+  const std::string worse = change.worse_errors() && change.worse_p99() ? "[\"errors\", \"p99\"]"
+                            : change.worse_errors()                     ? "[\"errors\"]"
+                            : change.worse_p99()                        ? "[\"p99\"]"
+                                                                        : "[]";
+  return out.write("\"status\": \"") && out.write(presence_text(change.status)) &&
+         out.write("\", \"calls\": [") && write_number(out, change.before.calls) &&
+         out.write(", ") && write_number(out, change.after.calls) &&
+         out.write("], \"calls_ratio\": ") && out.write(json_decimal(change.calls_ratio(), 4)) &&
+         out.write(", \"error_ratio\": [") &&
+         out.write(json_decimal(FigureChange::error_ratio(change.before), 6)) && out.write(", ") &&
+         out.write(json_decimal(FigureChange::error_ratio(change.after), 6)) &&
+         out.write("], \"error_ratio_change\": ") &&
+         out.write(json_decimal(change.error_ratio_change(), 6)) &&
+         out.write(", \"p99_micros\": [") && out.write(json_p99(change.before)) &&
+         out.write(", ") && out.write(json_p99(change.after)) && out.write("], \"p99_ratio\": ") &&
+         out.write(json_decimal(change.p99_ratio(), 4)) && out.write(", \"worse\": ") &&
+         out.write(worse);
+}
+
+// ,\n  "baseline": {"inputs": [...], "nodes": [...], "edges": [...]}, a node or an edge a line.
+bool write_json_baseline(Sink& out, const GraphChanges& changes) {
+  if (!out.write(",\n  \"baseline\": {\n    \"inputs\": [")) return false;
+  for (std::size_t i = 0; i < changes.inputs.size(); ++i) {
+    if (!(out.write(i == 0 ? "\"" : ", \"") && write_json_string(out, changes.inputs[i]) &&
+          out.write("\""))) {
+      return false;
+    }
+  }
+  if (!out.write("],\n    \"nodes\": [")) return false;
+  constexpr std::string_view kMaps[] = {"operations", "methods", "direction_unknown"};
+  for (std::size_t i = 0; i < changes.nodes.size(); ++i) {
+    const NodeChange& node = changes.nodes[i];
+    if (!(out.write(i == 0 ? "\n      {\"name\": \"" : ",\n      {\"name\": \"") &&
+          write_json_string(out, node.name) && out.write("\", \"status\": \"") &&
+          out.write(presence_text(node.status)) && out.write("\""))) {
+      return false;
+    }
+    for (std::size_t d = 0; d < 3; ++d) {
+      if (!(out.write(", \"") && out.write(kMaps[d]) && out.write("\": {"))) return false;
+      for (std::size_t m = 0; m < node.maps[d].size(); ++m) {
+        if (!(out.write(m == 0 ? "\"" : ", \"") && write_json_string(out, node.maps[d][m].method) &&
+              out.write("\": {") && write_json_change_members(out, node.maps[d][m].change) &&
+              out.write("}"))) {
+          return false;
+        }
+      }
+      if (!out.write("}")) return false;
+    }
+    if (!out.write("}")) return false;
+  }
+  if (!out.write(changes.nodes.empty() ? "],\n    \"edges\": [" : "\n    ],\n    \"edges\": [")) {
+    return false;
+  }
+  for (std::size_t i = 0; i < changes.edges.size(); ++i) {
+    const EdgeChange& edge = changes.edges[i];
+    if (!(out.write(i == 0 ? "\n      {\"from\": \"" : ",\n      {\"from\": \"") &&
+          write_json_string(out, edge.from) && out.write("\", \"to\": \"") &&
+          write_json_string(out, edge.to) && out.write("\", \"method\": \"") &&
+          write_json_string(out, edge.method) && out.write("\", ") &&
+          write_json_change_members(out, edge.change) && out.write("}"))) {
+      return false;
+    }
+  }
+  return out.write(changes.edges.empty() ? "]\n  }" : "\n    ]\n  }");
+}
+
+}  // namespace
+
+bool write_json(Sink& out, const DependencyGraph& graph, const GraphChanges* changes) {
   if (!out.write("{\n  \"version\": 2,\n  \"nodes\": [")) return false;
   for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
     const DependencyNode& node = graph.nodes[i];
@@ -583,21 +823,23 @@ bool write_json(Sink& out, const DependencyGraph& graph) {
       return false;
     }
   }
-  return out.write(graph.edges.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  return out.write(graph.edges.empty() ? "]" : "\n  ]") &&
+         (changes == nullptr || write_json_baseline(out, *changes)) && out.write("\n}\n");
 }
 
-bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format) {
+bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format,
+                 const GraphChanges* changes) {
   switch (format) {
     case ExportFormat::Dot:
-      return write_dot(out, graph);
+      return write_dot(out, graph, changes);
     case ExportFormat::Mermaid:
-      return write_mermaid(out, graph);
+      return write_mermaid(out, graph, changes);
     case ExportFormat::Json:
-      return write_json(out, graph);
+      return write_json(out, graph, changes);
     case ExportFormat::Prometheus:
-      return write_prometheus(out, graph);
+      return write_prometheus(out, graph, changes);
     case ExportFormat::Html:
-      return write_html(out, graph, ReportHeader{});
+      return write_html(out, graph, ReportHeader{}, changes);
   }
   return false;
 }

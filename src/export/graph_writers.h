@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/sink.h"
+#include "export/baseline.h"
 #include "export/dependency_graph.h"
 
 namespace tracemill {
@@ -23,19 +24,26 @@ std::optional<ExportFormat> export_format(std::string_view name);
 // n0, n1, ... in sorted order with their names in the labels. A node or an edge with calls has
 // the line "calls: C, errors: R %, p99: T" in its label (a node: of the calls it received), and
 // such an edge the colour and pen width of edge_style().
-bool write_dot(Sink& out, const DependencyGraph& graph);
+bool write_dot(Sink& out, const DependencyGraph& graph, const GraphChanges* changes = nullptr);
 // flowchart LR; nodes n0, n1, ... in sorted order with their names as labels; labels as in dot,
 // then "linkStyle I stroke:#rrggbb,stroke-width:Npx" for every edge I with calls.
-bool write_mermaid(Sink& out, const DependencyGraph& graph);
+bool write_mermaid(Sink& out, const DependencyGraph& graph, const GraphChanges* changes = nullptr);
 // {"version": 2, "nodes": [...], "edges": [...]}, a node or an edge a line, with its health.
-bool write_json(Sink& out, const DependencyGraph& graph);
+bool write_json(Sink& out, const DependencyGraph& graph, const GraphChanges* changes = nullptr);
 // The Prometheus text exposition format: per (client, server), over every method of the edges
 // between them, the counters traces_service_graph_request_total and
 // traces_service_graph_request_failed_total and the histogram
 // traces_service_graph_request_server_seconds (buckets at Latency::kBounds).
-bool write_prometheus(Sink& out, const DependencyGraph& graph);
-// The page of --format html (export/html_report.h) with an empty header.
-bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format);
+bool write_prometheus(Sink& out, const DependencyGraph& graph,
+                      const GraphChanges* changes = nullptr);
+// With `changes` (the graph against a baseline), dot and Mermaid draw the union of both graphs,
+// what is gone dashed, each label with a line of what changed ("new since the baseline", "gone
+// since the baseline" and its baseline health, or "vs baseline: calls ×1.5, errors +2.0 pp
+// (worse), p99 ×1.25 (worse)"); JSON adds the "baseline" block; Prometheus adds the families
+// tracemill_baseline_edge_status, _calls_ratio, _error_ratio_change and _p99_ratio per client,
+// server and method. Html is the page of export/html_report.h with an empty header.
+bool write_graph(Sink& out, const DependencyGraph& graph, ExportFormat format,
+                 const GraphChanges* changes = nullptr);
 
 // A name as it stands between the double quotes of each form (the writers' pieces). ASCII
 // control characters other than the line feed are shown as \u{hex} in dot and Mermaid.

@@ -119,9 +119,10 @@ bool write_html(Sink& out, std::string_view graph_json, const ReportHeader& head
   return true;
 }
 
-bool write_html(Sink& out, const DependencyGraph& graph, const ReportHeader& header) {
+bool write_html(Sink& out, const DependencyGraph& graph, const ReportHeader& header,
+                const GraphChanges* changes) {
   StringSink json;
-  write_json(json, graph);
+  write_json(json, graph, changes);
   return write_html(out, json.text(), header);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/sink.h"
+#include "export/baseline.h"
 #include "export/dependency_graph.h"
 
 namespace tracemill {
@@ -25,8 +26,9 @@ struct ReportHeader {
 // The page of `graph_json`, exactly what write_json() gives for the graph (with its "baseline"
 // block when there is one). Returns false once a write to the sink failed.
 bool write_html(Sink& out, std::string_view graph_json, const ReportHeader& header);
-// The page of `graph`, its JSON written by write_json().
-bool write_html(Sink& out, const DependencyGraph& graph, const ReportHeader& header);
+// The page of `graph`, its JSON written by write_json() (with the baseline block of `changes`).
+bool write_html(Sink& out, const DependencyGraph& graph, const ReportHeader& header,
+                const GraphChanges* changes = nullptr);
 
 // `json` (valid JSON) as it may stand inside a <script> element: every '<', '>' and '&' as
 // \u003c, \u003e and \u0026, and U+2028 and U+2029 as \u2028 and \u2029. JSON holds these

@@ -54,7 +54,7 @@ void Latency::Buckets::cover(std::uint32_t first, std::uint32_t last) {
     new_first = first < first_ ? (first > kSlack ? first - kSlack : 1) : first_;
     new_last = last > this->last() ? std::min(last + kSlack, kLastBucket) : this->last();
   }
-  std::vector<std::uint32_t> counts(new_last - new_first + 1, 0);
+  std::vector<Counter> counts(new_last - new_first + 1, 0);
   std::copy(counts_.begin(), counts_.end(), counts.begin() + (first_ - new_first));
   counts_.swap(counts);
   first_ = new_first;
@@ -72,10 +72,10 @@ void Latency::Buckets::carry(std::uint32_t index, std::uint64_t n) {
 
 void Latency::Buckets::add(std::uint32_t index, std::uint64_t n) {
   if (counts_.empty() || index < first_ || index > last()) cover(index, index);
-  std::uint32_t& count = counts_[index - first_];
+  Counter& count = counts_[index - first_];
   const std::uint64_t total = count + n;  // may wrap only beyond 2^64 durations
-  count = static_cast<std::uint32_t>(total);
-  if (total >> 32 != 0) carry(index, total & ~std::uint64_t{0xFFFF'FFFF});
+  count = static_cast<Counter>(total);
+  if (total >> kCounterBits != 0) carry(index, total & ~std::uint64_t{Counter(~Counter{0})});
 }
 
 void Latency::Buckets::add(std::span<const std::uint32_t> indices, std::uint32_t low,
@@ -86,47 +86,52 @@ void Latency::Buckets::add(std::span<const std::uint32_t> indices, std::uint32_t
           counts_.empty() ? high : std::max(high, last()));
   }
   // A short loop without a test of the range: the counters' cache misses overlap.
-  std::uint32_t* counts = counts_.data();
+  Counter* counts = counts_.data();
   const std::uint32_t first = first_;
   for (const std::uint32_t index : indices) {
     if (++counts[index - first] == 0) [[unlikely]]
-      carry(index, std::uint64_t{1} << 32);
+      carry(index, std::uint64_t{1} << kCounterBits);
   }
 }
 
 void Latency::add(std::span<const std::int64_t> micros) {
+  if (exact_) {
+    for (const std::int64_t d : micros) add(d);
+    return;
+  }
   constexpr std::size_t kBatch = 256;
   std::array<std::uint32_t, kBatch> positive;
   std::array<std::uint32_t, kBatch> negative;
   while (!micros.empty()) {
     const std::span<const std::int64_t> batch = micros.first(std::min(kBatch, micros.size()));
     micros = micros.subspan(batch.size());
-    if (exact_) {
-      for (const std::int64_t d : batch) add(d);
-      continue;
-    }
+    // The figures of the batch in locals, which the stores into the counters cannot alias.
     std::size_t np = 0;
     std::size_t nn = 0;
     std::uint32_t low[2] = {~std::uint32_t{0}, ~std::uint32_t{0}};
     std::uint32_t high[2] = {0, 0};
+    std::int64_t least = min_;
+    std::int64_t most = max_;
+    __extension__ __int128 sum = 0;  // of at most kBatch values: no overflow
+    std::uint64_t zeros = 0;
+    std::array<std::uint32_t, kBounds.size() + 1> at_most{};
     for (const std::int64_t d : batch) {
-      ++count_;
-      sum_.add(d);
-      min_ = std::min(min_, d);
-      max_ = std::max(max_, d);
+      sum += d;
+      least = std::min(least, d);
+      most = std::max(most, d);
       if (d > 0) {
         const auto magnitude = static_cast<std::uint64_t>(d);
         const int octave = 63 - std::countl_zero(magnitude);
-        ++at_most_[bound_slot(d, octave)];
+        ++at_most[bound_slot(d, octave)];
         const std::uint32_t index = bucket_of(magnitude, octave);
         low[0] = std::min(low[0], index);
         high[0] = std::max(high[0], index);
         positive[np++] = index;
         continue;
       }
-      ++at_most_[0];
+      ++at_most[0];
       if (d == 0) {
-        ++zeros_;
+        ++zeros;
         continue;
       }
       const std::uint64_t magnitude = 0 - static_cast<std::uint64_t>(d);
@@ -135,6 +140,12 @@ void Latency::add(std::span<const std::int64_t> micros) {
       high[1] = std::max(high[1], index);
       negative[nn++] = index;
     }
+    count_ += batch.size();
+    sum_.add(Int128(static_cast<std::int64_t>(sum >> 64), static_cast<std::uint64_t>(sum)));
+    min_ = least;
+    max_ = most;
+    zeros_ += zeros;
+    for (std::size_t i = 0; i < at_most_.size(); ++i) at_most_[i] += at_most[i];
     positive_.add(std::span(positive).first(np), low[0], high[0]);
     negative_.add(std::span(negative).first(nn), low[1], high[1]);
   }
@@ -146,6 +157,47 @@ std::uint64_t Latency::Buckets::at(std::uint32_t index) const {
     if (carried_index == index) count += amount;
   }
   return count;
+}
+
+// Blocks of kBlock counters are summed at once (the compiler vectorises the sum) while no
+// counter has carried; the block that reaches the rank is then scanned bucket by bucket.
+namespace {
+constexpr std::size_t kBlock = 16;
+}
+
+std::uint32_t Latency::Buckets::scan_up(std::uint64_t& seen, std::uint64_t rank) const {
+  const std::size_t n = counts_.size();
+  std::size_t i = 0;
+  if (carried_.empty()) {
+    for (; i + kBlock <= n; i += kBlock) {
+      std::uint64_t block = 0;
+      for (std::size_t k = 0; k < kBlock; ++k) block += counts_[i + k];
+      if (seen + block >= rank) break;
+      seen += block;
+    }
+  }
+  for (; i < n; ++i) {
+    seen += at(first_ + static_cast<std::uint32_t>(i));
+    if (seen >= rank) return first_ + static_cast<std::uint32_t>(i);
+  }
+  return kNotReached;
+}
+
+std::uint32_t Latency::Buckets::scan_down(std::uint64_t& seen, std::uint64_t rank) const {
+  std::size_t i = counts_.size();  // the buckets below i are left
+  if (carried_.empty()) {
+    for (; i >= kBlock; i -= kBlock) {
+      std::uint64_t block = 0;
+      for (std::size_t k = i - kBlock; k < i; ++k) block += counts_[k];
+      if (seen + block >= rank) break;
+      seen += block;
+    }
+  }
+  while (i-- > 0) {
+    seen += at(first_ + static_cast<std::uint32_t>(i));
+    if (seen >= rank) return first_ + static_cast<std::uint32_t>(i);
+  }
+  return kNotReached;
 }
 
 bool Latency::Buckets::same_counts(const Buckets& other) const {
@@ -185,8 +237,13 @@ void Latency::Buckets::merge(const Buckets& other) {
     cover(counts_.empty() ? other.first() : std::min(other.first(), first_),
           counts_.empty() ? other.last() : std::max(other.last(), last()));
   }
-  for (std::uint32_t i = 0; i < other.counts_.size(); ++i) {
-    if (other.counts_[i] != 0) add(other.first_ + i, other.counts_[i]);
+  // Counter by counter; a sum that passes 32 bits carries.
+  Counter* counts = counts_.data() + (other.first_ - first_);
+  for (std::size_t i = 0; i < other.counts_.size(); ++i) {
+    const Counter before = counts[i];
+    counts[i] = static_cast<Counter>(counts[i] + other.counts_[i]);
+    if (counts[i] < before) [[unlikely]]
+      carry(other.first_ + static_cast<std::uint32_t>(i), std::uint64_t{1} << kCounterBits);
   }
   for (const auto& [index, amount] : other.carried_) add(index, amount);
 }
@@ -261,28 +318,21 @@ std::int64_t Latency::quantile(double q) const {
   };
   // A high rank among positive durations alone is found from the top, nearer to it.
   if (negative_.empty() && !positive_.empty() && rank > count_ / 2 && rank > zeros_) {
-    const std::uint64_t from_top = count_ - rank + 1;  // within the positive durations
     std::uint64_t above = 0;
-    for (std::uint32_t index = positive_.last(); index > positive_.first(); --index) {
-      above += positive_.at(index);
-      if (above >= from_top) return value_of(index, false);
-    }
-    return value_of(positive_.first(), false);
+    const std::uint32_t index = positive_.scan_down(above, count_ - rank + 1);
+    return value_of(index == Buckets::kNotReached ? positive_.first() : index, false);
   }
   std::uint64_t seen = 0;
   if (!negative_.empty()) {
-    for (std::uint32_t index = negative_.last(); index >= negative_.first(); --index) {
-      seen += negative_.at(index);
-      if (seen >= rank) return value_of(index, true);
+    if (const std::uint32_t index = negative_.scan_down(seen, rank);
+        index != Buckets::kNotReached) {
+      return value_of(index, true);
     }
   }
   seen += zeros_;
   if (seen >= rank) return 0;
-  for (std::uint32_t index = positive_.first(); index < positive_.last(); ++index) {
-    seen += positive_.at(index);
-    if (seen >= rank) return value_of(index, false);
-  }
-  return value_of(positive_.last(), false);
+  const std::uint32_t index = positive_.scan_up(seen, rank);
+  return value_of(index == Buckets::kNotReached ? positive_.last() : index, false);
 }
 
 std::size_t Latency::heap_bytes() const {

@@ -5,11 +5,12 @@
 // Quantiles come from log-spaced buckets over the magnitude of each duration. Magnitudes below
 // 128 have a bucket each; above, every power-of-two range [2^e, 2^(e+1)) is split into 64
 // buckets of equal width, found from the leading bit and the next six bits (no logarithm, no
-// table). The buckets are held densely over the range of indices in use, one 32-bit counter
-// each (a counter that passes 2^32 keeps the rest beside it), one range for positive durations
+// table). The buckets are held densely over the range of indices in use, one 16-bit counter
+// each (a counter that passes 2^16 keeps the rest beside it), one range for positive durations
 // and one for negative ones; zeros are counted apart. A figure of durations between 1 µs and
-// 10^8 µs uses at most 1,375 counters (5.5 KiB, a few more as room to grow); any figure at most
-// 3,712 per sign. Adding a duration allocates only when its bucket lies outside the range.
+// 10^8 µs uses at most 1,375 counters (2.75 KiB, a few more as room to grow); any figure at most
+// 3,712 per sign. Adding a duration allocates only when its bucket lies outside the range or
+// its counter first passes 2^16.
 //
 // Guarantees, for n durations and q in (0, 1], with the rank r = ceil(q' n), where q' is q
 // rounded to the nearest multiple of 1/10000 and r at least 1:
@@ -129,6 +130,9 @@ class Latency {
   // The counters of one sign, by bucket index.
   class Buckets {
    public:
+    // Small counters keep a figure's buckets in few cache lines; what passes one is carried.
+    using Counter = std::uint16_t;
+    static constexpr int kCounterBits = 16;
     void add(std::uint32_t index) {
       const std::uint32_t i = index - first_;
       if (i >= counts_.size()) [[unlikely]] {
@@ -136,7 +140,7 @@ class Latency {
         return add(index);
       }
       if (++counts_[i] == 0) [[unlikely]]
-        carry(index, std::uint64_t{1} << 32);
+        carry(index, std::uint64_t{1} << kCounterBits);
     }
     void add(std::uint32_t index, std::uint64_t n);
     // One for each of `indices`, which lie within [low, high].
@@ -146,6 +150,11 @@ class Latency {
     std::uint32_t first() const { return first_; }
     std::uint32_t last() const { return first_ + static_cast<std::uint32_t>(counts_.size()) - 1; }
     std::uint64_t at(std::uint32_t index) const;
+    // Adds the counts from the first bucket up (from the last down) to `seen` until it
+    // reaches `rank`: the bucket where it did, or kNotReached (all added).
+    static constexpr std::uint32_t kNotReached = ~std::uint32_t{0};
+    std::uint32_t scan_up(std::uint64_t& seen, std::uint64_t rank) const;
+    std::uint32_t scan_down(std::uint64_t& seen, std::uint64_t rank) const;
     // The same count in every bucket.
     bool same_counts(const Buckets& other) const;
     std::size_t heap_bytes() const;
@@ -154,9 +163,9 @@ class Latency {
     void cover(std::uint32_t first, std::uint32_t last);
     void carry(std::uint32_t index, std::uint64_t n);
 
-    std::vector<std::uint32_t> counts_;
+    std::vector<Counter> counts_;
     std::uint32_t first_ = 0;
-    // What passed 2^32 in a counter: (index, multiple of 2^32), rare.
+    // What passed 2^16 in a counter: (index, multiple of 2^16), one entry a bucket.
     std::vector<std::pair<std::uint32_t, std::uint64_t>> carried_;
   };
 

@@ -15,6 +15,7 @@ void ChainFold::operation(std::string_view key) {
   const std::uint64_t number = replaced_.size();
   replaced_.push_back(false);
   out_of_range_.push_back(false);
+  chains_of_.push_back(0);
   operation_ended_ = false;
   auto [it, inserted] = latest_.try_emplace(std::string(key), number);
   if (!inserted) {
@@ -37,8 +38,17 @@ void ChainFold::call(const Call& call) {
   }
 }
 
+RecordCounts ChainFold::counts() const {
+  RecordCounts counts{traces_, latest_.size(), 0};
+  for (std::size_t i = 0; i < chains_of_.size(); ++i) {
+    if (!replaced_[i]) counts.chains += chains_of_[i];
+  }
+  return counts;
+}
+
 void ChainFold::chain(std::uint64_t count) {
   // Only an operation opens a chain list; decoding guarantees one has begun.
+  ++chains_of_.back();
   if (operation_ended_) {
     target_.drop_health();
     return;

@@ -75,6 +75,15 @@ enum class FoldEnd {
   CountOutOfRange,  // a chain count beyond the signed 32-bit range ended it
 };
 
+// What a file holds, as a fold saw it: the entries of its trace_id list, its final operations
+// (one per key) and their chains.
+struct RecordCounts {
+  std::uint64_t traces = 0;
+  std::uint64_t operations = 0;
+  std::uint64_t chains = 0;
+  bool operator==(const RecordCounts&) const = default;
+};
+
 class ChainFold final : public ChainReceiver {
  public:
   // The log of diagnostics may hold this many bytes before a second reading takes its place.
@@ -86,6 +95,10 @@ class ChainFold final : public ChainReceiver {
   void operation(std::string_view key) override;
   void call(const Call& call) override;
   void chain(std::uint64_t count) override;
+
+  void trace_ids(std::uint64_t count) override { traces_ = count; }
+  // Of what was decoded.
+  RecordCounts counts() const;
 
   // The health fields go straight to the target.
   bool wants_health() const override { return target_.wants_health(); }
@@ -143,6 +156,8 @@ class ChainFold final : public ChainReceiver {
   // the signed 32-bit range.
   std::vector<bool> replaced_;
   std::vector<bool> out_of_range_;
+  std::vector<std::uint64_t> chains_of_;  // per operation, the pairs of its list
+  std::uint64_t traces_ = 0;
   HashMap<std::string, std::uint64_t> latest_;  // operation key -> its latest operation
   bool any_replaced_ = false;
   bool operation_ended_ = false;  // the current operation met a count out of range

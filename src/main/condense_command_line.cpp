@@ -18,10 +18,12 @@ constexpr OptionSpec kOutput{'o', "output", true};
 constexpr OptionSpec kFormat{'f', "format", true};
 constexpr OptionSpec kInputFormat{'i', "input-format", true};
 constexpr OptionSpec kNoVirtualPeers{'\0', "no-virtual-peers", false};
+constexpr OptionSpec kShard{'\0', "shard", true};
+constexpr OptionSpec kMerge{'\0', "merge", false};
 constexpr OptionSpec kHelpOption{'h', "help", false};
 constexpr OptionSpec kVersionOption{'V', "version", false};
-constexpr OptionSpec kOptions[] = {kOutput,         kFormat,     kInputFormat,
-                                   kNoVirtualPeers, kHelpOption, kVersionOption};
+constexpr OptionSpec kOptions[] = {kOutput, kFormat, kInputFormat, kNoVirtualPeers,
+                                   kShard,  kMerge,  kHelpOption,  kVersionOption};
 
 constexpr std::string_view kUsage = "Usage: tracemill-condense [OPTIONS] INPUT... -o OUTPUT\n";
 
@@ -32,7 +34,8 @@ constexpr std::string_view kHelp =
     "JSON, gzip-compressed or not, and recognises the format of each input from its content.\n"
     "\n"
     "Arguments:\n"
-    "  INPUT...                   trace files; - reads standard input\n"
+    "  INPUT...                   trace files; - reads standard input. With --merge,\n"
+    "                             statistics files (*.json, *.bincode)\n"
     "\n"
     "Options:\n"
     "  -o, --output OUTPUT        the statistics file to write, *.json (compact JSON) or\n"
@@ -43,11 +46,17 @@ constexpr std::string_view kHelp =
     "                             [default: recognised per input]\n"
     "      --no-virtual-peers     do not add a node for the peer named by a leaf client or\n"
     "                             producer span (a database, an uninstrumented service)\n"
+    "      --shard K/N            condense only share K of N of the traces (K from 1 to N):\n"
+    "                             those whose FNV-1a 64 hash of the trace id, modulo N, is\n"
+    "                             K - 1; the N shares of an input are disjoint and cover it\n"
+    "      --merge                merge statistics files of disjoint sets of traces (shards,\n"
+    "                             hourly files) into the file condensing all their traces\n"
+    "                             together writes\n"
     "  -h, --help                 print this help and exit\n"
     "  -V, --version              print the version and exit\n"
     "\n"
-    "Exit status: 0 on success, 1 when an input cannot be used or the output cannot be\n"
-    "written, 2 for a usage error.\n";
+    "Exit status: 0 on success, 1 when an input cannot be used, the shard is invalid or\n"
+    "the output cannot be written, 2 for a usage error.\n";
 
 CommandLineExit usage_error(const std::string& message) {
   return usage_error_exit("tracemill-condense", kUsage, message);
@@ -86,6 +95,7 @@ Result<CondenseOptions, CommandLineExit> parse_condense_command_line(
   std::optional<std::string_view> output;
   std::optional<Encoding> format;
   bool standard_input = false;
+  std::string_view trace_only;  // the last option given that reads traces, not statistics
   const SplitArguments split = split_arguments(argv.empty() ? argv : argv.subspan(1), kOptions);
   for (const Argument& arg : split.arguments) {
     const std::string value(arg.value);
@@ -108,12 +118,26 @@ Result<CondenseOptions, CommandLineExit> parse_condense_command_line(
       }
     } else if (arg.option->name == kInputFormat.name) {
       options.input_format = trace_format(arg.value);
+      trace_only = "--input-format";
       if (!options.input_format) {
         return Err{usage_error("invalid input format " + message_quoted(value) +
                                " (expected otlp, jaeger or zipkin)")};
       }
     } else if (arg.option->name == kNoVirtualPeers.name) {
       options.virtual_peers = false;
+      trace_only = "--no-virtual-peers";
+    } else if (arg.option->name == kShard.name) {
+      options.shard = parse_trace_shard(arg.value);
+      if (!options.shard) {
+        // A share no process can take: one line and the status of an unusable input, as a
+        // scheduler handing out shares counts a failed worker.
+        return Err{CommandLineExit{"tracemill-condense: invalid shard " + message_quoted(value) +
+                                       " (expected K/N with 1 <= K <= N, such as 1/4)\n",
+                                   OutputStream::Stderr, kCondenseFailed}};
+      }
+      trace_only = "--shard";
+    } else if (arg.option->name == kMerge.name) {
+      options.merge = true;
     } else if (arg.option->name == kHelpOption.name) {
       return Err{CommandLineExit{std::string(kUsage) + "\n" + std::string(kHelp),
                                  OutputStream::Stdout, 0}};
@@ -123,6 +147,12 @@ Result<CondenseOptions, CommandLineExit> parse_condense_command_line(
     }
   }
   if (split.error) return Err{usage_error(*split.error)};
+  if (options.merge && !trace_only.empty()) {
+    return Err{usage_error(std::string(trace_only) + " applies to trace files, not to --merge")};
+  }
+  if (options.merge && standard_input) {
+    return Err{usage_error("--merge reads statistics files by name, not standard input ('-')")};
+  }
   if (options.inputs.empty()) {
     return Err{
         usage_error("no input given (name one or more trace files, or - for standard input)")};

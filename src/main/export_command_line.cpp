@@ -13,13 +13,13 @@
 namespace tracemill {
 namespace {
 
-constexpr OptionSpec kOptions[] = {{'f', "format", true}, {'\0', "focus", true},
-                                   {'\0', "depth", true}, {'\0', "exact", false},
-                                   {'h', "help", false},  {'V', "version", false}};
+constexpr OptionSpec kOptions[] = {
+    {'f', "format", true},  {'\0', "focus", true}, {'\0', "depth", true},  {'\0', "baseline", true},
+    {'\0', "exact", false}, {'h', "help", false},  {'V', "version", false}};
 
 constexpr std::string_view kUsage =
     "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
-    "[--depth D]] [--exact] [INPUT...]\n";
+    "[--depth D]] [--baseline OLD]... [--exact] [INPUT...]\n";
 
 constexpr std::string_view kHelp =
     "Prints the service dependency graph of trace statistics files: per process, the\n"
@@ -38,6 +38,8 @@ constexpr std::string_view kHelp =
     "                       [default: dot]\n"
     "      --focus SERVICE  only the calls within --depth calls of SERVICE, both ways\n"
     "      --depth D        how many calls from SERVICE --focus keeps [default: 1]\n"
+    "      --baseline OLD   compare with the graph of OLD, an earlier period (repeat the\n"
+    "                       option for several files): what is new, gone, worse\n"
     "      --exact          exact latency quantiles: every duration is kept (small files)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
@@ -89,6 +91,9 @@ Result<ExportCommandLine, CommandLineExit> parse_export_command_line(
     } else if (arg.option->name == "focus") {
       if (check_utf8(arg.value)) return Err{usage_error("the service name is not valid UTF-8")};
       line.focus = std::string(arg.value);
+    } else if (arg.option->name == "baseline") {
+      if (check_utf8(arg.value)) return Err{usage_error("the baseline path is not valid UTF-8")};
+      line.baseline.emplace_back(arg.value);
     } else if (arg.option->name == "exact") {
       line.exact = true;
     } else if (arg.option->name == "depth") {

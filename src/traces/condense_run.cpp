@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/os_error.h"
+#include "stats/record_merger.h"
 #include "text_form/debug.h"
 #include "traces/condenser.h"
 #include "traces/trace_reader.h"
@@ -81,10 +82,86 @@ void warnings(Sink& err, const CondenseCounts& counts) {
            " calls below a root began chains of their own");
 }
 
+// Hands on the spans of the traces of one share, dropping the others at once.
+class ShardFilter final : public SpanConsumer {
+ public:
+  ShardFilter(TraceShard shard, SpanConsumer& out) : shard_(shard), out_(out) {}
+  void add(const Span& span) override {
+    if (shard_.holds(span.trace_id)) out_.add(span);
+  }
+
+ private:
+  TraceShard shard_;
+  SpanConsumer& out_;
+};
+
+// Writes the record through `write` to the output of `options`; the warnings come after it,
+// before the status.
+template <class Write, class Warn>
+int write_output(const CondenseOptions& options, FdSink& out, Sink& err, Write&& write,
+                 Warn&& warn_all) {
+  if (options.output.empty() || options.output == "-") {
+    const bool written = write(out) && out.flush();
+    warn_all();
+    if (!written) {
+      err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");
+      return kCondenseFailed;
+    }
+    return kCondenseOk;
+  }
+  const int error = write_file(options.output, write);
+  warn_all();
+  if (error != 0) {
+    err.write(std::string(kProgram) + message_name(options.output) + ": " +
+              os_error_message(error) + "\n");
+    return kCondenseFailed;
+  }
+  return kCondenseOk;
+}
+
+int fail(Sink& err, std::string_view input, const std::string& text) {
+  err.write(std::string(kProgram) + message_name(input) + text + "\n");
+  return kCondenseFailed;
+}
+
+void merge_warnings(Sink& err, const MergeCounts& counts) {
+  warn(err, counts.shared_trace_ids, "trace id occurs", "trace ids occur",
+       " again in another input: each input's trace is kept, the merge is not what condensing "
+       "them together gives");
+  warn(err, counts.other_versions, "input has", "inputs have",
+       " a version other than the first input's, which the output keeps");
+  warn(err, counts.unsorted_lists, "list of durations and starts was",
+       "lists of durations and starts were", " not in (start, duration) order and were sorted");
+  warn(err, counts.repaired_records, "input counts", "inputs count",
+       " repairs (num_fixes): the output's unrooted pairs are counted from its rooted flags");
+}
+
+int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
+  RecordMerger merger;
+  for (const std::string& input : options.inputs) {
+    const std::optional<std::string_view> extension = file_extension(input);
+    if (!extension || (*extension != "json" && *extension != "bincode")) {
+      return fail(err, input, ": cannot tell the encoding (name it *.json or *.bincode)");
+    }
+    Result<StatsRecJson, LoadError> record = StatsRecJson::read_file(input);
+    if (!record) return fail(err, input, load_error_report(record.error()));
+    if (!merger.add(std::move(record).value())) {
+      return fail(err, input, ": lists that belong together differ in length");
+    }
+  }
+  return write_output(
+      options, out, err, [&](Sink& sink) { return merger.finish_into(sink, options.encoding); },
+      [&] { merge_warnings(err, merger.counts()); });
+}
+
 }  // namespace
 
 int run_condense(const CondenseOptions& options, FdSink& out, Sink& err) {
+  if (options.merge) return run_merge(options, out, err);
   Condenser condenser(options.virtual_peers);
+  std::optional<ShardFilter> filter;
+  if (options.shard) filter.emplace(*options.shard, condenser);
+  SpanConsumer& spans = filter ? static_cast<SpanConsumer&>(*filter) : condenser;
   for (const std::string& input : options.inputs) {
     const bool is_stdin = input == "-";
     const std::string_view name = is_stdin ? kStdinName : std::string_view(input);
@@ -94,33 +171,19 @@ int run_condense(const CondenseOptions& options, FdSink& out, Sink& err) {
       return kCondenseFailed;
     }
     ByteSource source(fd);
-    if (std::optional<JsonError> error = read_traces(source, options.input_format, condenser)) {
+    if (std::optional<JsonError> error = read_traces(source, options.input_format, spans)) {
       err.write(std::string(kProgram) + message_name(name) + message_text(position_text(*error)) +
                 "\n");
       return kCondenseFailed;
     }
-    condenser.end_input();
+    // Share 1 alone counts the inputs, so that the N shares merged count each input once.
+    if (!options.shard || options.shard->index == 1) condenser.end_input();
   }
   // The counts are complete once the record is built, which writing it does: the warnings
   // come after it, before the status.
-  auto write = [&](Sink& sink) { return condenser.finish_into(sink, options.encoding); };
-  if (options.output.empty() || options.output == "-") {
-    const bool written = write(out) && out.flush();
-    warnings(err, condenser.counts());
-    if (!written) {
-      err.write(std::string(kProgram) + "write error: " + os_error_message(out.error()) + "\n");
-      return kCondenseFailed;
-    }
-    return kCondenseOk;
-  }
-  const int error = write_file(options.output, write);
-  warnings(err, condenser.counts());
-  if (error != 0) {
-    err.write(std::string(kProgram) + message_name(options.output) + ": " +
-              os_error_message(error) + "\n");
-    return kCondenseFailed;
-  }
-  return kCondenseOk;
+  return write_output(
+      options, out, err, [&](Sink& sink) { return condenser.finish_into(sink, options.encoding); },
+      [&] { warnings(err, condenser.counts()); });
 }
 
 }  // namespace tracemill

@@ -9,6 +9,7 @@
 #include "base/sink.h"
 #include "stats/file/operation_stats_json.h"
 #include "traces/trace_format.h"
+#include "traces/trace_shard.h"
 
 namespace tracemill {
 
@@ -23,12 +24,17 @@ struct CondenseOptions {
   Encoding encoding = Encoding::Json;       // of the output
   std::optional<TraceFormat> input_format;  // nothing: recognised per input from its content
   bool virtual_peers = true;
+  std::optional<TraceShard> shard;  // nothing: every trace
+  bool merge = false;               // the inputs are statistics files (*.json, *.bincode) to merge
 };
 
 // Reads every input, condenses its spans into a statistics record and writes it, in
 // `options.encoding`, to the output file (through a temporary file beside it, renamed over it
 // at the end) or to `out`. Warnings and errors go to `err` as one line each. Returns the exit
 // status.
+// With `options.shard`, only the spans of the traces in that share are condensed; the others
+// are dropped as they are read. With `options.merge`, the inputs are statistics files, merged
+// (RecordMerger) one after another into the record written.
 int run_condense(const CondenseOptions& options, FdSink& out, Sink& err);
 
 }  // namespace tracemill

@@ -1011,11 +1011,15 @@ StatsRecJson Condenser::Impl::top_record(std::int32_t inputs) {
   rec.num_call_chains = pairs.size();
   rec.num_unrooted_cc_after_fixes = rec.init_num_unrooted_cc;
 
-  // The spans of each pair and of each method, ordered by (start, trace id, span id): seq is
-  // the place of (trace id, span id). Spans without a start have no place in the lists.
+  // The spans of each pair and of each method, ordered by (start, duration, trace id, span
+  // id): seq is the place of (trace id, span id). Spans without a start have no place in the
+  // lists. Equal (start, duration) entries are equal in the lists, so the lists are the sorted
+  // (start, duration) pairs of the spans: a merge of files rebuilds them from the files' lists
+  // alone.
   {
     struct Entry {
       std::int64_t start;
+      std::int64_t duration;
       std::uint32_t seq;
       std::uint32_t span;
     };
@@ -1028,11 +1032,12 @@ StatsRecJson Condenser::Impl::top_record(std::int32_t inputs) {
     for (std::size_t i = 0; i < spans.size(); ++i) {
       const StoredSpan& s = spans[i];
       if (s.out.pair != kNone && s.start != kNoStart) {
-        entries.push_back({s.start, s.out.seq, static_cast<std::uint32_t>(i)});
+        entries.push_back({s.start, s.duration, s.out.seq, static_cast<std::uint32_t>(i)});
       }
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-      return a.start != b.start ? a.start < b.start : a.seq < b.seq;
+      if (a.start != b.start) return a.start < b.start;
+      return a.duration != b.duration ? a.duration < b.duration : a.seq < b.seq;
     });
     auto group = [&](std::size_t groups, auto group_of, std::vector<std::uint32_t>& first,
                      std::vector<std::uint32_t>& members) {

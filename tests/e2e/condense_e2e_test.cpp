@@ -286,5 +286,114 @@ TEST(Condense, OneLineMessagesAndAClosedOutput) {
   }
 }
 
+// The shares of a real trace file, written in both encodings and merged, are the bytes of the
+// file condensed whole; so are two files holding disjoint traces condensed apart and merged.
+TEST(Condense, ShardsAndPartsMergeToTheWhole) {
+  TRACEMILL_CORPUS_PATH_OR_SKIP(traces, "traces");
+  TempDir dir;
+  const std::string whole = (dir.path() / "whole.json").string();
+  const std::string merged = (dir.path() / "merged.json").string();
+  std::vector<std::string> files;
+  for (const Facts& f : corpus_facts()) files.push_back((traces / f.file).string());
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(condense({file, "-o", whole}).exit_status, 0);
+    std::vector<std::string> args = {"--merge"};
+    for (int k = 1; k <= 3; ++k) {
+      args.push_back(
+          (dir.path() / ("share" + std::to_string(k) + (k == 2 ? ".bincode" : ".json"))).string());
+      ASSERT_EQ(
+          condense({"--shard", std::to_string(k) + "/3", file, "-o", args.back()}).exit_status, 0);
+    }
+    args.insert(args.end(), {"-o", merged});
+    RunResult r = condense(args);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_all(merged), read_all(whole));
+  }
+  // Two of the files (their traces are disjoint) condensed together, and apart then merged.
+  const std::string a = (dir.path() / "a.bincode").string(), b = (dir.path() / "b.json").string();
+  ASSERT_EQ(condense({files[0], files[3], "-o", whole}).exit_status, 0);
+  ASSERT_EQ(condense({files[3], "-o", a}).exit_status, 0);
+  ASSERT_EQ(condense({files[0], "-o", b}).exit_status, 0);
+  ASSERT_EQ(condense({"--merge", a, b, "-o", merged}).exit_status, 0);
+  EXPECT_EQ(read_all(merged), read_all(whole));
+  // One file merged with itself: every trace id twice, said once on standard error.
+  RunResult twice = condense({"--merge", b, b, "-o", merged});
+  EXPECT_EQ(twice.exit_status, 0);
+  EXPECT_EQ(twice.err,
+            "tracemill-condense: warning: 141 trace ids occur again in another input: each "
+            "input's trace is kept, the merge is not what condensing them together gives\n");
+}
+
+// A statistics file that does not decode, or a shard no process can take: one line, status 1,
+// and no output file, neither a new one nor a change to one that was there.
+TEST(Condense, BadMergeInputsAndShardsLeaveNoOutput) {
+  TempDir dir;
+  const std::string good = dir.write_file("good.json", "[]").string();
+  ASSERT_EQ(condense({good, "-o", (dir.path() / "s.bincode").string()}).exit_status, 0);
+  const std::string stats = read_all(dir.path() / "s.bincode");
+  std::filesystem::remove(good);
+  std::filesystem::rename(dir.path() / "s.bincode", dir.path() / "good.bincode");
+  struct Case {
+    std::vector<std::string> args;  // "BAD" is the file holding `bad` under the name `name`
+    std::string name, bad;
+    std::string err;  // after "tracemill-condense: "
+  };
+  const Case cases[] = {
+      {{"--merge", "good.bincode", "BAD"}, "bad.json", "hello", "bad.json:1:1: expected value\n"},
+      {{"--merge", "BAD", "good.bincode"},
+       "bad.bincode",
+       stats.substr(0, stats.size() - 3),
+       "bad.bincode: byte 125: Io(Error { kind: UnexpectedEof, message: \"failed to fill whole "
+       "buffer\" })\n"},
+      {{"--merge", "BAD"},
+       "bad.json",
+       "{\"version\": {\"major\": 1, \"minor\": 0}",
+       "bad.json:1:36: EOF while parsing an object\n"},
+      {{"--merge", "good.bincode", "BAD"},
+       "bad.txt",
+       "",
+       "bad.txt: cannot tell the encoding (name it *.json or *.bincode)\n"},
+      {{"--shard", "0/0", "good.bincode"},
+       "",
+       "",
+       "invalid shard '0/0' (expected K/N with 1 <= K <= N, such as 1/4)\n"},
+      {{"--shard", "5/4", "good.bincode"},
+       "",
+       "",
+       "invalid shard '5/4' (expected K/N with 1 <= K <= N, such as 1/4)\n"},
+      {{"--shard", "x", "good.bincode"},
+       "",
+       "",
+       "invalid shard 'x' (expected K/N with 1 <= K <= N, such as 1/4)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    if (!c.name.empty()) dir.write_file(c.name, c.bad);
+    for (bool existing : {false, true}) {
+      if (existing) dir.write_file("out.json", "before");
+      std::vector<std::string> args;
+      for (const std::string& a : c.args) args.push_back(a == "BAD" ? c.name : a);
+      args.insert(args.end(), {"-o", "out.json"});
+      RunResult r = run_binary(
+          {.binary = TRACEMILL_CONDENSE_BINARY, .args = args, .working_directory = dir.path()});
+      EXPECT_EQ(r.exit_status, 1);
+      EXPECT_EQ(r.err, "tracemill-condense: " + c.err);
+      if (existing) {
+        EXPECT_EQ(read_all(dir.path() / "out.json"), "before");
+        std::filesystem::remove(dir.path() / "out.json");
+      } else {
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.json"));
+      }
+      std::size_t files = 0;  // no temporary file is left beside the target
+      for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++files;
+      EXPECT_EQ(files, c.name.empty() ? 1u : 2u);
+    }
+    if (!c.name.empty()) std::filesystem::remove(dir.path() / c.name);
+  }
+}
+
 }  // namespace
 }  // namespace tracemill::e2e

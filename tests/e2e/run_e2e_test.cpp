@@ -208,7 +208,7 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
   };
   const std::string usage =
       "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
-      "[--depth D]] [--exact] [INPUT...]\n"
+      "[--depth D]] [--baseline OLD]... [--exact] [INPUT...]\n"
       "Try 'tracemill-export --help' for more information.\n";
   const Case cases[] = {
       {"bad.json", 1, "bad.json:2:14: invalid type: integer `3`, expected struct Version\n"},
@@ -222,7 +222,7 @@ TEST(ExportRun, ErrorLinesAndExitStatuses) {
       {"--format svg good.bincode", 2,
        "invalid format 'svg' (expected dot, mermaid, json, prometheus or html)\n"
        "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
-       "[--depth D]] [--exact] [INPUT...]\n"
+       "[--depth D]] [--baseline OLD]... [--exact] [INPUT...]\n"
        "Try 'tracemill-export --help' for more information.\n"},
       {"contradicting.bincode", 0,
        "warning: contradicting.bincode: 1 chain contradicts its call directions; run tracemill on "

@@ -28,20 +28,24 @@ TEST(ExportCommandLine, AcceptedForms) {
   const Case cases[] = {
       {{}, {}},
       {{"--format", "json", "a.bincode"},
-       {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1, false}},
-      {{"x.json", "--format=mermaid"}, {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1, false}},
-      {{"-fprometheus"}, {ExportFormat::Prometheus, {"input.json"}, std::nullopt, 1, false}},
-      {{"--format=html"}, {ExportFormat::Html, {"input.json"}, std::nullopt, 1, false}},
+       {ExportFormat::Json, {"a.bincode"}, std::nullopt, 1, false, {}}},
+      {{"x.json", "--format=mermaid"},
+       {ExportFormat::Mermaid, {"x.json"}, std::nullopt, 1, false, {}}},
+      {{"-fprometheus"}, {ExportFormat::Prometheus, {"input.json"}, std::nullopt, 1, false, {}}},
+      {{"--format=html"}, {ExportFormat::Html, {"input.json"}, std::nullopt, 1, false, {}}},
       {{"-fjson", "-f", "dot"}, {}},
-      {{"--exact", "-fjson", "a.json"}, {ExportFormat::Json, {"a.json"}, std::nullopt, 1, true}},
-      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1, false}},
-      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1, false}},
+      {{"--exact", "-fjson", "a.json"},
+       {ExportFormat::Json, {"a.json"}, std::nullopt, 1, true, {}}},
+      {{"--", "--format"}, {ExportFormat::Dot, {"--format"}, std::nullopt, 1, false, {}}},
+      {{"-"}, {ExportFormat::Dot, {"-"}, std::nullopt, 1, false, {}}},
       {{"a.json", "b.bincode", "a.json"},
-       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1, false}},
-      {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1, false}},
-      {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0, false}},
+       {ExportFormat::Dot, {"a.json", "b.bincode", "a.json"}, std::nullopt, 1, false, {}}},
+      {{"--focus", "api"}, {ExportFormat::Dot, {"input.json"}, "api", 1, false, {}}},
+      {{"--depth=0", "--focus=", "s.json"}, {ExportFormat::Dot, {"s.json"}, "", 0, false, {}}},
+      {{"--baseline", "old.json", "n.json", "--baseline=o.bincode"},
+       {ExportFormat::Dot, {"n.json"}, std::nullopt, 1, false, {"old.json", "o.bincode"}}},
       {{"--focus", "a", "--depth", "4294967295"},
-       {ExportFormat::Dot, Inputs{"input.json"}, "a", 4294967295u, false}},
+       {ExportFormat::Dot, Inputs{"input.json"}, "a", 4294967295u, false, {}}},
   };
   for (const Case& c : cases) {
     auto parsed = parse(c.args);
@@ -55,7 +59,7 @@ TEST(ExportCommandLine, AcceptedForms) {
 TEST(ExportCommandLine, HelpVersionAndUsageErrors) {
   const std::string usage =
       "Usage: tracemill-export [--format dot|mermaid|json|prometheus|html] [--focus SERVICE "
-      "[--depth D]] [--exact] [INPUT...]\n";
+      "[--depth D]] [--baseline OLD]... [--exact] [INPUT...]\n";
   const std::pair<std::vector<std::string_view>, std::string> cases[] = {
       {{"in.json", "-Vh"}, "tracemill-export 1.2.3\n"},
       {{"--help", "--bad"}, usage},  // the first line of the help

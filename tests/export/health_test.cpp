@@ -124,6 +124,11 @@ void expect_health(const std::string& bytes, Encoding encoding, bool exact) {
                             exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
     const auto* graph = std::get_if<DependencyGraph>(&run.end);
     ASSERT_NE(graph, nullptr);
+    RecordCounts counts{record.value().trace_id.size(), record.value().stats.size(), 0};
+    for (const auto& [key, operation] : record.value().stats) {
+      counts.chains += operation.call_chain.size();
+    }
+    EXPECT_EQ(run.counts, counts);
     std::size_t with_calls = 0;
     for (const DependencyNode& node : graph->nodes) {
       const std::vector<MethodSum>* maps[] = {&node.operations, &node.methods,

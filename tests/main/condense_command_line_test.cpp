@@ -28,6 +28,8 @@ TEST(CondenseCommandLine, AcceptedForms) {
     Encoding encoding;
     std::optional<TraceFormat> input_format = std::nullopt;
     bool virtual_peers = true;
+    std::optional<TraceShard> shard = std::nullopt;
+    bool merge = false;
   };
   const Case cases[] = {
       {{"a.json", "-o", "s.json"}, {"a.json"}, "s.json", Encoding::Json},
@@ -54,6 +56,13 @@ TEST(CondenseCommandLine, AcceptedForms) {
        false},
       // After "--" every argument is an input; an option's separate value is taken as it is.
       {{"-o", "--help", "-f", "json", "--", "-o", "--x"}, {"-o", "--x"}, "--help", Encoding::Json},
+      {{"--shard", "2/4", "a", "-o", "s.json", "--shard=4/4"},
+       {"a"},
+       "s.json",
+       Encoding::Json,
+       std::nullopt,
+       true,
+       TraceShard{4, 4}},
       {{"\xC3\xA9.json", "-o", "\xC3\xA9.json"},
        {"\xC3\xA9.json"},
        "\xC3\xA9.json",
@@ -68,6 +77,8 @@ TEST(CondenseCommandLine, AcceptedForms) {
     EXPECT_EQ(options.encoding, c.encoding) << c.args[0];
     EXPECT_EQ(options.input_format, c.input_format) << c.args[0];
     EXPECT_EQ(options.virtual_peers, c.virtual_peers) << c.args[0];
+    EXPECT_EQ(options.shard, c.shard) << c.args[0];
+    EXPECT_EQ(options.merge, c.merge) << c.args[0];
   }
 }
 
@@ -102,6 +113,13 @@ TEST(CondenseCommandLine, HelpVersionAndUsageErrors) {
       {{"a", "-o", ""}, "the output path is empty"},
       {{"-", "a", "-", "-o", "s.json"}, "standard input ('-') given more than once"},
       {{"a\xFF", "-o", "s.json"}, "an input path is not valid UTF-8"},
+      {{"--merge", "--shard", "1/2", "a.json", "-o", "s.json"},
+       "--shard applies to trace files, not to --merge"},
+      {{"-iotlp", "--merge", "a.json", "-o", "s.json"},
+       "--input-format applies to trace files, not to --merge"},
+      {{"--merge", "-", "-o", "s.json"},
+       "--merge reads statistics files by name, not standard input ('-')"},
+      {{"--merge=x", "a.json"}, "option '--merge' takes no argument"},
       {{"a", "-o", "s\xFF.json"}, "the output path is not valid UTF-8"},
   };
   for (const auto& [args, text] : cases) {
@@ -116,9 +134,9 @@ TEST(CondenseCommandLine, HelpListsTheOptions) {
   auto parsed = parse({"-h"});
   ASSERT_FALSE(parsed);
   const std::string& help = parsed.error().text;
-  for (const char* option :
-       {"-o, --output OUTPUT", "-f, --format FORMAT", "-i, --input-format FORMAT",
-        "--no-virtual-peers", "-h, --help", "-V, --version", "INPUT..."}) {
+  for (const char* option : {"-o, --output OUTPUT", "-f, --format FORMAT",
+                             "-i, --input-format FORMAT", "--no-virtual-peers", "--shard K/N",
+                             "--merge", "-h, --help", "-V, --version", "INPUT..."}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(help.ends_with("2 for a usage error.\n")) << help;

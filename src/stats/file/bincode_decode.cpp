@@ -274,6 +274,17 @@ class Reader {
     return true;
   }
 
+  // The trace ids are checked and counted.
+  bool stream(std::vector<std::string>&) {
+    std::uint64_t count;
+    if (!read_fixed(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (!read(Checked<std::string>{})) return false;
+    }
+    receiver_->trace_ids(count);
+    return true;
+  }
+
   // The health fields of a value, element by element when the receiver wants them.
   bool stream(std::vector<std::int64_t>&) {
     if (!health_) return read(Checked<std::vector<std::int64_t>>{});

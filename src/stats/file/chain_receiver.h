@@ -42,6 +42,8 @@ class ChainReceiver {
   // later entry replaces the earlier, as in the record), and last errors() gives
   // cc_not_http_ok and cc_with_error_logs. Asked once, when decoding starts.
   virtual bool wants_health() const { return false; }
+  // The number of entries of the record's trace_id list, once it is decoded.
+  virtual void trace_ids(std::uint64_t /*count*/) {}
   virtual void durations(std::span<const std::int64_t> /*micros*/) {}
   virtual void http_status(std::int16_t /*code*/, std::uint64_t /*count*/) {}
   virtual void error_log(std::string_view /*text*/, std::uint64_t /*count*/) {}
@@ -97,7 +99,8 @@ constexpr FieldUse chain_field_use() {
   constexpr auto member = std::get<I>(Record<T>::fields).member;
   if constexpr (!kOnChainPath<T>) {
     return FieldUse::Keep;
-  } else if constexpr (detail::is_member<&StatsRecJson::stats>(member) ||
+  } else if constexpr (detail::is_member<&StatsRecJson::trace_id>(member) ||
+                       detail::is_member<&StatsRecJson::stats>(member) ||
                        detail::is_member<&OperationStatsJson::call_chain>(member) ||
                        detail::is_member<&CChainStatsKey::call_chain>(member)) {
     return FieldUse::Stream;

@@ -262,6 +262,19 @@ class Decoder {
   }
 
   // The health fields of a value, element by element when the receiver wants them.
+  // The trace ids are checked and counted.
+  bool stream(std::vector<std::string>&) {
+    std::uint64_t count = 0;
+    if (!list([&] {
+          ++count;
+          return decode(Checked<std::string>{});
+        })) {
+      return false;
+    }
+    receiver_->trace_ids(count);
+    return true;
+  }
+
   // Durations go over in batches; the plainly valid ones are read in bulk.
   bool stream(std::vector<std::int64_t>&) {
     if (!health_) return decode(Checked<std::vector<std::int64_t>>{});

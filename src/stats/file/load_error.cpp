@@ -1,5 +1,7 @@
 #include "stats/file/load_error.h"
 
+#include <type_traits>
+
 #include "text_form/debug.h"
 
 namespace tracemill {
@@ -50,6 +52,21 @@ bool write_debug(Formatter& f, const BincodeError& error) {
 
 bool write_debug(Formatter& f, const LoadError& error) {
   return std::visit([&](const auto& e) { return write_debug(f, e); }, error);
+}
+
+std::string load_error_report(const LoadError& error) {
+  return std::visit(
+      [](const auto& e) -> std::string {
+        using E = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<E, OsError>) {
+          return ": " + os_error_message(e.code);
+        } else if constexpr (std::is_same_v<E, JsonError>) {
+          return message_text(position_text(e));
+        } else {
+          return ": byte " + std::to_string(e.offset) + ": " + compact_string(e);
+        }
+      },
+      error);
 }
 
 }  // namespace tracemill

@@ -52,4 +52,8 @@ using LoadError = std::variant<OsError, JsonError, BincodeError>;
 
 bool write_debug(Formatter& f, const LoadError& error);
 
+// What follows a file's name in a one-line report of `error`: ": MESSAGE" for an operating-system
+// error, position_text() for a JSON error, ": byte OFFSET: DEBUG FORM" for a binary one.
+std::string load_error_report(const LoadError& error);
+
 }  // namespace tracemill

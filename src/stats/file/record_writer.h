@@ -231,6 +231,25 @@ bool put_bincode(const T& value, Out& out) {
     std::string_view bytes(value);
     put_le(text, static_cast<std::uint64_t>(bytes.size()));
     text.append(bytes);
+  } else if constexpr (IntegerList<T>) {
+    // As for JSON: the numbers straight into reserved room, a chunk between calls of more().
+    using I = typename T::value_type;
+    using U = std::make_unsigned_t<I>;
+    put_le(text, static_cast<std::uint64_t>(value.size()));
+    for (std::size_t begin = 0; begin < value.size(); begin += kListChunk) {
+      const std::size_t end = std::min(value.size(), begin + kListChunk);
+      const std::size_t old = text.size();
+      text.resize(old + (end - begin) * sizeof(I));
+      char* p = text.data() + old;
+      for (std::size_t i = begin; i < end; ++i) {
+        auto bits = static_cast<U>(value[i]);
+        for (std::size_t b = 0; b < sizeof(I); ++b) {
+          *p++ = static_cast<char>(static_cast<unsigned char>(bits & 0xFF));
+          bits = static_cast<U>(bits >> 8);
+        }
+      }
+      if (!out.more()) return false;
+    }
   } else if constexpr (IsVector<T>::value) {
     put_le(text, static_cast<std::uint64_t>(value.size()));
     for (const auto& e : value) {
