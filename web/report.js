@@ -255,7 +255,8 @@
     group.append(line, arrow);
     group.dataset.edge = String(i);
     const badge = edge.status === 'new' ? 'new' : edge.worse ? 'worse: ' + edge.base.worse.join(', ') : '';
-    const mid = laid.points[Math.floor(laid.points.length / 2)];
+    // Above the method's label where there is one, else above the middle of the line.
+    const mid = drawEdgeLabels ? { x: laid.x, y: laid.y - 8 } : laid.points[Math.floor(laid.points.length / 2)];
     if (drawEdgeLabels) {
       const label = svgElement('text', { class: 'edge-label', x: laid.x, y: laid.y + 4,
         'text-anchor': 'middle' });

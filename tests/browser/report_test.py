@@ -210,6 +210,74 @@ def names_file(work):
     return path
 
 
+def calls_file(path, calls):
+    """A statistics file of one chain per (caller, callee, method, calls, failed, durations)."""
+    record = json.load(open(os.path.join(ROOT, "examples/minimal.json")))
+    value = record["stats"]["op"]["call_chain"][0][1]
+    record["stats"]["op"]["call_chain"] = [
+        [{"call_chain": [{"process": a, "method": "in", "call_direction": "Inbound"},
+                         {"process": b, "method": m, "call_direction": "Inbound"}],
+          "caching_process": "", "is_leaf": True},
+         dict(value, count=n, duration_micros=durations, cc_not_http_ok=failed)]
+        for a, b, m, n, failed, durations in calls]
+    json.dump(record, open(path, "w"))
+    return path
+
+
+def check_baseline(driver, work):
+    """Two periods: cache added, legacy removed, api's list failing more, db's query slower."""
+    name = "baseline"
+    print(f"-- {name}")
+    kept = [("frontend", "auth", "login", 20, 0, [1000] * 20)]
+    old = calls_file(os.path.join(work, "old.json"), kept + [
+        ("frontend", "api", "list", 100, 0, [1000] * 100),
+        ("api", "db", "query", 50, 0, [2000] * 50),
+        ("api", "legacy", "fetch", 10, 0, [500] * 10)])
+    new = calls_file(os.path.join(work, "new.json"), kept + [
+        ("frontend", "api", "list", 100, 10, [1000] * 100),
+        ("api", "db", "query", 50, 0, [5000] * 50),
+        ("api", "cache", "get", 30, 0, [100] * 30)])
+    page = os.path.join(work, "baseline.html")
+    with open(page, "wb") as out:
+        out.write(export(["--format", "html", "--baseline", old, new]))
+    report = open_page(driver, name, page)
+    nodes = {n["name"]: (n["status"], n["worse"]) for n in report["nodes"]}
+    expected_nodes = {"frontend": ("kept", False), "auth": ("kept", False), "api": ("kept", True),
+                      "db": ("kept", True), "cache": ("new", False), "legacy": ("gone", False)}
+    if nodes != expected_nodes:
+        fail(name, f"nodes: {nodes}")
+    edges = {(e["from"], e["to"], e["method"]): (e["status"], e["worse"]) for e in report["edges"]}
+    expected_edges = {("frontend", "auth", "login"): ("kept", False),
+                      ("frontend", "api", "list"): ("kept", True),
+                      ("api", "db", "query"): ("kept", True),
+                      ("api", "cache", "get"): ("new", False),
+                      ("api", "legacy", "fetch"): ("gone", False)}
+    if edges != expected_edges:
+        fail(name, f"edges: {edges}")
+    drawn = driver.execute_script("""
+        const names = (selector) => [...document.querySelectorAll(selector)]
+          .map((e) => e.getAttribute('aria-label')).sort();
+        return {new: names('.node.new'), gone: names('.node.gone'), worse: names('.node:has(.badge.worse)'),
+                goneEdges: names('.edge.gone'),
+                badges: [...document.querySelectorAll('.edge .badge')].map((e) => e.textContent).sort(),
+                dashed: getComputedStyle(document.querySelector('.edge.gone path.line')).strokeDasharray};""")
+    expected_drawn = {"new": ["cache"], "gone": ["legacy"], "worse": ["api", "db"],
+                      "goneEdges": ["api \u2192 legacy: fetch"],
+                      "badges": ["new", "worse: errors", "worse: p99"]}
+    dashed = drawn.pop("dashed")
+    if drawn != expected_drawn or dashed in ("", "none"):
+        fail(name, f"drawn: {drawn}, gone edge dashes: {dashed}")
+    driver.find_element(By.ID, "changes-only").click()
+    shown = driver.execute_script("""
+        return [...document.querySelectorAll('.edge:not(.hidden), .node:not(.hidden)')]
+          .map((e) => e.getAttribute('aria-label')).sort()""")
+    if shown != sorted(["api", "cache", "db", "frontend", "legacy", "api \u2192 cache: get",
+                        "api \u2192 db: query", "api \u2192 legacy: fetch",
+                        "frontend \u2192 api: list"]):
+        fail(name, f"changes only shows {shown}")
+    driver.save_screenshot(os.path.join(SHOTS, name + ".png"))
+
+
 def main():
     os.makedirs(SHOTS, exist_ok=True)
     inputs = sorted(os.path.join(ROOT, "examples", f) for f in os.listdir(os.path.join(ROOT, "examples"))
@@ -223,6 +291,7 @@ def main():
             scripts = driver.execute_script("return document.scripts.length")
             if scripts != 4:
                 fail("names", f"{scripts} script elements")
+            check_baseline(driver, work)
     finally:
         driver.quit()
     print(f"screenshots: {SHOTS}")
