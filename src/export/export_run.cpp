@@ -154,6 +154,9 @@ int run_export(const ExportOptions& options, FdSink& out, Sink& err) {
     header.inputs = options.inputs;
     header.baseline_inputs = options.baseline;
     header.version = build::kVersion;
+    header.traces = inputs->counts.traces;
+    header.operations = inputs->counts.operations;
+    header.chains = inputs->counts.chains;
     written = write_html(out, *graph, header, changes ? &*changes : nullptr);
   } else {
     written = write_graph(out, *graph, options.format, changes ? &*changes : nullptr);

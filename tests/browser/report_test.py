@@ -137,6 +137,19 @@ def check_example(driver, name, input_path, work):
         fail(name, f"the drawn names differ: {drawn[:5]}")
     if len(driver.find_elements(By.CSS_SELECTOR, "#edges tbody tr")) != len(edges):
         fail(name, "the table has not one row per edge")
+    # The header counts what the record holds (the JSON form of an example says it).
+    record_path = os.path.splitext(input_path)[0] + ".json"
+    if os.path.exists(record_path):
+        with open(record_path, encoding="utf-8") as f:
+            record = json.load(f)
+        want = {"Traces": len(record["trace_id"]), "Operations": len(record["stats"]),
+                "Chains": sum(len(op["call_chain"]) for op in record["stats"].values())}
+        facts = driver.execute_script(
+            "return Object.fromEntries([...document.querySelectorAll('#facts dt')]"
+            ".map(dt => [dt.textContent, dt.nextElementSibling.textContent]))")
+        for fact, count in want.items():
+            if facts.get(fact) != f"{count:,}":
+                fail(name, f"the header shows {fact} {facts.get(fact)!r}, the record holds {count}")
 
     # Search: the first two characters of the longest name.
     query = max(names, key=len)[:2]
