@@ -20,23 +20,6 @@ std::int64_t failures(const HealthSummary& side) {
   return std::clamp<std::int64_t>(side.errors, 0, side.calls);
 }
 
-// Walks two sorted lists together: `both(a, b)` for equal keys, `one(a_or_b, presence)` else.
-template <class T, class Less, class Both, class One>
-void walk(const std::vector<T>& before, const std::vector<T>& after, Less less, Both both,
-          One one) {
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < before.size() || j < after.size()) {
-    if (j == after.size() || (i < before.size() && less(before[i], after[j]))) {
-      one(before[i++], Presence::Gone);
-    } else if (i == before.size() || less(after[j], before[i])) {
-      one(after[j++], Presence::New);
-    } else {
-      both(before[i++], after[j++]);
-    }
-  }
-}
-
 FigureChange one_sided(const HealthSummary& summary, Presence presence) {
   FigureChange change;
   change.status = presence;
@@ -47,15 +30,18 @@ FigureChange one_sided(const HealthSummary& summary, Presence presence) {
 std::vector<MethodChange> method_changes(const std::vector<MethodSum>& before,
                                          const std::vector<MethodSum>& after) {
   std::vector<MethodChange> changes;
-  walk(
+  auto one = [&](Presence presence) {
+    return [&changes, presence](const MethodSum& m) {
+      changes.push_back({m.method, one_sided(summary_of(m.figures), presence)});
+    };
+  };
+  walk_sorted(
       before, after, [](const MethodSum& a, const MethodSum& b) { return a.method < b.method; },
       [&](const MethodSum& a, const MethodSum& b) {
         changes.push_back(
             {a.method, {Presence::Kept, summary_of(a.figures), summary_of(b.figures)}});
       },
-      [&](const MethodSum& m, Presence presence) {
-        changes.push_back({m.method, one_sided(summary_of(m.figures), presence)});
-      });
+      one(Presence::Gone), one(Presence::New));
   return changes;
 }
 
@@ -132,7 +118,20 @@ GraphChanges compare_graphs(const DependencyGraph& baseline, const DependencyGra
                                                         &node.direction_unknown};
   };
   static const std::vector<MethodSum> kNone;
-  walk(
+  auto one_node = [&](Presence presence) {
+    return [&, presence](const DependencyNode& n) {
+      NodeChange& node = changes.nodes.emplace_back();
+      node.name = n.name;
+      node.status = presence;
+      node.entry_count = n.entry_count;
+      node.received = one_sided(received_summary(n), presence);
+      for (std::size_t d = 0; d < 3; ++d) {
+        node.maps[d] = presence == Presence::Gone ? method_changes(*maps_of(n)[d], kNone)
+                                                  : method_changes(kNone, *maps_of(n)[d]);
+      }
+    };
+  };
+  walk_sorted(
       baseline.nodes, current.nodes,
       [](const DependencyNode& a, const DependencyNode& b) { return a.name < b.name; },
       [&](const DependencyNode& a, const DependencyNode& b) {
@@ -144,22 +143,18 @@ GraphChanges compare_graphs(const DependencyGraph& baseline, const DependencyGra
           node.maps[d] = method_changes(*maps_of(a)[d], *maps_of(b)[d]);
         }
       },
-      [&](const DependencyNode& n, Presence presence) {
-        NodeChange& node = changes.nodes.emplace_back();
-        node.name = n.name;
-        node.status = presence;
-        node.entry_count = n.entry_count;
-        node.received = one_sided(received_summary(n), presence);
-        for (std::size_t d = 0; d < 3; ++d) {
-          node.maps[d] = presence == Presence::Gone ? method_changes(*maps_of(n)[d], kNone)
-                                                    : method_changes(kNone, *maps_of(n)[d]);
-        }
-      });
-  auto edge_less = [](const DependencyEdge& a, const DependencyEdge& b) {
-    return std::tie(a.from, a.to, a.method) < std::tie(b.from, b.to, b.method);
+      one_node(Presence::Gone), one_node(Presence::New));
+  auto one_edge = [&changes](Presence presence) {
+    return [&changes, presence](const DependencyEdge& e) {
+      changes.edges.push_back(
+          {e.from, e.to, e.method, e.count, one_sided(summary_of(e.figures), presence)});
+    };
   };
-  walk(
-      baseline.edges, current.edges, edge_less,
+  walk_sorted(
+      baseline.edges, current.edges,
+      [](const DependencyEdge& a, const DependencyEdge& b) {
+        return std::tie(a.from, a.to, a.method) < std::tie(b.from, b.to, b.method);
+      },
       [&](const DependencyEdge& a, const DependencyEdge& b) {
         changes.edges.push_back({a.from,
                                  a.to,
@@ -167,10 +162,7 @@ GraphChanges compare_graphs(const DependencyGraph& baseline, const DependencyGra
                                  b.count,
                                  {Presence::Kept, summary_of(a.figures), summary_of(b.figures)}});
       },
-      [&](const DependencyEdge& e, Presence presence) {
-        changes.edges.push_back(
-            {e.from, e.to, e.method, e.count, one_sided(summary_of(e.figures), presence)});
-      });
+      one_edge(Presence::Gone), one_edge(Presence::New));
   return changes;
 }
 

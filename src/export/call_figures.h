@@ -31,6 +31,24 @@ inline bool add_checked(std::int64_t& sum, std::int64_t more, std::int64_t max) 
   return true;
 }
 
+// Walks the sorted `first` and `second` together, in order: both(a, b) for elements of equal
+// keys, only_first(a) and only_second(b) for the others.
+template <class A, class B, class Less, class Both, class OnlyFirst, class OnlySecond>
+void walk_sorted(A& first, B& second, Less less, Both both, OnlyFirst only_first,
+                 OnlySecond only_second) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < first.size() || j < second.size()) {
+    if (j == second.size() || (i < first.size() && less(first[i], second[j]))) {
+      only_first(first[i++]);
+    } else if (i == first.size() || less(second[j], first[i])) {
+      only_second(second[j++]);
+    } else {
+      both(first[i++], second[j++]);
+    }
+  }
+}
+
 // Merges the sorted `from` into the sorted `into`; `add(a, b)` sums two equal elements into a
 // and says whether that stayed in range. Returns whether every sum did.
 template <class T, class Less, class Add>
@@ -38,18 +56,13 @@ bool merge_sorted(std::vector<T>& into, const std::vector<T>& from, Less less, A
   std::vector<T> merged;
   merged.reserve(into.size() + from.size());
   bool in_range = true;
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < into.size() || j < from.size()) {
-    if (j == from.size() || (i < into.size() && less(into[i], from[j]))) {
-      merged.push_back(std::move(into[i++]));
-    } else if (i == into.size() || less(from[j], into[i])) {
-      merged.push_back(from[j++]);
-    } else {
-      merged.push_back(std::move(into[i++]));
-      in_range = add(merged.back(), from[j++]) && in_range;
-    }
-  }
+  walk_sorted(
+      into, from, less,
+      [&](T& a, const T& b) {
+        merged.push_back(std::move(a));
+        in_range = add(merged.back(), b) && in_range;
+      },
+      [&](T& a) { merged.push_back(std::move(a)); }, [&](const T& b) { merged.push_back(b); });
   into = std::move(merged);
   return in_range;
 }
