@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/byte_source.h"
 #include "graph/graph_testing.h"
+#include "stats/file/record_writer.h"
 #include "text_form/debug.h"
 
 namespace tracemill::test_util {
@@ -52,6 +56,73 @@ TEST(ChainReceiver, TakesOperationsCallsAndCountsInFileOrder) {
       ASSERT_TRUE(decoded || size < bytes.size());
       EXPECT_EQ(recorder.events, decoded ? expected : expected.substr(0, recorder.events.size()))
           << size;
+    }
+  }
+}
+
+// A receiver of the health fields: every duration, in order, and the count of trace ids.
+class HealthRecorder final : public ChainReceiver {
+ public:
+  void operation(std::string_view) override {}
+  void call(const Call&) override {}
+  void chain(std::uint64_t) override { ++chains; }
+  bool wants_health() const override { return true; }
+  void durations(std::span<const std::int64_t> micros) override {
+    EXPECT_FALSE(micros.empty());
+    durations_seen.insert(durations_seen.end(), micros.begin(), micros.end());
+  }
+  void trace_ids(std::uint64_t count) override { traces = count; }
+  std::vector<std::int64_t> durations_seen;
+  std::uint64_t traces = 0;
+  int chains = 0;
+};
+
+// Durations of every form reach the receiver as they stand: signs, zero, the longest numbers
+// the bulk reading takes and the first it leaves to the reader, the i64 extremes, lists longer
+// than a batch, in both encodings and in JSON with and without blanks between the elements.
+TEST(ChainReceiver, HandsOverEveryDurationAndCountsTheTraceIds) {
+  std::vector<std::int64_t> micros = {-5,
+                                      0,
+                                      1,
+                                      999'999'999'999'999'999,
+                                      -999'999'999'999'999'999,
+                                      1'000'000'000'000'000'000,
+                                      std::numeric_limits<std::int64_t>::min(),
+                                      std::numeric_limits<std::int64_t>::max(),
+                                      10};
+  for (std::int64_t i = 0; i < 1500; ++i) micros.push_back(i * 7919 - 3000);
+  StatsRecJson record;
+  record.trace_id = {"01", "02", "03"};
+  std::pair<CChainStatsKey, CChainStatsValue> pair;
+  pair.first.call_chain = {Call{"p", "m", CallDirection::Inbound}};
+  pair.second.count = 1;
+  for (const std::vector<std::int64_t>& list :
+       {std::vector<std::int64_t>{}, std::vector<std::int64_t>{7}, micros}) {
+    pair.second.duration_micros = list;
+    record.stats["op"].call_chain.push_back(pair);
+  }
+  std::vector<std::int64_t> expected;
+  for (const auto& [key, value] : record.stats["op"].call_chain) {
+    expected.insert(expected.end(), value.duration_micros.begin(), value.duration_micros.end());
+  }
+  for (Encoding encoding : {Encoding::Json, Encoding::Bincode}) {
+    StringSink out;
+    ASSERT_TRUE(write_record(out, record, encoding));
+    std::vector<std::string> forms = {out.text()};
+    if (encoding == Encoding::Json) {  // no name holds a blank
+      std::string compact;
+      for (char c : out.text()) {
+        if (c != ' ' && c != '\n') compact += c;
+      }
+      forms.push_back(compact);
+    }
+    for (const std::string& bytes : forms) {
+      HealthRecorder recorder;
+      StatsFile file(encoding, ByteSource::from_memory(bytes));
+      ASSERT_FALSE(file.stream(recorder).has_value());
+      EXPECT_EQ(recorder.chains, 3);
+      EXPECT_EQ(recorder.traces, 3u);
+      EXPECT_EQ(recorder.durations_seen, expected) << bytes.size();
     }
   }
 }
