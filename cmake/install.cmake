@@ -125,7 +125,7 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME tracemill-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 # The archive is C++ compiled by this build's compiler: linking it needs that C++ standard
 # library's development files (every libstdc++-N-dev provides libstdc++-dev), as the headers
-# need a C++20 compiler, which brings them; and zlib's, which it inflates gzip input with. It
+# need a C++20 compiler, which brings them; and zlib's, which it inflates and deflates with. It
 # needs nothing else, not even the programs.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libstdc++-dev, zlib1g-dev")
 # Each package's description starts with its own summary line; cmake/cpack_project.cmake keeps

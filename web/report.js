@@ -1,13 +1,23 @@
-// The report page of tracemill-export --format html: reads the graph's JSON and the header's
-// facts from the page's two data blocks, lays the graph out left to right with dagre and draws
+// The report page of tracemill-export --format html: reads the graph's JSON (gzip, in base64)
+// and the header's facts from the page's two data blocks, lays the graph out left to right with dagre and draws
 // it as SVG. Every name reaches the page as text (textContent and SVG text nodes), never as
 // markup. The page makes no request.
-(function () {
+// The graph's data block inflated: base64 to bytes, bytes through the browser's own gzip
+// decoder. Nothing here is a request: the bytes never leave the page.
+async function readGraph() {
+  const text = atob(document.getElementById('tracemill-graph').textContent.trim());
+  const bytes = new Uint8Array(text.length);
+  for (let i = 0; i < text.length; ++i) bytes[i] = text.charCodeAt(i);
+  const inflated = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
+  return JSON.parse(await new Response(inflated).text());
+}
+
+(async function () {
   'use strict';
 
   const SVG = 'http://www.w3.org/2000/svg';
   const phases = { start: performance.now() };
-  const graphData = JSON.parse(document.getElementById('tracemill-graph').textContent);
+  const graphData = await readGraph();
   const facts = JSON.parse(document.getElementById('tracemill-header').textContent);
   const baseline = graphData.baseline || null;
   phases.parsed = performance.now();
@@ -158,8 +168,8 @@
   const kCharWidth = 7.2;  // of the 12 px label font, wide enough for most names
   const kLineHeight = 16;
   const drawEdgeLabels = edges.length <= 200;
-  // Above these sizes the full layered layout takes seconds: dagre's longest-path ranker and
-  // no search for a better ordering of the ranks keep the big graphs interactive.
+  // Above these sizes the full layered layout takes seconds. A big graph is laid out in layers
+  // of its own (see bigLayers) with no search for a better ordering of the ranks.
   const big = nodes.length > 300 || edges.length > 1500;
 
   function nodeLines(node) {
@@ -169,18 +179,71 @@
     return lines;
   }
 
+  // The layers of a big graph: the longest path from the sources, once a depth-first search has
+  // set aside the edges that close a cycle. dagre places the nodes in these layers, each beside
+  // its busiest caller in the layer before: it routes only that one edge into each node, as
+  // every edge it routes costs it a node of its own in each layer crossed, most of its work.
+  // The other edges are drawn as curves from node to node.
+  function bigLayers() {
+    const ends = edges.map((edge) => [nodeByName.get(edge.from).index, nodeByName.get(edge.to).index]);
+    const out = nodes.map(() => []);
+    ends.forEach(([from], i) => out[from].push(i));
+    const state = new Uint8Array(nodes.length);  // 1 on the search's path, 2 done
+    const closesCycle = new Uint8Array(edges.length);
+    const finished = [];
+    for (let start = 0; start < nodes.length; ++start) {
+      if (state[start]) continue;
+      state[start] = 1;
+      const stack = [[start, 0]];
+      while (stack.length) {
+        const top = stack[stack.length - 1];
+        const v = top[0];
+        if (top[1] < out[v].length) {
+          const e = out[v][top[1]++];
+          const w = ends[e][1];
+          if (state[w] === 1) closesCycle[e] = 1;
+          else if (!state[w]) { state[w] = 1; stack.push([w, 0]); }
+        } else {
+          state[v] = 2;
+          finished.push(v);
+          stack.pop();
+        }
+      }
+    }
+    const layer = new Int32Array(nodes.length);
+    for (let k = finished.length - 1; k >= 0; --k) {
+      const v = finished[k];
+      for (const e of out[v]) {
+        if (!closesCycle[e]) layer[ends[e][1]] = Math.max(layer[ends[e][1]], layer[v] + 1);
+      }
+    }
+    const busiest = new Int32Array(nodes.length).fill(-1);
+    const count = (e) => (edges[e].data ? edges[e].data.count : 0);
+    ends.forEach(([from, to], e) => {
+      if (closesCycle[e] || layer[to] !== layer[from] + 1) return;
+      if (busiest[to] < 0 || count(e) > count(busiest[to])) busiest[to] = e;
+    });
+    const routed = ends.map(([, to], e) => busiest[to] === e);
+    return { layer, routed };
+  }
+  nodes.forEach((node, i) => { node.index = i; });
+  const layers = big ? bigLayers() : null;
+
   const layout = new dagre.graphlib.Graph({ multigraph: true });
+  // dagre halves ranksep and puts two of its ranks between neighbouring layers.
   layout.setGraph({ rankdir: 'LR', nodesep: 14, edgesep: 8, ranksep: big ? 80 : 60,
-    marginx: 20, marginy: 20, ranker: big ? 'longest-path' : 'network-simplex' });
+    marginx: 20, marginy: 20, ranker: big ? 'none' : 'network-simplex' });
   nodes.forEach((node, i) => {
     node.lines = nodeLines(node);
     const longest = Math.max(...node.lines.map((line) => line.length));
     node.width = Math.min(360, Math.ceil(longest * kCharWidth) + 20);
     node.height = node.lines.length * kLineHeight + 14;
-    layout.setNode(String(i), { width: node.width, height: node.height });
-    node.index = i;
+    const laid = { width: node.width, height: node.height };
+    if (layers) laid.rank = 2 * layers.layer[i];
+    layout.setNode(String(i), laid);
   });
   edges.forEach((edge, i) => {
+    if (layers && !layers.routed[i]) return;
     const label = drawEdgeLabels ? { width: Math.min(240, edge.method.length * 6.6 + 8), height: 14,
       labelpos: 'c' } : {};
     label.minlen = 1;
@@ -218,6 +281,21 @@
     return svgElement('path', { class: 'arrow', d: d, fill: color });
   }
 
+  // An edge dagre did not route: a curve from the caller's right side to the callee's left
+  // side, level at both ends. `points` are the last two of its control points, for the arrow.
+  function curve(edge) {
+    const from = layout.node(String(nodeByName.get(edge.from).index));
+    const to = layout.node(String(nodeByName.get(edge.to).index));
+    const a = { x: from.x + from.width / 2, y: from.y };
+    const b = { x: to.x - to.width / 2, y: to.y };
+    const bend = Math.max(40, Math.abs(b.x - a.x) / 3);
+    const c1 = { x: a.x + bend, y: a.y };
+    const c2 = { x: b.x - bend, y: b.y };
+    const f = (p) => p.x.toFixed(1) + ',' + p.y.toFixed(1);
+    return { d: 'M' + f(a) + 'C' + f(c1) + ' ' + f(c2) + ' ' + f(b), points: [c2, b],
+      mid: { x: (a.x + 3 * c1.x + 3 * c2.x + b.x) / 8, y: (a.y + b.y) / 2 } };
+  }
+
   function edgeFigures(edge) {
     return edge.data ? edge.data.health : null;
   }
@@ -225,9 +303,10 @@
   const edgeLayer = svgElement('g', { class: 'edges' });
   const nodeLayer = svgElement('g', { class: 'nodes' });
   edges.forEach((edge, i) => {
-    const laid = layout.edge(String(nodeByName.get(edge.from).index),
-      String(nodeByName.get(edge.to).index), String(i));
-    const d = 'M' + laid.points.map((p) => p.x.toFixed(1) + ',' + p.y.toFixed(1)).join('L');
+    const laid = layers && !layers.routed[i] ? curve(edge) :
+      layout.edge(String(nodeByName.get(edge.from).index), String(nodeByName.get(edge.to).index),
+        String(i));
+    const d = laid.d || 'M' + laid.points.map((p) => p.x.toFixed(1) + ',' + p.y.toFixed(1)).join('L');
     const figures = edgeFigures(edge);
     const group = svgElement('g', { class: 'edge', tabindex: '0', role: 'button' });
     group.setAttribute('aria-label', edge.from + ' \u2192 ' + edge.to + ': ' + edge.method);
@@ -256,7 +335,8 @@
     group.dataset.edge = String(i);
     const badge = edge.status === 'new' ? 'new' : edge.worse ? 'worse: ' + edge.base.worse.join(', ') : '';
     // Above the method's label where there is one, else above the middle of the line.
-    const mid = drawEdgeLabels ? { x: laid.x, y: laid.y - 8 } : laid.points[Math.floor(laid.points.length / 2)];
+    const mid = drawEdgeLabels ? { x: laid.x, y: laid.y - 8 } :
+      laid.mid || laid.points[Math.floor(laid.points.length / 2)];
     if (drawEdgeLabels) {
       const label = svgElement('text', { class: 'edge-label', x: laid.x, y: laid.y + 4,
         'text-anchor': 'middle' });
@@ -302,15 +382,20 @@
     node.element = group;
     nodeLayer.append(group);
   });
+  // No text until fit() has measured the window and chosen the scale (see applyView).
+  svg.classList.add('far');
   viewport.append(edgeLayer, nodeLayer);
   phases.drawn = performance.now();
 
   // ---- Pan, zoom, fit -----------------------------------------------------------------------
 
   const view = { x: 0, y: 0, k: 1 };
+  // Text of under 3 px on the screen is not drawn at all: laying out the labels of thousands of
+  // nodes would cost the first frame of a big graph most of its time, for text nobody can read.
   function applyView() {
     viewport.setAttribute('transform',
       'translate(' + view.x.toFixed(1) + ',' + view.y.toFixed(1) + ') scale(' + view.k.toFixed(4) + ')');
+    svg.classList.toggle('far', view.k * 12 < 3);
   }
   function fit() {
     const size = layout.graph();
@@ -649,4 +734,10 @@
       phases: Object.freeze(phases),
     });
   }, 0));
-}());
+}()).catch((error) => {
+  const message = document.createElement('p');
+  message.id = 'failure';
+  message.textContent = 'The page could not show the graph: ' + error;
+  document.getElementById('main').prepend(message);
+  throw error;
+});

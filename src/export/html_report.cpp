@@ -1,5 +1,11 @@
 #include "export/html_report.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "export/graph_writers.h"
@@ -45,6 +51,50 @@ std::string header_json(const ReportHeader& header) {
 }
 
 }  // namespace
+
+std::optional<std::string> gzip_base64(std::string_view bytes) {
+  z_stream stream{};
+  // 15 window bits plus 16: a gzip member, which the browser's DecompressionStream reads.
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
+    return std::nullopt;
+  }
+  std::string packed(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+  // zlib counts in uInt: a text of 4 GiB or more goes in in several steps.
+  const auto* next = reinterpret_cast<const Bytef*>(bytes.data());
+  std::size_t left = bytes.size();
+  stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+  stream.avail_out = static_cast<uInt>(packed.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    const auto step = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
+    stream.next_in = const_cast<Bytef*>(next);
+    stream.avail_in = step;
+    status = deflate(&stream, step == left ? Z_FINISH : Z_NO_FLUSH);
+    next += step - stream.avail_in;
+    left -= step - stream.avail_in;
+  }
+  const std::size_t size = stream.total_out;
+  deflateEnd(&stream);
+  if (status != Z_STREAM_END) return std::nullopt;
+
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((size + 2) / 3 * 4);
+  const auto* in = reinterpret_cast<const unsigned char*>(packed.data());
+  for (std::size_t i = 0; i < size; i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, size - i);
+    const std::uint32_t triple = std::uint32_t{in[i]} << 16 |
+                                 (n > 1 ? std::uint32_t{in[i + 1]} << 8 : 0) |
+                                 (n > 2 ? std::uint32_t{in[i + 2]} : 0);
+    text += kAlphabet[triple >> 18];
+    text += kAlphabet[triple >> 12 & 63];
+    text += n > 1 ? kAlphabet[triple >> 6 & 63] : '=';
+    text += n > 2 ? kAlphabet[triple & 63] : '=';
+  }
+  return text;
+}
 
 bool write_script_json(Sink& out, std::string_view json) {
   std::size_t run = 0;
@@ -106,7 +156,10 @@ bool write_html(Sink& out, std::string_view graph_json, const ReportHeader& head
     } else if (marker == "@HEADER@") {
       written = write_script_json(out, facts);
     } else if (marker == "@GRAPH@") {
-      written = write_script_json(out, graph_json);
+      StringSink compact;
+      write_script_json(compact, graph_json);
+      const std::optional<std::string> packed = gzip_base64(compact.text());
+      written = packed && out.write(*packed);
     } else {
       written = out.write(marker.substr(0, marker.size() - 1));
       page.remove_prefix(end);

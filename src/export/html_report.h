@@ -24,11 +24,17 @@ struct ReportHeader {
 };
 
 // The page of `graph_json`, exactly what write_json() gives for the graph (with its "baseline"
-// block when there is one). Returns false once a write to the sink failed.
+// block when there is one), held by the page compressed. Returns false once a write to the
+// sink failed.
 bool write_html(Sink& out, std::string_view graph_json, const ReportHeader& header);
 // The page of `graph`, its JSON written by write_json() (with the baseline block of `changes`).
 bool write_html(Sink& out, const DependencyGraph& graph, const ReportHeader& header,
                 const GraphChanges* changes = nullptr);
+
+// `bytes` compressed as one gzip member, written in base64 (standard alphabet, padded): how the
+// page holds the graph's data, a tenth of its JSON or less, and text that no name can turn into
+// markup. Nothing when zlib fails (out of memory).
+std::optional<std::string> gzip_base64(std::string_view bytes);
 
 // `json` (valid JSON) as it may stand inside a <script> element: every '<', '>' and '&' as
 // \u003c, \u003e and \u0026, and U+2028 and U+2029 as \u2028 and \u2029. JSON holds these

@@ -3,7 +3,8 @@
 
     tests/browser/report_test.py [BUILD_DIR]        (default: build/default)
 
-For every example (both encodings) and a file of names that need escaping, which it writes:
+For every example (both encodings), a file of names that need escaping and a generated graph of
+400 services, which it writes:
 the page loads without a console message and without any request, shows the nodes and edges
 of the --format json output, the search counts the matching services, a click on a node and
 Enter on an edge open a panel with the JSON's figures, Escape closes it, and the table sorts.
@@ -11,6 +12,7 @@ With two generated files that differ in known ways, the --baseline page marks ex
 changes. Screenshots go to BUILD_DIR/browser/. Needs Debian's chromium, chromium-driver and
 python3-selenium.
 """
+import importlib.util
 import json
 import os
 import subprocess
@@ -135,8 +137,26 @@ def check_example(driver, name, input_path, work):
         "return [...document.querySelectorAll('.node text.name')].map(t => t.textContent)")
     if drawn != [n if len(n) else "" for n in names]:
         fail(name, f"the drawn names differ: {drawn[:5]}")
-    if len(driver.find_elements(By.CSS_SELECTOR, "#edges tbody tr")) != len(edges):
+    # The table shows its first 500 rows, the rest on request.
+    if len(driver.find_elements(By.CSS_SELECTOR, "#edges tbody tr")) != min(len(edges), 500):
         fail(name, "the table has not one row per edge")
+    # Each edge's line starts on its caller's box and ends on its callee's, whether dagre routed
+    # it or the page drew it as a curve.
+    boxes, ends = driver.execute_script(
+        "const numbers = (text) => text.match(/-?[0-9.]+/g).map(Number);"
+        "return [[...document.querySelectorAll('.node')].map((g) => numbers("
+        "g.getAttribute('transform')).concat([+g.querySelector('rect').getAttribute('width'),"
+        " +g.querySelector('rect').getAttribute('height')])),"
+        "[...document.querySelectorAll('.edge path.line')].map((p) => {"
+        " const n = numbers(p.getAttribute('d')); return [n[0], n[1], n.at(-2), n.at(-1)]; })]")
+
+    def on_box(x, y, box):
+        return box[0] - 1 <= x <= box[0] + box[2] + 1 and box[1] - 1 <= y <= box[1] + box[3] + 1
+    astray = [edges[i] for i, end in enumerate(ends)
+              if not (on_box(end[0], end[1], boxes[names.index(edges[i][0])])
+                      and on_box(end[2], end[3], boxes[names.index(edges[i][1])]))]
+    if astray:
+        fail(name, f"{len(astray)} edges do not join their nodes, as {astray[0]}")
     # The header counts what the record holds (the JSON form of an example says it).
     record_path = os.path.splitext(input_path)[0] + ".json"
     if os.path.exists(record_path):
@@ -301,6 +321,14 @@ def main():
             for path in inputs:
                 check_example(driver, os.path.basename(path), path, work)
             check_example(driver, "names", names_file(work), work)
+            # A graph big enough for the page's own layering of big graphs.
+            big = os.path.join(work, "big.json")
+            generator = importlib.util.spec_from_file_location(
+                "report_graph", os.path.join(ROOT, "bench/report_graph.py"))
+            module = importlib.util.module_from_spec(generator)
+            generator.loader.exec_module(module)
+            module.write(400, 1600, big)
+            check_example(driver, "big", big, work)
             scripts = driver.execute_script("return document.scripts.length")
             if scripts != 4:
                 fail("names", f"{scripts} script elements")
