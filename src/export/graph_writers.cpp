@@ -369,9 +369,8 @@ std::vector<ServicePair> service_pairs(const DependencyGraph& graph) {
     pair.errors.add(figures.errors);
     pair.durations += figures.latency.count();
     pair.micros.add(figures.latency.sum());
-    for (std::size_t i = 0; i < Latency::kBounds.size(); ++i) {
-      pair.at_most[i] += figures.latency.count_at_most(Latency::kBounds[i]);
-    }
+    const auto at_most = figures.latency.counts_at_most();
+    for (std::size_t i = 0; i < at_most.size(); ++i) pair.at_most[i] += at_most[i];
   }
   return pairs;
 }

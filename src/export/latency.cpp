@@ -7,10 +7,13 @@
 
 namespace tracemill {
 
+using latency_buckets::bucket_of;
+using latency_buckets::bucket_of_bound;
+using latency_buckets::kBoundOfBucket;
+using latency_buckets::kLastBucket;
+
 namespace {
 
-// The bucket of the magnitude 2^63, the largest there is.
-constexpr std::uint32_t kLastBucket = (57 << 6) + 64;
 // Room added beyond the bucket that made a range grow, so that the range grows a few times only.
 constexpr std::uint32_t kSlack = 16;
 
@@ -101,53 +104,44 @@ void Latency::add(std::span<const std::int64_t> micros) {
   }
   constexpr std::size_t kBatch = 256;
   std::array<std::uint32_t, kBatch> positive;
-  std::array<std::uint32_t, kBatch> negative;
   while (!micros.empty()) {
     const std::span<const std::int64_t> batch = micros.first(std::min(kBatch, micros.size()));
     micros = micros.subspan(batch.size());
-    // The figures of the batch in locals, which the stores into the counters cannot alias.
-    std::size_t np = 0;
-    std::size_t nn = 0;
-    std::uint32_t low[2] = {~std::uint32_t{0}, ~std::uint32_t{0}};
-    std::uint32_t high[2] = {0, 0};
-    std::int64_t least = min_;
-    std::int64_t most = max_;
-    __extension__ __int128 sum = 0;  // of at most kBatch values: no overflow
-    std::uint64_t zeros = 0;
-    std::array<std::uint32_t, kBounds.size() + 1> at_most{};
+    // Sum, minimum and maximum first, in a loop without branches: the sum as the sums of the
+    // high halves (arithmetic shift) and of the low halves, which cannot overflow for a batch.
+    std::int64_t least = batch[0];
+    std::int64_t most = batch[0];
+    std::int64_t high_halves = 0;
+    std::uint64_t low_halves = 0;
     for (const std::int64_t d : batch) {
-      sum += d;
       least = std::min(least, d);
       most = std::max(most, d);
-      if (d > 0) {
-        const auto magnitude = static_cast<std::uint64_t>(d);
-        const int octave = 63 - std::countl_zero(magnitude);
-        ++at_most[bound_slot(d, octave)];
-        const std::uint32_t index = bucket_of(magnitude, octave);
-        low[0] = std::min(low[0], index);
-        high[0] = std::max(high[0], index);
-        positive[np++] = index;
-        continue;
-      }
-      ++at_most[0];
-      if (d == 0) {
-        ++zeros;
-        continue;
-      }
-      const std::uint64_t magnitude = 0 - static_cast<std::uint64_t>(d);
-      const std::uint32_t index = bucket_of(magnitude, 63 - std::countl_zero(magnitude));
-      low[1] = std::min(low[1], index);
-      high[1] = std::max(high[1], index);
-      negative[nn++] = index;
+      high_halves += d >> 32;
+      low_halves += static_cast<std::uint32_t>(d);
     }
     count_ += batch.size();
-    sum_.add(Int128(static_cast<std::int64_t>(sum >> 64), static_cast<std::uint64_t>(sum)));
-    min_ = least;
-    max_ = most;
-    zeros_ += zeros;
-    for (std::size_t i = 0; i < at_most_.size(); ++i) at_most_[i] += at_most[i];
-    positive_.add(std::span(positive).first(np), low[0], high[0]);
-    negative_.add(std::span(negative).first(nn), low[1], high[1]);
+    sum_.add(Int128(high_halves >> 32, static_cast<std::uint64_t>(high_halves) << 32));
+    sum_.add(Int128(0, low_halves));
+    min_ = std::min(min_, least);
+    max_ = std::max(max_, most);
+    if (least <= 0) [[unlikely]] {
+      for (const std::int64_t d : batch) add_bucket(d);
+      continue;
+    }
+    // All positive: the buckets of the batch, counted together; a bucket monotone in the
+    // magnitude gives the range they lie in.
+    std::size_t n = 0;
+    for (const std::int64_t d : batch) {
+      const auto magnitude = static_cast<std::uint64_t>(d);
+      const std::uint32_t index = bucket_of(magnitude);
+      positive[n++] = index;
+      if (const std::uint8_t bound = kBoundOfBucket[index]) [[unlikely]]
+        at_bound_[bound - 1u] += d <= kBounds[bound - 1u] ? 1 : 0;
+    }
+    const auto low = static_cast<std::uint64_t>(least);
+    const auto high = static_cast<std::uint64_t>(most);
+    positive_.add(std::span(positive).first(n), bucket_of(low, 63 - std::countl_zero(low)),
+                  bucket_of(high, 63 - std::countl_zero(high)));
   }
 }
 
@@ -219,7 +213,7 @@ bool Latency::Buckets::same_counts(const Buckets& other) const {
 
 bool operator==(const Latency& a, const Latency& b) {
   if (a.exact_ != b.exact_ || a.count_ != b.count_ || !(a.sum_ == b.sum_) || a.min_ != b.min_ ||
-      a.max_ != b.max_ || a.zeros_ != b.zeros_ || a.at_most_ != b.at_most_ ||
+      a.max_ != b.max_ || a.zeros_ != b.zeros_ || a.at_bound_ != b.at_bound_ ||
       !a.positive_.same_counts(b.positive_) || !a.negative_.same_counts(b.negative_)) {
     return false;
   }
@@ -264,7 +258,7 @@ void Latency::merge(const Latency& other) {
   min_ = std::min(min_, other.min_);
   max_ = std::max(max_, other.max_);
   zeros_ += other.zeros_;
-  for (std::size_t i = 0; i < at_most_.size(); ++i) at_most_[i] += other.at_most_[i];
+  for (std::size_t i = 0; i < at_bound_.size(); ++i) at_bound_[i] += other.at_bound_[i];
   positive_.merge(other.positive_);
   negative_.merge(other.negative_);
   if (!other.values_.empty()) {
@@ -273,11 +267,45 @@ void Latency::merge(const Latency& other) {
   }
 }
 
+std::array<std::uint64_t, Latency::kBounds.size()> Latency::counts_at_most() const {
+  std::array<std::uint64_t, kBounds.size()> at_most{};
+  if (exact_) {
+    if (!sorted_) {
+      std::sort(values_.begin(), values_.end());
+      sorted_ = true;
+    }
+    for (std::size_t i = 0; i < kBounds.size(); ++i) {
+      at_most[i] = static_cast<std::uint64_t>(
+          std::upper_bound(values_.begin(), values_.end(), kBounds[i]) - values_.begin());
+    }
+    return at_most;
+  }
+  // Every duration up to 0, those of the positive buckets below the bound's own bucket, and
+  // those of that bucket counted apart as at most the bound.
+  std::uint64_t below = count_;
+  if (!positive_.empty()) {
+    for (std::uint32_t index = positive_.first(); index <= positive_.last(); ++index) {
+      below -= positive_.at(index);
+    }
+  }
+  std::size_t bound = 0;
+  if (!positive_.empty()) {
+    for (std::uint32_t index = positive_.first(); index <= positive_.last(); ++index) {
+      for (; bound < kBounds.size() && bucket_of_bound(bound) <= index; ++bound) {
+        at_most[bound] = below + at_bound_[bound];
+      }
+      if (bound == kBounds.size()) break;
+      below += positive_.at(index);
+    }
+  }
+  for (; bound < kBounds.size(); ++bound) at_most[bound] = below + at_bound_[bound];
+  return at_most;
+}
+
 std::uint64_t Latency::count_at_most(std::int64_t bound_micros) const {
-  std::uint64_t count = 0;
+  const auto at_most = counts_at_most();
   for (std::size_t i = 0; i < kBounds.size(); ++i) {
-    count += at_most_[i];
-    if (kBounds[i] == bound_micros) return count;
+    if (kBounds[i] == bound_micros) return at_most[i];
   }
   fatal("a latency bound outside the fixed list");
 }

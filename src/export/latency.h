@@ -63,14 +63,53 @@ class Int128 {
   std::uint64_t low_ = 0;
 };
 
+namespace latency_buckets {
+
+inline constexpr std::array<std::int64_t, 16> kBounds = {
+    2000,   4000,   6000,    8000,    10000,   50000,   100000,   200000,
+    400000, 800000, 1000000, 1400000, 2000000, 5000000, 10000000, 15000000};
+
+// Magnitudes m < 128 have bucket m; above, with s = octave - 6, bucket (s << 6) + (m >> s).
+constexpr std::uint32_t bucket_of(std::uint64_t magnitude, int octave) {
+  const int shift = octave > 6 ? octave - 6 : 0;
+  return static_cast<std::uint32_t>((shift << 6) + static_cast<int>(magnitude >> shift));
+}
+constexpr std::uint32_t bucket_of(std::uint64_t magnitude) {
+  return bucket_of(magnitude, 63 - std::countl_zero(magnitude | 1));
+}
+// The bucket of the magnitude 2^63, the largest there is.
+inline constexpr std::uint32_t kLastBucket = (57 << 6) + 64;
+
+// The counts at the bounds come from the buckets: a bucket below a bound's own holds only
+// durations under it, one above only durations over it, and of the durations in the bound's
+// own bucket those at most the bound are counted apart.
+constexpr std::uint32_t bucket_of_bound(std::size_t i) {
+  return bucket_of(static_cast<std::uint64_t>(kBounds[i]));
+}
+// For each bucket, 1 + the bound whose bucket it is, or 0.
+inline constexpr std::array<std::uint8_t, kLastBucket + 1> kBoundOfBucket = [] {
+  std::array<std::uint8_t, kLastBucket + 1> of{};
+  for (std::size_t i = 0; i < kBounds.size(); ++i) {
+    of[bucket_of_bound(i)] = static_cast<std::uint8_t>(i + 1);
+  }
+  return of;
+}();
+inline constexpr bool kBoundsInBucketsOfTheirOwn = [] {
+  for (std::size_t i = 0; i < kBounds.size(); ++i) {
+    if (kBounds[i] <= 0 || (i > 0 && bucket_of_bound(i) <= bucket_of_bound(i - 1))) return false;
+  }
+  return true;
+}();
+static_assert(kBoundsInBucketsOfTheirOwn, "bounds positive, increasing, a bucket each");
+
+}  // namespace latency_buckets
+
 class Latency {
  public:
   enum class Mode { kSketch, kExact };
 
   // The upper bounds of count_at_most(), in microseconds.
-  static constexpr std::array<std::int64_t, 16> kBounds = {
-      2000,   4000,   6000,    8000,    10000,   50000,   100000,   200000,
-      400000, 800000, 1000000, 1400000, 2000000, 5000000, 10000000, 15000000};
+  static constexpr const auto& kBounds = latency_buckets::kBounds;
 
   Latency() : exact_(false) {}
   explicit Latency(Mode mode) : exact_(mode == Mode::kExact) {}
@@ -83,21 +122,9 @@ class Latency {
     if (exact_) {
       values_.push_back(micros);
       sorted_ = false;
-    }
-    if (micros > 0) {
-      const auto magnitude = static_cast<std::uint64_t>(micros);
-      const int octave = 63 - std::countl_zero(magnitude);
-      ++at_most_[bound_slot(micros, octave)];
-      if (!exact_) positive_.add(bucket_of(magnitude, octave));
       return;
     }
-    ++at_most_[0];
-    if (micros == 0) {
-      ++zeros_;
-    } else if (!exact_) {
-      const std::uint64_t magnitude = 0 - static_cast<std::uint64_t>(micros);
-      negative_.add(bucket_of(magnitude, 63 - std::countl_zero(magnitude)));
-    }
+    add_bucket(micros);
   }
 
   // Adds each of `micros`: the same figure as adding them one by one, faster for many, as the
@@ -113,6 +140,8 @@ class Latency {
   // Of a figure without durations: the largest and the smallest 64-bit value.
   std::int64_t min() const { return min_; }
   std::int64_t max() const { return max_; }
+  // The number of durations at most each of kBounds, in one pass over the buckets.
+  std::array<std::uint64_t, kBounds.size()> counts_at_most() const;
   // The number of durations at most `bound_micros`, which must be one of kBounds.
   std::uint64_t count_at_most(std::int64_t bound_micros) const;
   // The duration at the nearest rank for q (see above); 0 for a figure without durations. In
@@ -169,54 +198,30 @@ class Latency {
     std::vector<std::pair<std::uint32_t, std::uint64_t>> carried_;
   };
 
-  // Magnitudes m < 128 have bucket m; above, with s = octave - 6, bucket (s << 6) + (m >> s).
-  static std::uint32_t bucket_of(std::uint64_t magnitude, int octave) {
-    const int shift = octave > 6 ? octave - 6 : 0;
-    return static_cast<std::uint32_t>((shift << 6) + static_cast<int>(magnitude >> shift));
-  }
-
-  // The number of bounds below `micros` (> 0, of the given octave): the bounds below 2^octave
-  // and those of the octave itself, of which there are at most two.
-  static std::size_t bound_slot(std::int64_t micros, int octave) {
-    const std::size_t below = kBoundsBelowOctave[static_cast<std::size_t>(octave)];
-    return below + (micros > kPaddedBounds[below] ? 1 : 0) +
-           (micros > kPaddedBounds[below + 1] ? 1 : 0);
-  }
-
-  static constexpr std::array<std::int64_t, kBounds.size() + 2> kPaddedBounds = [] {
-    std::array<std::int64_t, kBounds.size() + 2> padded{};
-    padded.fill(std::numeric_limits<std::int64_t>::max());
-    for (std::size_t i = 0; i < kBounds.size(); ++i) padded[i] = kBounds[i];
-    return padded;
-  }();
-  static constexpr std::array<std::uint8_t, 64> kBoundsBelowOctave = [] {
-    std::array<std::uint8_t, 64> below{};
-    for (std::size_t octave = 0; octave < 64; ++octave) {
-      for (std::int64_t bound : kBounds) {
-        if (static_cast<std::uint64_t>(bound) < std::uint64_t{1} << octave) ++below[octave];
-      }
+  // The bucket of one duration (or its count as a zero).
+  void add_bucket(std::int64_t micros) {
+    using latency_buckets::bucket_of;
+    using latency_buckets::kBoundOfBucket;
+    if (micros > 0) {
+      const auto magnitude = static_cast<std::uint64_t>(micros);
+      const std::uint32_t index = bucket_of(magnitude);
+      if (const std::uint8_t bound = kBoundOfBucket[index]) [[unlikely]]
+        at_bound_[bound - 1u] += micros <= kBounds[bound - 1u] ? 1 : 0;
+      positive_.add(index);
+    } else if (micros == 0) {
+      ++zeros_;
+    } else {
+      negative_.add(bucket_of(0 - static_cast<std::uint64_t>(micros)));
     }
-    return below;
-  }();
-  static constexpr bool kBoundsFitSlots = [] {
-    for (std::size_t i = 0; i < kBounds.size(); ++i) {
-      if (kBounds[i] <= 0 || (i > 0 && kBounds[i] <= kBounds[i - 1])) return false;
-      if (i >= 2 && std::countl_zero(static_cast<std::uint64_t>(kBounds[i])) ==
-                        std::countl_zero(static_cast<std::uint64_t>(kBounds[i - 2]))) {
-        return false;
-      }
-    }
-    return true;
-  }();
-  static_assert(kBoundsFitSlots, "bounds positive, increasing, at most two per octave");
+  }
 
   std::uint64_t count_ = 0;
   Int128 sum_;
   std::int64_t min_ = std::numeric_limits<std::int64_t>::max();
   std::int64_t max_ = std::numeric_limits<std::int64_t>::min();
   std::uint64_t zeros_ = 0;
-  // at_most_[i]: the durations above kBounds[i - 1] and at most kBounds[i]; the last, above all.
-  std::array<std::uint64_t, kBounds.size() + 1> at_most_{};
+  // at_bound_[i]: the durations in the bucket of kBounds[i] that are at most kBounds[i].
+  std::array<std::uint64_t, kBounds.size()> at_bound_{};
   Buckets positive_;
   Buckets negative_;
   bool exact_;

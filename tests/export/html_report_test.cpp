@@ -57,9 +57,9 @@ TEST(HtmlReport, GzipBase64RoundTrips) {
   std::string large;
   for (int i = 0; i < 50000; ++i) large += "{\"name\": \"svc-" + std::to_string(i % 97) + "\"},";
   // Lengths of each remainder modulo 3, so that every padding shows.
-  for (std::string_view bytes : {std::string_view(""), std::string_view("a"),
-                                 std::string_view("ab"), std::string_view("abc"),
-                                 std::string_view("\0\xff\x80<>&", 6), std::string_view(large)}) {
+  for (std::string_view bytes :
+       {std::string_view(""), std::string_view("a"), std::string_view("ab"),
+        std::string_view("abc"), std::string_view("\0\xff\x80<>&", 6), std::string_view(large)}) {
     const std::optional<std::string> packed = gzip_base64(bytes);
     ASSERT_TRUE(packed);
     EXPECT_EQ(packed->find_first_not_of(

@@ -62,8 +62,8 @@ void expect_figure_of(const Latency& figure, const std::vector<std::int64_t>& so
 // A million durations of each shape, in both modes, and each mode merged from two unequal parts,
 // one added a duration at a time and the other in a batch.
 TEST(Latency, ShapesReadOutExactlyOrWithinOnePercent) {
-  enum Shape { kUniform, kLogNormal, kBimodal, kAllEqual, kZeros, kExtremes };
-  for (Shape shape : {kUniform, kLogNormal, kBimodal, kAllEqual, kZeros, kExtremes}) {
+  enum Shape { kUniform, kLogNormal, kBimodal, kAllEqual, kZeros, kExtremes, kAtTheBounds };
+  for (Shape shape : {kUniform, kLogNormal, kBimodal, kAllEqual, kZeros, kExtremes, kAtTheBounds}) {
     SCOPED_TRACE(shape);
     std::mt19937_64 random(shape);
     std::lognormal_distribution<double> typical(std::log(5000.0), 1.5);
@@ -85,6 +85,13 @@ TEST(Latency, ShapesReadOutExactlyOrWithinOnePercent) {
           const std::uint64_t pick = random() % 10;
           if (pick < 2) return pick == 0 ? Limits::min() : Limits::max();
           return pick < 6 ? static_cast<std::int64_t>(random()) : -std::llround(typical(random));
+        }
+        case kAtTheBounds: {  // a bound itself, its neighbours and the rest of its bucket
+          const std::int64_t bound = Latency::kBounds[random() % Latency::kBounds.size()];
+          const std::int64_t spread = random() % 2 == 0 ? 2 : bound / 50;
+          return bound +
+                 static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(2 * spread + 1)) -
+                 spread;
         }
       }
       return 0;

@@ -4,6 +4,7 @@
 #include "stats/file/bincode_decode.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -290,12 +291,24 @@ class Reader {
     if (!health_) return read(Checked<std::vector<std::int64_t>>{});
     std::uint64_t count;
     if (!read_fixed(count)) return false;
-    for (std::uint64_t i = 0; i < count; ++i) {
-      std::int64_t micros;
-      if (!read_fixed(micros)) return false;
-      durations_.add(micros, *receiver_);
+    // Copied from the buffer a batch at a time; one that straddles its end is read alone.
+    std::array<std::int64_t, DurationBatch::kSize> micros;
+    while (count > 0) {
+      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, micros.size()));
+      const std::size_t whole = source_.available() / sizeof(std::int64_t);
+      if (whole == 0) {
+        if (!read_fixed(micros[0])) return false;
+        n = 1;
+      } else {
+        n = std::min(n, whole);
+        const char* first = source_.data();
+        std::memcpy(micros.data(), first, n * sizeof(std::int64_t));
+        source_.advance_to(first + n * sizeof(std::int64_t));
+        for (std::size_t i = 0; i < n; ++i) micros[i] = from_little_endian(micros[i]);
+      }
+      receiver_->durations(std::span(micros).first(n));
+      count -= n;
     }
-    durations_.flush(*receiver_);
     return true;
   }
 
@@ -472,7 +485,6 @@ class Reader {
   ByteSource& source_;
   ChainReceiver* receiver_;
   const bool health_;  // the health fields go to the receiver
-  DurationBatch durations_;
   std::string text_;  // the error log text being streamed
   BincodeError error_;
   // Decoding for a receiver: the operation key, the operation, the pair and the call being

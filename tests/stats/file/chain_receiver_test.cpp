@@ -116,13 +116,16 @@ TEST(ChainReceiver, HandsOverEveryDurationAndCountsTheTraceIds) {
       }
       forms.push_back(compact);
     }
+    // Blocks of odd sizes put numbers across the ends of the buffer.
     for (const std::string& bytes : forms) {
-      HealthRecorder recorder;
-      StatsFile file(encoding, ByteSource::from_memory(bytes));
-      ASSERT_FALSE(file.stream(recorder).has_value());
-      EXPECT_EQ(recorder.chains, 3);
-      EXPECT_EQ(recorder.traces, 3u);
-      EXPECT_EQ(recorder.durations_seen, expected) << bytes.size();
+      for (std::size_t block : {ByteSource::kBufferSize, std::size_t{7}, std::size_t{4099}}) {
+        HealthRecorder recorder;
+        StatsFile file(encoding, ByteSource::from_memory(bytes, block));
+        ASSERT_FALSE(file.stream(recorder).has_value());
+        EXPECT_EQ(recorder.chains, 3);
+        EXPECT_EQ(recorder.traces, 3u);
+        EXPECT_EQ(recorder.durations_seen, expected) << bytes.size() << " in blocks of " << block;
+      }
     }
   }
 }
