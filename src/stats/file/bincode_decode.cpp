@@ -485,7 +485,7 @@ class Reader {
   ByteSource& source_;
   ChainReceiver* receiver_;
   const bool health_;  // the health fields go to the receiver
-  std::string text_;  // the error log text being streamed
+  std::string text_;   // the error log text being streamed
   BincodeError error_;
   // Decoding for a receiver: the operation key, the operation, the pair and the call being
   // decoded, reused for every one (the pair's calls go to the receiver, its list stays empty).
