@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -55,28 +56,32 @@ std::string header_json(const ReportHeader& header) {
 std::optional<std::string> gzip_base64(std::string_view bytes) {
   z_stream stream{};
   // 15 window bits plus 16: a gzip member, which the browser's DecompressionStream reads.
-  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
       Z_OK) {
     return std::nullopt;
   }
-  std::string packed(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
-  // zlib counts in uInt: a text of 4 GiB or more goes in in several steps.
+  // In steps of at most 1 GiB (zlib counts in uInt), out in blocks of 64 KiB.
+  std::string packed;
+  std::array<Bytef, 1 << 16> block;
   const auto* next = reinterpret_cast<const Bytef*>(bytes.data());
   std::size_t left = bytes.size();
-  stream.next_out = reinterpret_cast<Bytef*>(packed.data());
-  stream.avail_out = static_cast<uInt>(packed.size());
   int status = Z_OK;
   while (status == Z_OK) {
-    const auto step = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
-    stream.next_in = const_cast<Bytef*>(next);
-    stream.avail_in = step;
-    status = deflate(&stream, step == left ? Z_FINISH : Z_NO_FLUSH);
-    next += step - stream.avail_in;
-    left -= step - stream.avail_in;
+    if (stream.avail_in == 0) {
+      const auto step = static_cast<uInt>(std::min<std::size_t>(left, std::size_t{1} << 30));
+      stream.next_in = const_cast<Bytef*>(next);
+      stream.avail_in = step;
+      next += step;
+      left -= step;
+    }
+    stream.next_out = block.data();
+    stream.avail_out = static_cast<uInt>(block.size());
+    status = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+    packed.append(reinterpret_cast<const char*>(block.data()), block.size() - stream.avail_out);
   }
-  const std::size_t size = stream.total_out;
   deflateEnd(&stream);
   if (status != Z_STREAM_END) return std::nullopt;
+  const std::size_t size = packed.size();
 
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
