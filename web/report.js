@@ -242,10 +242,16 @@ async function readGraph() {
     if (layers) laid.rank = 2 * layers.layer[i];
     layout.setNode(String(i), laid);
   });
+  // "new" or "worse: ..." above an edge's label.
+  const edgeBadge = (edge) =>
+    edge.status === 'new' ? 'new' : edge.worse ? 'worse: ' + edge.base.worse.join(', ') : '';
   edges.forEach((edge, i) => {
     if (layers && !layers.routed[i]) return;
-    const label = drawEdgeLabels ? { width: Math.min(240, edge.method.length * 6.6 + 8), height: 14,
-      labelpos: 'c' } : {};
+    // A badge takes a line of the label's room, so that dagre keeps it clear of the labels of
+    // parallel edges.
+    const badge = edgeBadge(edge);
+    const label = drawEdgeLabels ? { width: Math.min(240, Math.max(edge.method.length * 6.6,
+      badge.length * 6.2) + 8), height: badge ? 30 : 14, labelpos: 'c' } : {};
     label.minlen = 1;
     layout.setEdge(String(nodeByName.get(edge.from).index), String(nodeByName.get(edge.to).index),
       label, String(i));
@@ -282,18 +288,24 @@ async function readGraph() {
   }
 
   // An edge dagre did not route: a curve from the caller's right side to the callee's left
-  // side, level at both ends. `points` are the last two of its control points, for the arrow.
+  // side, level at both ends; more curves between the same two nodes bow apart, 8 px a step,
+  // alternately up and down. `points` are the last two of its control points, for the arrow.
+  const curvesBetween = new Map();
   function curve(edge) {
     const from = layout.node(String(nodeByName.get(edge.from).index));
     const to = layout.node(String(nodeByName.get(edge.to).index));
+    const pair = edge.from + '\n' + edge.to;
+    const k = curvesBetween.get(pair) || 0;
+    curvesBetween.set(pair, k + 1);
+    const bow = (k % 2 ? -1 : 1) * Math.ceil(k / 2) * 8 / 0.75;
     const a = { x: from.x + from.width / 2, y: from.y };
     const b = { x: to.x - to.width / 2, y: to.y };
     const bend = Math.max(40, Math.abs(b.x - a.x) / 3);
-    const c1 = { x: a.x + bend, y: a.y };
-    const c2 = { x: b.x - bend, y: b.y };
+    const c1 = { x: a.x + bend, y: a.y + bow };
+    const c2 = { x: b.x - bend, y: b.y + bow };
     const f = (p) => p.x.toFixed(1) + ',' + p.y.toFixed(1);
     return { d: 'M' + f(a) + 'C' + f(c1) + ' ' + f(c2) + ' ' + f(b), points: [c2, b],
-      mid: { x: (a.x + 3 * c1.x + 3 * c2.x + b.x) / 8, y: (a.y + b.y) / 2 } };
+      mid: { x: (a.x + 3 * c1.x + 3 * c2.x + b.x) / 8, y: (a.y + 3 * c1.y + 3 * c2.y + b.y) / 8 } };
   }
 
   function edgeFigures(edge) {
@@ -333,13 +345,14 @@ async function readGraph() {
     }
     group.append(line, arrow);
     group.dataset.edge = String(i);
-    const badge = edge.status === 'new' ? 'new' : edge.worse ? 'worse: ' + edge.base.worse.join(', ') : '';
-    // Above the method's label where there is one, else above the middle of the line.
-    const mid = drawEdgeLabels ? { x: laid.x, y: laid.y - 8 } :
+    const badge = edgeBadge(edge);
+    // In the upper line of the label's room where there is a label, else above the middle of
+    // the line.
+    const mid = drawEdgeLabels ? { x: laid.x, y: laid.y + 3 } :
       laid.mid || laid.points[Math.floor(laid.points.length / 2)];
     if (drawEdgeLabels) {
-      const label = svgElement('text', { class: 'edge-label', x: laid.x, y: laid.y + 4,
-        'text-anchor': 'middle' });
+      const label = svgElement('text', { class: 'edge-label', x: laid.x,
+        y: laid.y + (badge ? 12 : 4), 'text-anchor': 'middle' });
       label.textContent = edge.method;
       group.append(label);
     }

@@ -258,17 +258,22 @@ def calls_file(path, calls):
 
 
 def check_baseline(driver, work):
-    """Two periods: cache added, legacy removed, api's list failing more, db's query slower."""
+    """Two periods: cache added, legacy removed, api's list and db's write and delete failing
+    more, db's query slower."""
     name = "baseline"
     print(f"-- {name}")
     kept = [("frontend", "auth", "login", 20, 0, [1000] * 20)]
     old = calls_file(os.path.join(work, "old.json"), kept + [
         ("frontend", "api", "list", 100, 0, [1000] * 100),
         ("api", "db", "query", 50, 0, [2000] * 50),
+        ("api", "db", "write", 40, 0, [3000] * 40),
+        ("api", "db", "delete", 40, 0, [3000] * 40),
         ("api", "legacy", "fetch", 10, 0, [500] * 10)])
     new = calls_file(os.path.join(work, "new.json"), kept + [
         ("frontend", "api", "list", 100, 10, [1000] * 100),
         ("api", "db", "query", 50, 0, [5000] * 50),
+        ("api", "db", "write", 40, 8, [3000] * 40),
+        ("api", "db", "delete", 40, 8, [3000] * 40),
         ("api", "cache", "get", 30, 0, [100] * 30)])
     page = os.path.join(work, "baseline.html")
     with open(page, "wb") as out:
@@ -283,6 +288,8 @@ def check_baseline(driver, work):
     expected_edges = {("frontend", "auth", "login"): ("kept", False),
                       ("frontend", "api", "list"): ("kept", True),
                       ("api", "db", "query"): ("kept", True),
+                      ("api", "db", "write"): ("kept", True),
+                      ("api", "db", "delete"): ("kept", True),
                       ("api", "cache", "get"): ("new", False),
                       ("api", "legacy", "fetch"): ("gone", False)}
     if edges != expected_edges:
@@ -296,16 +303,28 @@ def check_baseline(driver, work):
                 dashed: getComputedStyle(document.querySelector('.edge.gone path.line')).strokeDasharray};""")
     expected_drawn = {"new": ["cache"], "gone": ["legacy"], "worse": ["api", "db"],
                       "goneEdges": ["api \u2192 legacy: fetch"],
-                      "badges": ["new", "worse: errors", "worse: p99"]}
+                      "badges": ["new"] + ["worse: errors"] * 3 + ["worse: p99"]}
     dashed = drawn.pop("dashed")
     if drawn != expected_drawn or dashed in ("", "none"):
         fail(name, f"drawn: {drawn}, gone edge dashes: {dashed}")
+    # No badge covers another text of an edge (the three calls from api to db lie side by side).
+    overlaps = driver.execute_script("""
+        const boxes = [...document.querySelectorAll('.edge .badge, .edge .edge-label')].map((t) => {
+          const r = t.getBoundingClientRect();
+          return [t.textContent, r.left, r.top, r.right, r.bottom]; });
+        const hits = [];
+        boxes.forEach((a, i) => boxes.slice(i + 1).forEach((b) => {
+          if (a[1] < b[3] && b[1] < a[3] && a[2] < b[4] && b[2] < a[4]) hits.push([a[0], b[0]]); }));
+        return hits;""")
+    if overlaps:
+        fail(name, f"edge texts overlap: {overlaps}")
     driver.find_element(By.ID, "changes-only").click()
     shown = driver.execute_script("""
         return [...document.querySelectorAll('.edge:not(.hidden), .node:not(.hidden)')]
           .map((e) => e.getAttribute('aria-label')).sort()""")
     if shown != sorted(["api", "cache", "db", "frontend", "legacy", "api \u2192 cache: get",
-                        "api \u2192 db: query", "api \u2192 legacy: fetch",
+                        "api \u2192 db: delete", "api \u2192 db: query", "api \u2192 db: write",
+                        "api \u2192 legacy: fetch",
                         "frontend \u2192 api: list"]):
         fail(name, f"changes only shows {shown}")
     driver.save_screenshot(os.path.join(SHOTS, name + ".png"))
