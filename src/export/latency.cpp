@@ -9,7 +9,6 @@ namespace tracemill {
 
 using latency_buckets::bucket_of;
 using latency_buckets::bucket_of_bound;
-using latency_buckets::kBoundOfBucket;
 using latency_buckets::kLastBucket;
 
 namespace {
@@ -135,8 +134,7 @@ void Latency::add(std::span<const std::int64_t> micros) {
       const auto magnitude = static_cast<std::uint64_t>(d);
       const std::uint32_t index = bucket_of(magnitude);
       positive[n++] = index;
-      if (const std::uint8_t bound = kBoundOfBucket[index]) [[unlikely]]
-        at_bound_[bound - 1u] += d <= kBounds[bound - 1u] ? 1 : 0;
+      note_bound(index, d);
     }
     const auto low = static_cast<std::uint64_t>(least);
     const auto high = static_cast<std::uint64_t>(most);

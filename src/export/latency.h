@@ -198,15 +198,18 @@ class Latency {
     std::vector<std::pair<std::uint32_t, std::uint64_t>> carried_;
   };
 
+  // Counts `micros` (> 0, of bucket `index`) apart when the bucket is a bound's own.
+  void note_bound(std::uint32_t index, std::int64_t micros) {
+    if (const std::uint8_t bound = latency_buckets::kBoundOfBucket[index]) [[unlikely]]
+      at_bound_[bound - 1u] += micros <= kBounds[bound - 1u] ? 1 : 0;
+  }
+
   // The bucket of one duration (or its count as a zero).
   void add_bucket(std::int64_t micros) {
     using latency_buckets::bucket_of;
-    using latency_buckets::kBoundOfBucket;
     if (micros > 0) {
-      const auto magnitude = static_cast<std::uint64_t>(micros);
-      const std::uint32_t index = bucket_of(magnitude);
-      if (const std::uint8_t bound = kBoundOfBucket[index]) [[unlikely]]
-        at_bound_[bound - 1u] += micros <= kBounds[bound - 1u] ? 1 : 0;
+      const std::uint32_t index = bucket_of(static_cast<std::uint64_t>(micros));
+      note_bound(index, micros);
       positive_.add(index);
     } else if (micros == 0) {
       ++zeros_;

@@ -3,13 +3,13 @@
 #include "export/html_report.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "base/byte_source.h"
 #include "base/sink.h"
 
 namespace tracemill {
@@ -40,17 +40,15 @@ std::string gunzip_base64(std::string_view text) {
     bits = bits << 6 | static_cast<std::uint32_t>(value);
     if ((count += 6) >= 8) bytes += static_cast<char>(bits >> (count -= 8) & 0xFF);
   }
-  z_stream stream{};
-  if (inflateInit2(&stream, 15 + 16) != Z_OK) return "!";
-  std::string out(1 << 20, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(bytes.data());
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int status = inflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  inflateEnd(&stream);
-  return status == Z_STREAM_END ? out : "!";
+  // Inflated as the decoders inflate gzip input.
+  ByteSource source = ByteSource::from_memory(std::move(bytes));
+  if (!source.inflate_if_gzip()) return "!";
+  std::string out;
+  do {
+    out.append(source.data(), source.available());
+    source.advance_to(source.data() + source.available());
+  } while (source.refill());
+  return source.stream_error().empty() ? out : "!";
 }
 
 TEST(HtmlReport, GzipBase64RoundTrips) {
