@@ -242,6 +242,10 @@ async function readGraph() {
     if (layers) laid.rank = 2 * layers.layer[i];
     layout.setNode(String(i), laid);
   });
+  // The method as the edge's label shows it: at most 35 characters (about 240 px), a longer one
+  // cut with an ellipsis (the panel and the table show it whole).
+  const labelText = (edge) =>
+    edge.method.length <= 35 ? edge.method : edge.method.slice(0, 34) + '\u2026';
   // "new" or "worse: ..." above an edge's label.
   const edgeBadge = (edge) =>
     edge.status === 'new' ? 'new' : edge.worse ? 'worse: ' + edge.base.worse.join(', ') : '';
@@ -250,8 +254,8 @@ async function readGraph() {
     // A badge takes a line of the label's room, so that dagre keeps it clear of the labels of
     // parallel edges.
     const badge = edgeBadge(edge);
-    const label = drawEdgeLabels ? { width: Math.min(240, Math.max(edge.method.length * 6.6,
-      badge.length * 6.2) + 8), height: badge ? 30 : 14, labelpos: 'c' } : {};
+    const label = drawEdgeLabels ? { width: Math.max(labelText(edge).length * 6.6,
+      badge.length * 6.2) + 8, height: badge ? 30 : 14, labelpos: 'c' } : {};
     label.minlen = 1;
     layout.setEdge(String(nodeByName.get(edge.from).index), String(nodeByName.get(edge.to).index),
       label, String(i));
@@ -353,7 +357,7 @@ async function readGraph() {
     if (drawEdgeLabels) {
       const label = svgElement('text', { class: 'edge-label', x: laid.x,
         y: laid.y + (badge ? 12 : 4), 'text-anchor': 'middle' });
-      label.textContent = edge.method;
+      label.textContent = labelText(edge);
       group.append(label);
     }
     if (badge) {

@@ -157,6 +157,15 @@ def check_example(driver, name, input_path, work):
                       and on_box(end[2], end[3], boxes[names.index(edges[i][1])]))]
     if astray:
         fail(name, f"{len(astray)} edges do not join their nodes, as {astray[0]}")
+    # No edge's label runs into a node.
+    covered = driver.execute_script("""
+        const inside = (a, b) => a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+        const rects = [...document.querySelectorAll('.node rect')].map((r) => r.getBoundingClientRect());
+        return [...document.querySelectorAll('.edge .edge-label')].filter((t) => {
+          const box = t.getBoundingClientRect();
+          return rects.some((r) => inside(box, r)); }).map((t) => t.textContent);""")
+    if covered:
+        fail(name, f"edge labels over nodes: {covered}")
     # The header counts what the record holds (the JSON form of an example says it).
     record_path = os.path.splitext(input_path)[0] + ".json"
     if os.path.exists(record_path):
@@ -228,10 +237,11 @@ def check_example(driver, name, input_path, work):
 
 
 def names_file(work):
-    """A statistics file whose service names would be markup if the page inserted them as such."""
+    """A statistics file whose service names would be markup if the page inserted them as such,
+    and one whose method is too long for an edge's label."""
     record = json.load(open(os.path.join(ROOT, "examples/minimal.json")))
     names = ["<script>alert(1)</script>", "</script><b>x</b>", "<!-- a", "x\u2028y\u2029z",
-             "&amp; \"q\" 'a'", "caf\u00e9"]
+             "&amp; \"q\" 'a'", "caf\u00e9", "productpage.bookinfo.svc.cluster.local:9080/productpage"]
     value = record["stats"]["op"]["call_chain"][0][1]
     record["stats"]["op"]["call_chain"] = [
         [{"call_chain": [{"process": a, "method": a, "call_direction": "Inbound"},
