@@ -33,9 +33,8 @@ bool backtrace_wanted() {
   return value != nullptr && std::string_view(value) != "0";
 }
 
-// The program runs on one thread, called "main" in the report (and named so for the system
-// where it offers thread names).
-constexpr const char* kThreadName = "main";
+// The thread's name in the report: "main" unless name_thread() gave it another.
+thread_local const char* thread_name = "main";
 
 // One frame as backtrace_symbols() describes it, "object(symbol+offset) [address]", with a C++
 // symbol demangled. Frames without a symbol, C symbols, and every frame on a system without the
@@ -85,7 +84,7 @@ void fatal(std::string_view message, SourceLocation where) {
   stdout_sink().flush_lines();
   FdSink err(2, FdSink::Buffering::None);
   std::string line = "thread '";
-  line += kThreadName;
+  line += thread_name;
   line += "' panicked at '";
   line += message;
   line += "', ";
@@ -137,10 +136,15 @@ unsigned prepare_process() {
     }
   }
   signal(SIGPIPE, SIG_IGN);
-#if TRACEMILL_HAVE_PTHREAD_SETNAME_NP
-  pthread_setname_np(pthread_self(), kThreadName);
-#endif
+  name_thread("main");
   return closed;
+}
+
+void name_thread(const char* name) {
+  thread_name = name;
+#if TRACEMILL_HAVE_PTHREAD_SETNAME_NP
+  pthread_setname_np(pthread_self(), name);
+#endif
 }
 
 }  // namespace tracemill

@@ -31,10 +31,11 @@ struct SourceLocation {
 #endif
 };
 
-// Writes "thread 'main' panicked at '<message>', <file>:<line>:<column>", then (for the first
-// fatal error of the process) either the note on how to get a stack trace or, when
-// TRACEMILL_BACKTRACE is set to anything but "0", "stack backtrace:" and the frames, one a line
-// with demangled names (or a note where the system cannot walk the stack). Exits 101.
+// Writes "thread '<name>' panicked at '<message>', <file>:<line>:<column>" (the name is "main"
+// unless name_thread() gave the thread another), then (for the first fatal error of the
+// process) either the note on how to get a stack trace or, when TRACEMILL_BACKTRACE is set to
+// anything but "0", "stack backtrace:" and the frames, one a line with demangled names (or a
+// note where the system cannot walk the stack). Exits 101.
 [[noreturn]] void fatal(std::string_view message, SourceLocation where = SourceLocation::current());
 
 // Installs the start-up state: closed descriptors 0 to 2 reopened on /dev/null (aborting when
@@ -43,5 +44,9 @@ struct SourceLocation {
 // "capacity overflow"). Returns a bit per standard descriptor that was closed (1 << fd), so that
 // a program that must not lose its output can tell.
 unsigned prepare_process();
+
+// Names the calling thread, in fatal reports and for the system where it offers thread names
+// (at most 15 bytes there).
+void name_thread(const char* name);
 
 }  // namespace tracemill
