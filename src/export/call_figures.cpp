@@ -16,14 +16,17 @@ bool add_entries(std::vector<std::pair<K, std::int64_t>>& into,
 
 }  // namespace
 
-bool add_figures(CallFigures& figures, const CallFigures& other, std::int64_t max_sum) {
+bool add_counts(CallFigures& figures, const CallFigures& other, std::int64_t max_sum) {
   bool in_range = add_checked(figures.calls, other.calls, max_sum);
   in_range = add_checked(figures.errors, other.errors, max_sum) && in_range;
   in_range = add_checked(figures.with_error_logs, other.with_error_logs, max_sum) && in_range;
   in_range = add_entries(figures.http_status, other.http_status, max_sum) && in_range;
-  in_range = add_entries(figures.error_logs, other.error_logs, max_sum) && in_range;
+  return add_entries(figures.error_logs, other.error_logs, max_sum) && in_range;
+}
+
+bool add_figures(CallFigures& figures, const CallFigures& other, std::int64_t max_sum) {
   figures.latency.merge(other.latency);
-  return in_range;
+  return add_counts(figures, other, max_sum);
 }
 
 std::vector<std::pair<std::string, std::int64_t>> top_error_logs(const CallFigures& figures,

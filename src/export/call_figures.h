@@ -69,6 +69,8 @@ bool merge_sorted(std::vector<T>& into, const std::vector<T>& from, Less less, A
 
 // Adds `other` to `figures`. Returns false when a sum would pass `max_sum` in magnitude.
 bool add_figures(CallFigures& figures, const CallFigures& other, std::int64_t max_sum);
+// The same for every figure but the latency.
+bool add_counts(CallFigures& figures, const CallFigures& other, std::int64_t max_sum);
 
 // The error log texts that occurred most often, at most `n`, most frequent first, ties in the
 // order of their bytes.

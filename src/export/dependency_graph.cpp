@@ -21,27 +21,14 @@ struct DependencyTarget::Health {
   Latency latency;
 };
 
-// The health fields of the pair being decoded. Durations wait in a short buffer and go into
-// the figures together at the add; a longer list is gathered in a figure of its own on the
-// way, so that memory stays bounded however long the list.
+// The health fields of the pair being decoded. Durations wait in a short buffer and go to the
+// figures together at the add; a longer list is gathered in a figure of its own on the way, so
+// that memory stays bounded however long the list.
 struct DependencyTarget::Pending {
-  explicit Pending(Latency::Mode latency_mode) : mode(latency_mode), spilled(latency_mode) {}
   static constexpr std::size_t kBuffered = 1024;
 
-  void clear() {
-    durations.clear();
-    if (any_spilled) spilled = Latency(mode);
-    any_spilled = false;
-    not_http_ok = 0;
-    with_error_logs = 0;
-    http.clear();
-    logs.clear();
-  }
-
-  Latency::Mode mode;
   std::vector<std::int64_t> durations;
-  Latency spilled;
-  bool any_spilled = false;
+  std::unique_ptr<Latency> spilled;
   std::int32_t not_http_ok = 0;
   std::int32_t with_error_logs = 0;
   // As read: a key may come again, and the later entry counts.
@@ -49,10 +36,15 @@ struct DependencyTarget::Pending {
   std::vector<std::pair<std::uint32_t, std::uint64_t>> logs;
 };
 
-DependencyTarget::DependencyTarget(std::int64_t max_sum, Latency::Mode latency)
-    : max_sum_(max_sum), latency_mode_(latency), pending_(std::make_unique<Pending>(latency)) {}
+DependencyTarget::DependencyTarget(std::int64_t max_sum, Latency::Mode latency,
+                                   std::uint64_t thread_after)
+    : max_sum_(max_sum),
+      latency_mode_(latency),
+      pending_(std::make_unique<Pending>()),
+      latency_worker_(std::make_unique<LatencyWorker>(thread_after)) {}
 
-DependencyTarget::~DependencyTarget() = default;
+// The worker stops first: the figures it may still be adding to are freed after it.
+DependencyTarget::~DependencyTarget() { latency_worker_.reset(); }
 
 namespace {
 
@@ -100,15 +92,25 @@ std::uint64_t chain_hash(std::span<const std::uint64_t> words) {
 void DependencyTarget::durations(std::span<const std::int64_t> micros) {
   Pending& p = *pending_;
   if (p.durations.size() + micros.size() > Pending::kBuffered) {
-    p.spilled.add(p.durations);
+    if (!p.spilled) p.spilled = std::make_unique<Latency>(latency_mode_);
+    latency_worker_->add(*p.spilled, p.durations);
     p.durations.clear();
-    p.any_spilled = true;
   }
   if (micros.size() > Pending::kBuffered) {
-    p.spilled.add(micros);
+    latency_worker_->add(*p.spilled, micros);
   } else {
     p.durations.insert(p.durations.end(), micros.begin(), micros.end());
   }
+}
+
+void DependencyTarget::clear_pending() {
+  Pending& p = *pending_;
+  p.durations.clear();
+  if (p.spilled) latency_worker_->free(std::move(p.spilled));
+  p.not_http_ok = 0;
+  p.with_error_logs = 0;
+  p.http.clear();
+  p.logs.clear();
 }
 
 void DependencyTarget::http_status(std::int16_t code, std::uint64_t count) {
@@ -127,11 +129,11 @@ void DependencyTarget::errors(std::int32_t not_http_ok, std::int32_t with_error_
   pending_->with_error_logs = with_error_logs;
 }
 
-void DependencyTarget::drop_health() { pending_->clear(); }
+void DependencyTarget::drop_health() { clear_pending(); }
 
 std::uint64_t DependencyTarget::hold_health() {
   held_.push_back(std::move(pending_));
-  pending_ = std::make_unique<Pending>(latency_mode_);
+  pending_ = std::make_unique<Pending>();
   return held_.size() - 1;
 }
 
@@ -144,8 +146,8 @@ DependencyTarget::Health& DependencyTarget::health_of(std::unique_ptr<Health>& s
   return *slot;
 }
 
-void DependencyTarget::take_health(Health& into, std::uint32_t count) {
-  const Pending& p = *pending_;
+void DependencyTarget::take_health(Health& into, std::uint32_t count, Latency* also) {
+  Pending& p = *pending_;
   bool in_range = add_checked(into.calls, count, max_sum_) &&
                   add_checked(into.errors, p.not_http_ok, max_sum_) &&
                   add_checked(into.with_error_logs, p.with_error_logs, max_sum_);
@@ -155,8 +157,8 @@ void DependencyTarget::take_health(Health& into, std::uint32_t count) {
   for (const auto& [text, n] : last_per_key(p.logs)) {
     in_range = add_entry(into.logs, text, n, max_sum_) && in_range;
   }
-  into.latency.add(p.durations);
-  if (p.any_spilled) into.latency.merge(p.spilled);
+  latency_worker_->add(into.latency, p.durations, also);
+  if (p.spilled) latency_worker_->merge(into.latency, std::move(p.spilled), also);
   if (!in_range) overflowed_ = true;
 }
 
@@ -186,7 +188,7 @@ void DependencyTarget::note_virtual_peer(const CallNames& names,
 void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t> calls,
                            std::uint32_t count) {
   if (calls.empty()) {
-    pending_->clear();  // a chain without calls has no call to give its health to
+    clear_pending();  // a chain without calls has no call to give its health to
     return;
   }
   std::uint32_t previous = names.process_id(word_call(calls[0]));
@@ -208,36 +210,45 @@ void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t
     }
     previous = process;
   }
-  // The pair's health belongs to the chain's last call, and to the edge into it.
+  // The pair's health belongs to the chain's last call, and to the edge into it. The call's
+  // figures take those of its edges at the end, but for the latency, which both take now: the
+  // figures come ready from the second thread.
   const std::uint64_t last = calls.back();
   CallSums& sums = calls_[word_call(last)];
   const auto d = static_cast<std::size_t>(word_direction(last));
   const bool over_edge =
       calls.size() >= 2 &&
       names.process_id(word_call(calls[calls.size() - 2])) != names.process_id(word_call(last));
-  take_health(health_of(over_edge ? edges_[sums.last_edge].health[d] : sums.health[d]), count);
-  pending_->clear();
+  if (over_edge) {
+    take_health(health_of(edges_[sums.last_edge].health[d]), count,
+                &health_of(sums.health[d]).latency);
+  } else {
+    take_health(health_of(sums.health[d]), count, nullptr);
+  }
+  clear_pending();
   note_virtual_peer(names, calls);
 }
 
 void DependencyTarget::add_edge(std::uint32_t from_process, std::uint32_t to_call,
                                 std::uint32_t count) {
   const std::uint64_t key = std::uint64_t{from_process} << 32 | to_call;
-  auto [it, inserted] = edge_of_.try_emplace(key, static_cast<std::uint32_t>(edges_.size()));
+  const auto [edge, inserted] =
+      edge_of_.try_emplace(key, static_cast<std::uint32_t>(edges_.size()));
   if (inserted) edges_.push_back(EdgeSum{from_process, to_call, 0, {}});
-  add_to(edges_[it->second].count, count);
+  add_to(edges_[edge].count, count);
   CallSums& sums = calls_[to_call];
   sums.last_from = from_process;
-  sums.last_edge = it->second;
+  sums.last_edge = edge;
 }
 
 void DependencyTarget::clear() {
+  latency_worker_->finish();
   overflowed_ = false;
   calls_.clear();
   entry_.clear();
   edges_.clear();
-  edge_of_.clear();
-  pending_->clear();
+  edge_of_ = IdIndex();
+  clear_pending();
   held_.clear();
   not_peer_.clear();
   peer_prefixes_.clear();
@@ -262,8 +273,9 @@ CallFigures DependencyTarget::take_figures(std::unique_ptr<Health>& health) {
 }
 
 DependencyGraph DependencyTarget::graph(const CallNames& names) {
+  latency_worker_->finish();
   // The figures of each edge per direction of its last call, and of each call per direction:
-  // its own and those of the edges into it.
+  // its own and those of the edges into it (whose latency it has already).
   std::vector<std::array<CallFigures, 3>> edge_parts(edges_.size());
   std::vector<std::uint8_t> edge_part_bits(edges_.size(), 0);  // the directions that have a part
   std::vector<std::array<CallFigures, 3>> call_figures(calls_.size());
@@ -277,7 +289,7 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) {
       if (!edges_[e].health[d]) continue;
       edge_parts[e][d] = take_figures(edges_[e].health[d]);
       edge_part_bits[e] |= static_cast<std::uint8_t>(1u << d);
-      if (!add_figures(call_figures[edges_[e].to_call][d], edge_parts[e][d], max_sum_)) {
+      if (!add_counts(call_figures[edges_[e].to_call][d], edge_parts[e][d], max_sum_)) {
         overflowed_ = true;
       }
     }
@@ -508,9 +520,9 @@ std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencie
 }
 
 StreamedDependencies stream_dependencies(StatsFile& file, std::size_t log_allowance,
-                                         Latency::Mode latency) {
+                                         Latency::Mode latency, std::uint64_t thread_after) {
   StreamedDependencies run;
-  DependencyTarget target(kMaxDependencySum, latency);
+  DependencyTarget target(kMaxDependencySum, latency, thread_after);
   ChainFold fold(target, file.rereadable(), log_allowance);
   if (std::optional<LoadError> error = file.stream(fold)) {
     run.end = std::move(*error);

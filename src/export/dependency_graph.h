@@ -23,8 +23,10 @@
 #include <variant>
 #include <vector>
 
+#include "base/id_index.h"
 #include "base/keyed_hash.h"
 #include "export/call_figures.h"
+#include "export/latency_worker.h"
 #include "graph/build_graph.h"
 #include "graph/chain_fold.h"
 #include "stats/file/load_error.h"
@@ -90,9 +92,12 @@ inline constexpr std::int64_t kMaxDependencySum = std::numeric_limits<std::int64
 // remembers it (overflowed()), and its graph is then not to be shown. `max_sum` is a test door.
 class DependencyTarget final : public ChainTarget {
  public:
-  // `latency`: whether the latency figures keep every duration (exact quantiles).
+  // `latency`: whether the latency figures keep every duration (exact quantiles). The
+  // durations go into the figures on a second thread once `thread_after` of them came
+  // (LatencyWorker).
   explicit DependencyTarget(std::int64_t max_sum = kMaxDependencySum,
-                            Latency::Mode latency = Latency::Mode::kSketch);
+                            Latency::Mode latency = Latency::Mode::kSketch,
+                            std::uint64_t thread_after = LatencyWorker::kDefaultStart);
   ~DependencyTarget() override;
 
   void add(const CallNames& names, std::span<const std::uint64_t> calls,
@@ -125,11 +130,12 @@ class DependencyTarget final : public ChainTarget {
     sum += count;
   }
   void add_edge(std::uint32_t from_process, std::uint32_t to_call, std::uint32_t count);
-  // The pending health, with the chain's count, into the figures of a call or an edge.
+  // The pending health, with the chain's count, into the figures of a call or an edge, and its
+  // durations into `also` too when given.
   struct Health;
   struct Pending;
-  void take_health(Health& into, std::uint32_t count);
-  void flush_durations();
+  void take_health(Health& into, std::uint32_t count, Latency* also);
+  void clear_pending();
   Health& health_of(std::unique_ptr<Health>& slot);
   void note_virtual_peer(const CallNames& names, std::span<const std::uint64_t> calls);
   // The figures of `health` (none: zero), which is given up.
@@ -162,11 +168,12 @@ class DependencyTarget final : public ChainTarget {
   std::vector<CallSums> calls_;
   std::vector<std::int64_t> entry_;  // per process number
   std::vector<EdgeSum> edges_;
-  HashMap<std::uint64_t, std::uint32_t> edge_of_;  // from_process << 32 | to_call -> edges_ index
+  IdIndex edge_of_;  // from_process << 32 | to_call -> edges_ index
 
   const Latency::Mode latency_mode_;
-  std::unique_ptr<Pending> pending_;                 // the pair being decoded
-  std::vector<std::unique_ptr<Pending>> held_;       // pairs added after the whole file
+  std::unique_ptr<Pending> pending_;            // the pair being decoded
+  std::vector<std::unique_ptr<Pending>> held_;  // pairs added after the whole file
+  std::unique_ptr<LatencyWorker> latency_worker_;
   HashMap<std::string, std::uint32_t> text_number_;  // error log texts, numbered
   std::vector<const std::string*> texts_;
   // Virtual peers: per process, whether a chain showed it other than as a peer its caller
@@ -213,9 +220,11 @@ std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> record_dependencie
 // Decodes `file` once, folding every chain into the dependency graph as it is decoded, with the
 // same repair, duplicate operations and count check as the process graph (see ChainFold), and
 // the health of every pair to its chain's last call and the edge into it. `latency` says
-// whether the latency figures keep every duration.
+// whether the latency figures keep every duration; `thread_after`, after how many durations
+// they are added on a second thread.
 StreamedDependencies stream_dependencies(
     StatsFile& file, std::size_t log_allowance = ChainFold::kDefaultLogAllowance,
-    Latency::Mode latency = Latency::Mode::kSketch);
+    Latency::Mode latency = Latency::Mode::kSketch,
+    std::uint64_t thread_after = LatencyWorker::kDefaultStart);
 
 }  // namespace tracemill

@@ -119,9 +119,11 @@ void expect_health(const std::string& bytes, Encoding encoding, bool exact) {
   for (bool rereadable : {true, false}) {
     StatsFile file(encoding,
                    ByteSource::from_memory(bytes, ByteSource::kBufferSize, 0, rereadable));
+    // From a pipe, with the latency figures on a second thread from the first duration on.
     StreamedDependencies run =
         stream_dependencies(file, ChainFold::kDefaultLogAllowance,
-                            exact ? Latency::Mode::kExact : Latency::Mode::kSketch);
+                            exact ? Latency::Mode::kExact : Latency::Mode::kSketch,
+                            rereadable ? LatencyWorker::kDefaultStart : 0);
     const auto* graph = std::get_if<DependencyGraph>(&run.end);
     ASSERT_NE(graph, nullptr);
     RecordCounts counts{record.value().trace_id.size(), record.value().stats.size(), 0};

@@ -6,9 +6,12 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <random>
 #include <span>
 #include <vector>
+
+#include "export/latency_worker.h"
 
 namespace tracemill {
 namespace {
@@ -158,6 +161,54 @@ TEST(Latency, SumsAndCountsBeyondSixtyFourAndThirtyTwoBits) {
   EXPECT_EQ(figure.sum().to_decimal(), "-10141204801825835211973625643008");
   EXPECT_EQ(figure.count_at_most(2000), std::uint64_t{1} << 40);
   EXPECT_EQ(figure.quantile(0.99), Limits::min());
+}
+
+// The worker against adding at once: many figures, pieces of every size (past the ring's end
+// many times over, longer than one piece of work), figures merged and freed on the way, and the
+// thread starting at the first duration, in the middle, or never.
+TEST(LatencyWorker, EndsWithTheFiguresOfAddingAtOnce) {
+  for (std::uint64_t start_after : {std::uint64_t{0}, std::uint64_t{50'000}, ~std::uint64_t{0}}) {
+    SCOPED_TRACE(start_after);
+    std::mt19937_64 random(start_after);
+    constexpr std::size_t kFigures = 7;
+    std::vector<Latency> direct(kFigures);
+    auto handed = std::make_unique<std::vector<Latency>>(kFigures);
+    LatencyWorker worker(start_after);
+    std::vector<std::int64_t> piece;
+    for (int step = 0; step < 3000; ++step) {
+      const std::size_t figure = random() % kFigures;
+      piece.resize(random() % 8 == 0 ? random() % 5000 : random() % 64);
+      for (std::int64_t& d : piece) d = static_cast<std::int64_t>(random() % 2'000'000) - 1000;
+      if (step % 5 == 0) {
+        // Gathered apart first, as a long pair's durations are, then merged.
+        auto apart = std::make_unique<Latency>();
+        worker.add(*apart, piece);
+        worker.merge((*handed)[figure], std::move(apart));
+      } else if (step % 11 == 0) {
+        auto dropped = std::make_unique<Latency>();
+        worker.add(*dropped, piece);
+        worker.free(std::move(dropped));
+        continue;
+      } else {
+        worker.add((*handed)[figure], piece);
+      }
+      direct[figure].add(piece);
+    }
+    worker.finish();
+    EXPECT_EQ(worker.threaded(), start_after != ~std::uint64_t{0});
+    for (std::size_t i = 0; i < kFigures; ++i) {
+      EXPECT_TRUE((*handed)[i] == direct[i]) << i;
+      EXPECT_EQ((*handed)[i].quantile(0.99), direct[i].quantile(0.99)) << i;
+    }
+    // After finish() the figures may change again, and the worker takes more work.
+    (*handed)[0].add(5);
+    direct[0].add(5);
+    worker.add((*handed)[1], std::vector<std::int64_t>(3, 7));
+    direct[1].add(std::vector<std::int64_t>(3, 7));
+    worker.finish();
+    EXPECT_TRUE((*handed)[0] == direct[0]);
+    EXPECT_TRUE((*handed)[1] == direct[1]);
+  }
 }
 
 }  // namespace

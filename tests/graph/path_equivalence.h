@@ -121,7 +121,9 @@ inline std::string path_difference(const std::string& bytes, Encoding encoding, 
   }
   // The dependency graph with its health, streamed the same way, against the record's.
   StatsFile file(encoding, ByteSource::from_memory(bytes, block, 0, rereadable));
-  StreamedDependencies streamed_deps = stream_dependencies(file, log_allowance);
+  // Its latency figures on a second thread from the first duration on, the record's on this one.
+  StreamedDependencies streamed_deps =
+      stream_dependencies(file, log_allowance, Latency::Mode::kSketch, 0);
   std::variant<DependencyGraph, CountOutOfRange, SumOutOfRange> whole_deps =
       record_dependencies(record);
   const auto* graph = std::get_if<DependencyGraph>(&streamed_deps.end);
