@@ -20,6 +20,7 @@
 
 #include "base/sink.h"
 #include "stats/file/json_reader.h"
+#include "stats/file/json_scan.h"
 #include "text_form/debug.h"
 
 namespace tracemill {
@@ -287,17 +288,8 @@ class Decoder {
         },
         [&](bool first) {
           const std::string_view run = r_.skim_integers(first, true);
-          // Each element: an optional minus, then 1 to 18 digits; commas between.
-          const char* p = run.data();
-          const char* const end = p + run.size();
-          while (p < end) {
-            if (*p == ',') ++p;
-            const bool negative = *p == '-';
-            if (negative) ++p;
-            std::int64_t v = 0;
-            for (; p < end && *p != ','; ++p) v = v * 10 + (*p - '0');
-            durations_.add(negative ? -v : v, *receiver_);
-          }
+          json_scan::for_each_integer(
+              run, [&](std::int64_t micros) { durations_.add(micros, *receiver_); });
           return !run.empty();
         });
     durations_.flush(*receiver_);

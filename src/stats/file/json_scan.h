@@ -10,6 +10,7 @@
 // `end` changes a result.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -223,6 +224,56 @@ template <class Classify>
     const int stop = list_block(classify(p + offset), end - (p + offset), negatives, carry, commas);
     if (commas != 0) taken = offset + 63 - static_cast<std::size_t>(std::countl_zero(commas));
     if (stop < 64) return taken;
+  }
+}
+
+// The value of the `n` (1 to 8) decimal digits at the low end of `word` (load_le64 of them),
+// eight at a time: pairs, then fours, then eight.
+inline std::uint64_t digits_value(std::uint64_t word, std::size_t n) {
+  word = (word & 0x0F0F0F0F0F0F0F0FULL) << (8 * (8 - n));  // missing digits read as leading 0s
+  word = (word * 10 + (word >> 8)) & 0x00FF00FF00FF00FFULL;
+  word = (word * 100 + (word >> 16)) & 0x0000FFFF0000FFFFULL;
+  return (word * 10000 + (word >> 32)) & 0xFFFFFFFFULL;
+}
+
+// Calls take(value) for each element of a run that integer_run() took, in order: an optional
+// minus, 1 to 18 digits, commas between (and one first unless the run starts a list). Reads up
+// to 16 bytes past the run's end; nothing there changes a value.
+template <class Take>
+inline void for_each_integer(std::string_view run, Take take) {
+  static constexpr std::uint64_t kPow10[9] = {1,      10,      100,      1000,     10000,
+                                              100000, 1000000, 10000000, 100000000};
+  auto first_comma = [](std::uint64_t word) {
+    const std::uint64_t x = word ^ (kOnes * ',');
+    const std::uint64_t commas = (x - kOnes) & ~x & kHighBits;
+    return commas == 0 ? std::size_t{8} : static_cast<std::size_t>(first_marked(commas));
+  };
+  const char* p = run.data();
+  const char* const end = p + run.size();
+  while (p < end) {
+    if (*p == ',') ++p;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    const auto left = static_cast<std::size_t>(end - p);
+    const std::uint64_t word = load_le64(p);
+    std::size_t n = std::min(first_comma(word), left);
+    std::uint64_t value;
+    if (n < 8 || left == 8) {
+      value = digits_value(word, n);
+    } else {
+      const std::uint64_t next = load_le64(p + 8);
+      n = std::min(8 + first_comma(next), left);
+      if (n < 16 || left == 16 || p[16] == ',') {
+        value = digits_value(word, 8) * kPow10[n - 8] + (n > 8 ? digits_value(next, n - 8) : 0);
+      } else {
+        while (n < left && p[n] != ',') ++n;
+        value = 0;
+        for (std::size_t i = 0; i < n; ++i) value = value * 10 + static_cast<unsigned>(p[i] - '0');
+      }
+    }
+    p += n;
+    const auto v = static_cast<std::int64_t>(value);  // at most 18 digits
+    take(negative ? -v : v);
   }
 }
 

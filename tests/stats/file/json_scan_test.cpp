@@ -99,6 +99,19 @@ TEST(JsonScan, IntegerRunsTakeOnlyPlainlyValidElements) {
       ASSERT_LE(plain, cut);
       ASSERT_TRUE(plain == 0 || plainly_valid_run(bytes.data(), plain, first, negatives))
           << text.substr(0, plain);
+      // The run's values, read in bulk with digits after it, against reading them one by one.
+      const std::string run = padded(text.substr(0, plain), "7,"[round % 2]);
+      std::vector<std::int64_t> bulk;
+      for_each_integer(std::string_view(run.data(), plain),
+                       [&](std::int64_t v) { bulk.push_back(v); });
+      std::vector<std::int64_t> one_by_one;
+      for (std::size_t i = first ? 0 : 1; i < plain;) {
+        std::size_t next = run.find(',', i);
+        next = next == std::string::npos || next > plain ? plain : next;
+        one_by_one.push_back(std::stoll(run.substr(i, next - i)));
+        i = next + 1;
+      }
+      ASSERT_EQ(bulk, one_by_one) << run;
       taken_in_total += plain;
       for (const auto& [name, form] : forms) {
         ASSERT_EQ(form(bytes.data(), end, first, negatives), plain) << name << ": " << text;
