@@ -1,6 +1,7 @@
 #include "stats/record_merger.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <numeric>
@@ -10,12 +11,21 @@
 #include <utility>
 #include <vector>
 
+#include "base/fatal.h"
+#include "stats/file/chain_receiver.h"
 #include "stats/file/record_writer.h"
 
 namespace tracemill {
 namespace {
 
 using Numbers = std::vector<std::int64_t>;
+
+// Frees what a container holds. `list = {}` would not: for a vector or a map it picks the
+// assignment from an empty initializer list, which keeps the room.
+template <class T>
+void release(T& container) {
+  T().swap(container);
+}
 
 std::uint64_t add_u64(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a
@@ -44,10 +54,132 @@ bool entry_less(std::int64_t s1, std::int64_t d1, std::int64_t s2, std::int64_t 
   return s1 != s2 ? s1 < s2 : d1 < d2;
 }
 
-// The durations and starts of one pair or method: one run per record, each in (start,
+// The decoders grow their lists as the elements arrive: held until the end, the room beyond
+// the elements would be memory the merged record does not need.
+template <class T>
+void drop_room(std::vector<T>& list) {
+  if (list.capacity() > list.size() + list.size() / 8 + 16) list.shrink_to_fit();
+}
+
+// The texts of one record's per-trace list, back to back: a text's own allocation would cost
+// more than most of its texts (trace ids are 32 bytes).
+class Texts {
+ public:
+  Texts() = default;
+  explicit Texts(std::vector<std::string>&& list) {
+    std::size_t total = 0;
+    for (const std::string& text : list) total += text.size();
+    bytes_.reserve(total);
+    ends_.reserve(list.size());
+    for (const std::string& text : list) {
+      bytes_ += text;
+      ends_.push_back(bytes_.size());
+    }
+    release(list);
+  }
+  std::size_t size() const { return ends_.size(); }
+  std::string_view operator[](std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(bytes_).substr(begin, ends_[i] - begin);
+  }
+
+ private:
+  std::string bytes_;
+  std::vector<std::size_t> ends_;
+};
+
+// The per-trace lists of one record, each entry of trace_id with the entries of the other
+// lists at its place.
+struct TraceRun {
+  Texts trace_id, root_call;
+  std::vector<std::uint64_t> num_spans;
+  Numbers start_dt, end_dt, duration_micros, time_to_respond_micros;
+};
+
+// A trace's place: its record's run and its place there.
+struct TracePlace {
+  std::uint32_t run, at;
+};
+
+// One record's (start, duration) entries of a pair or a method, in order, packed: per entry
+// the rise of its start over the entry before (the first: over 0; as unsigned 64-bit
+// arithmetic, exact whatever the values) and its duration zigzagged, each in LEB128. Starts
+// close together and durations of a few milliseconds take 2 to 4 bytes each instead of 8.
+class PackedRun {
+ public:
+  PackedRun(const Numbers& d, const Numbers& s) : size_(d.size()) {
+    std::size_t bytes = 0;
+    std::uint64_t previous = 0;
+    for (std::size_t i = 0; i < d.size(); ++i) {
+      bytes += varint_size(static_cast<std::uint64_t>(s[i]) - previous) + varint_size(zigzag(d[i]));
+      previous = static_cast<std::uint64_t>(s[i]);
+    }
+    bytes_.resize(bytes);
+    unsigned char* p = bytes_.data();
+    previous = 0;
+    for (std::size_t i = 0; i < d.size(); ++i) {
+      p = put_varint(p, static_cast<std::uint64_t>(s[i]) - previous);
+      p = put_varint(p, zigzag(d[i]));
+      previous = static_cast<std::uint64_t>(s[i]);
+    }
+    first_ = {s.front(), d.front()};
+    last_ = {s.back(), d.back()};
+  }
+
+  std::size_t size() const { return size_; }
+  // The first and the last entry, as (start, duration).
+  std::pair<std::int64_t, std::int64_t> first() const { return first_; }
+  std::pair<std::int64_t, std::int64_t> last() const { return last_; }
+
+  // The entries one after another.
+  class Reader {
+   public:
+    explicit Reader(const PackedRun& run) : p_(run.bytes_.data()) {}
+    void next(std::int64_t& start, std::int64_t& duration) {
+      start_ += get_varint();
+      start = static_cast<std::int64_t>(start_);
+      const std::uint64_t z = get_varint();
+      duration = static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
+    }
+
+   private:
+    std::uint64_t get_varint() {
+      std::uint64_t value = 0;
+      for (int shift = 0;; shift += 7) {
+        const unsigned char byte = *p_++;
+        value |= std::uint64_t{byte & 0x7Fu} << shift;
+        if (byte < 0x80) return value;
+      }
+    }
+    const unsigned char* p_;
+    std::uint64_t start_ = 0;
+  };
+
+ private:
+  static std::uint64_t zigzag(std::int64_t v) {
+    return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
+  }
+  static std::size_t varint_size(std::uint64_t v) {
+    return static_cast<std::size_t>(std::bit_width(v | 1) + 6) / 7;
+  }
+  static unsigned char* put_varint(unsigned char* p, std::uint64_t v) {
+    while (v >= 0x80) {
+      *p++ = static_cast<unsigned char>(v | 0x80);
+      v >>= 7;
+    }
+    *p++ = static_cast<unsigned char>(v);
+    return p;
+  }
+
+  std::vector<unsigned char> bytes_;
+  std::size_t size_;
+  std::pair<std::int64_t, std::int64_t> first_, last_;
+};
+
+// The durations and starts of one pair or method: one packed run per record, each in (start,
 // duration) order, joined by finish().
 struct Runs {
-  std::vector<Numbers> durations, starts;
+  std::vector<PackedRun> runs;
 
   // Takes the two lists of one record; false when one is unsorted (it is sorted then).
   bool add(Numbers&& d, Numbers&& s) {
@@ -62,75 +194,65 @@ struct Runs {
       std::sort(pairs.begin(), pairs.end());
       for (std::size_t i = 0; i < d.size(); ++i) std::tie(s[i], d[i]) = pairs[i];
     }
-    // The decoders grow their lists as the elements arrive: held until finish(), the room
-    // beyond the elements would be memory the merged record does not need.
-    if (d.capacity() > d.size() + d.size() / 8 + 16) d.shrink_to_fit();
-    if (s.capacity() > s.size() + s.size() / 8 + 16) s.shrink_to_fit();
-    durations.push_back(std::move(d));
-    starts.push_back(std::move(s));
+    runs.emplace_back(d, s);
+    release(d);
+    release(s);
     return sorted;
   }
 
-  // Joins the runs into `d` and `s`, every number copied at most once.
+  // Joins the runs into `d` and `s`.
   void finish(Numbers& d, Numbers& s) {
-    const std::size_t k = durations.size();
-    if (k == 0) return;
-    if (k == 1) {
-      d = std::move(durations[0]);
-      s = std::move(starts[0]);
-      return;
-    }
+    const std::size_t k = runs.size();
+    std::size_t total = 0;
+    for (const PackedRun& run : runs) total += run.size();
+    d.assign(total, 0);
+    s.assign(total, 0);
     std::vector<std::size_t> order(k);
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return entry_less(starts[a][0], durations[a][0], starts[b][0], durations[b][0]);
-    });
-    std::size_t total = 0;
+    auto by_first = [&](std::size_t a, std::size_t b) { return runs[a].first() < runs[b].first(); };
+    std::sort(order.begin(), order.end(), by_first);
     bool apart = true;  // each run begins at or after the end of the one before: hourly files
-    for (std::size_t i = 0; i < k; ++i) {
-      total += durations[order[i]].size();
-      if (i > 0) {
-        const Numbers &ps = starts[order[i - 1]], &pd = durations[order[i - 1]];
-        apart =
-            apart && !entry_less(starts[order[i]][0], durations[order[i]][0], ps.back(), pd.back());
-      }
+    for (std::size_t i = 1; i < k; ++i) {
+      apart = apart && !(runs[order[i]].first() < runs[order[i - 1]].last());
     }
-    d.clear();
-    s.clear();
-    d.reserve(total);
-    s.reserve(total);
+    std::size_t out = 0;
     if (apart) {
-      for (std::size_t r : order) {
-        d.insert(d.end(), durations[r].begin(), durations[r].end());
-        s.insert(s.end(), starts[r].begin(), starts[r].end());
-        Numbers().swap(durations[r]);
-        Numbers().swap(starts[r]);
+      for (const std::size_t r : order) {
+        PackedRun::Reader reader(runs[r]);
+        for (std::size_t i = 0; i < runs[r].size(); ++i, ++out) reader.next(s[out], d[out]);
       }
     } else {
       // The head of each run in a heap, smallest (start, duration) on top.
       struct Head {
         std::int64_t start, duration;
-        std::size_t run, at;
+        std::size_t run, left;
+        PackedRun::Reader reader;
       };
       auto later = [](const Head& a, const Head& b) {
         return entry_less(b.start, b.duration, a.start, a.duration);
       };
-      std::priority_queue<Head, std::vector<Head>, decltype(later)> heads(later);
-      for (std::size_t r = 0; r < k; ++r) heads.push({starts[r][0], durations[r][0], r, 0});
+      std::vector<Head> heads;
+      for (std::size_t r = 0; r < k; ++r) {
+        Head& h = heads.emplace_back(Head{0, 0, r, runs[r].size() - 1, PackedRun::Reader(runs[r])});
+        h.reader.next(h.start, h.duration);
+      }
+      std::make_heap(heads.begin(), heads.end(), later);
       while (!heads.empty()) {
-        Head h = heads.top();
-        heads.pop();
-        d.push_back(h.duration);
-        s.push_back(h.start);
-        if (++h.at < durations[h.run].size()) {
-          h.start = starts[h.run][h.at];
-          h.duration = durations[h.run][h.at];
-          heads.push(h);
+        std::pop_heap(heads.begin(), heads.end(), later);
+        Head& h = heads.back();
+        s[out] = h.start;
+        d[out] = h.duration;
+        ++out;
+        if (h.left == 0) {
+          heads.pop_back();
+          continue;
         }
+        --h.left;
+        h.reader.next(h.start, h.duration);
+        std::push_heap(heads.begin(), heads.end(), later);
       }
     }
-    durations = {};
-    starts = {};
+    release(runs);
   }
 };
 
@@ -175,48 +297,48 @@ struct RecordMerger::Impl {
   Version version;
   std::int32_t num_files = 0;
   std::uint64_t num_incomplete_traces = 0, num_fixes = 0;
-  std::vector<std::string> trace_id, root_call, caching_processes;
-  std::vector<std::uint32_t> trace_run_ends;  // where each record's traces end in trace_id
-  bool trace_runs_sorted = true;              // each record's trace ids ascending
-  std::vector<std::uint64_t> num_spans;
-  Numbers start_dt, end_dt, duration_micros, time_to_respond_micros;
+  std::vector<std::string> caching_processes;
+  std::vector<TraceRun> traces;   // per record
+  bool trace_runs_sorted = true;  // each record's trace ids ascending
   HashMap<std::string, OpAcc> ops;
   std::string key_bytes;  // scratch
 
   bool merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStatsValue&& value);
-  // The places of trace_id in ascending order, equal ids in the order they came in: the
+  // The traces in ascending order of their ids, equal ids in the order they came in: the
   // records' sorted runs merged, or (for records of other writers) a stable sort.
-  std::vector<std::uint32_t> trace_order() const;
+  std::vector<TracePlace> trace_order() const;
+  // The same, with the entries whose id an earlier entry has counted into `counts`.
+  std::vector<TracePlace> counted_trace_order(MergeCounts& counts) const;
+  std::string_view trace_id(TracePlace p) const { return traces[p.run].trace_id[p.at]; }
 };
 
-std::vector<std::uint32_t> RecordMerger::Impl::trace_order() const {
-  std::vector<std::uint32_t> order;
-  order.reserve(trace_id.size());
+std::vector<TracePlace> RecordMerger::Impl::trace_order() const {
+  std::vector<TracePlace> order;
+  std::size_t total = 0;
+  for (const TraceRun& run : traces) total += run.trace_id.size();
+  order.reserve(total);
   if (!trace_runs_sorted) {
-    order.resize(trace_id.size());
-    std::iota(order.begin(), order.end(), std::uint32_t{0});
+    for (std::uint32_t r = 0; r < traces.size(); ++r) {
+      for (std::uint32_t at = 0; at < traces[r].trace_id.size(); ++at) order.push_back({r, at});
+    }
     std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return trace_id[a] < trace_id[b]; });
+                     [&](TracePlace a, TracePlace b) { return trace_id(a) < trace_id(b); });
     return order;
   }
-  struct Head {
-    std::uint32_t at, end;  // the run's next place and its end; runs come in input order
+  // The head of each run; of equal ids the earlier record's first.
+  auto later = [&](TracePlace a, TracePlace b) {
+    const int c = trace_id(a).compare(trace_id(b));
+    return c != 0 ? c > 0 : a.run > b.run;
   };
-  auto later = [&](const Head& a, const Head& b) {
-    const int c = trace_id[a.at].compare(trace_id[b.at]);
-    return c != 0 ? c > 0 : a.at > b.at;
-  };
-  std::priority_queue<Head, std::vector<Head>, decltype(later)> heads(later);
-  std::uint32_t begin = 0;
-  for (std::uint32_t end : trace_run_ends) {
-    if (begin < end) heads.push({begin, end});
-    begin = end;
+  std::priority_queue<TracePlace, std::vector<TracePlace>, decltype(later)> heads(later);
+  for (std::uint32_t r = 0; r < traces.size(); ++r) {
+    if (traces[r].trace_id.size() != 0) heads.push({r, 0});
   }
   while (!heads.empty()) {
-    Head h = heads.top();
+    TracePlace head = heads.top();
     heads.pop();
-    order.push_back(h.at);
-    if (++h.at < h.end) heads.push(h);
+    order.push_back(head);
+    if (++head.at < traces[head.run].trace_id.size()) heads.push(head);
   }
   return order;
 }
@@ -252,16 +374,7 @@ void append(std::vector<T>& into, std::vector<T>&& from) {
     into.insert(into.end(), std::make_move_iterator(from.begin()),
                 std::make_move_iterator(from.end()));
   }
-  from = {};
-}
-
-// Puts `list` in the order of `order`: entry i becomes list[order[i]].
-template <class T>
-void permute(std::vector<T>& list, const std::vector<std::uint32_t>& order) {
-  std::vector<T> out;
-  out.reserve(list.size());
-  for (std::uint32_t i : order) out.push_back(std::move(list[i]));
-  list = std::move(out);
+  release(from);
 }
 
 }  // namespace
@@ -316,14 +429,23 @@ bool RecordMerger::add(StatsRecJson&& record) {
   m.num_fixes = add_u64(m.num_fixes, record.num_fixes);
   m.trace_runs_sorted =
       m.trace_runs_sorted && std::is_sorted(record.trace_id.begin(), record.trace_id.end());
-  append(m.trace_id, std::move(record.trace_id));
-  m.trace_run_ends.push_back(static_cast<std::uint32_t>(m.trace_id.size()));
-  append(m.root_call, std::move(record.root_call));
-  append(m.num_spans, std::move(record.num_spans));
-  append(m.start_dt, std::move(record.start_dt));
-  append(m.end_dt, std::move(record.end_dt));
-  append(m.duration_micros, std::move(record.duration_micros));
-  append(m.time_to_respond_micros, std::move(record.time_to_respond_micros));
+  if (m.traces.size() == std::numeric_limits<std::uint32_t>::max() ||
+      record.trace_id.size() > std::numeric_limits<std::uint32_t>::max()) {
+    fatal("more records or traces of a record than a merge can count");
+  }
+  TraceRun& run = m.traces.emplace_back();
+  run.trace_id = Texts(std::move(record.trace_id));
+  run.root_call = Texts(std::move(record.root_call));
+  run.num_spans = std::move(record.num_spans);
+  run.start_dt = std::move(record.start_dt);
+  run.end_dt = std::move(record.end_dt);
+  run.duration_micros = std::move(record.duration_micros);
+  run.time_to_respond_micros = std::move(record.time_to_respond_micros);
+  drop_room(run.num_spans);
+  drop_room(run.start_dt);
+  drop_room(run.end_dt);
+  drop_room(run.duration_micros);
+  drop_room(run.time_to_respond_micros);
   append(m.caching_processes, std::move(record.caching_processes));
   for (auto& [name, op] : record.stats) {
     OpAcc& acc = m.ops[name];
@@ -361,27 +483,6 @@ StatsRecJson RecordMerger::top_record() {
   rec.num_incomplete_traces = m.num_incomplete_traces;
   rec.num_fixes = m.num_fixes;
 
-  // The per-trace lists in trace id order; entries of one id keep the order they came in.
-  if (!std::is_sorted(m.trace_id.begin(), m.trace_id.end())) {
-    const std::vector<std::uint32_t> order = m.trace_order();
-    permute(m.trace_id, order);
-    permute(m.root_call, order);
-    permute(m.num_spans, order);
-    permute(m.start_dt, order);
-    permute(m.end_dt, order);
-    permute(m.duration_micros, order);
-    permute(m.time_to_respond_micros, order);
-  }
-  for (std::size_t i = 1; i < m.trace_id.size(); ++i) {
-    if (m.trace_id[i] == m.trace_id[i - 1]) ++counts_.shared_trace_ids;
-  }
-  rec.trace_id = std::move(m.trace_id);
-  rec.root_call = std::move(m.root_call);
-  rec.num_spans = std::move(m.num_spans);
-  rec.start_dt = std::move(m.start_dt);
-  rec.end_dt = std::move(m.end_dt);
-  rec.duration_micros = std::move(m.duration_micros);
-  rec.time_to_respond_micros = std::move(m.time_to_respond_micros);
   std::sort(m.caching_processes.begin(), m.caching_processes.end());
   m.caching_processes.erase(std::unique(m.caching_processes.begin(), m.caching_processes.end()),
                             m.caching_processes.end());
@@ -408,7 +509,7 @@ OperationStatsJson take_operation(OpAcc& acc) {
     ma.lists.finish(ma.value.duration_micros, ma.value.start_dt_micros);
     op.method.emplace(method, std::move(ma.value));
   }
-  acc.pair_index = {};
+  release(acc.pair_index);
   std::sort(acc.pairs.begin(), acc.pairs.end(), pair_less);
   op.call_chain.reserve(acc.pairs.size());
   for (PairAcc& p : acc.pairs) {
@@ -421,8 +522,27 @@ OperationStatsJson take_operation(OpAcc& acc) {
 
 }  // namespace
 
+std::vector<TracePlace> RecordMerger::Impl::counted_trace_order(MergeCounts& counts) const {
+  std::vector<TracePlace> order = trace_order();
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    if (trace_id(order[i]) == trace_id(order[i - 1])) ++counts.shared_trace_ids;
+  }
+  return order;
+}
+
 StatsRecJson RecordMerger::finish() {
   StatsRecJson rec = top_record();
+  Impl& m = *impl_;
+  for (const TracePlace p : m.counted_trace_order(counts_)) {
+    const TraceRun& run = m.traces[p.run];
+    rec.trace_id.emplace_back(run.trace_id[p.at]);
+    rec.root_call.emplace_back(run.root_call[p.at]);
+    rec.num_spans.push_back(run.num_spans[p.at]);
+    rec.start_dt.push_back(run.start_dt[p.at]);
+    rec.end_dt.push_back(run.end_dt[p.at]);
+    rec.duration_micros.push_back(run.duration_micros[p.at]);
+    rec.time_to_respond_micros.push_back(run.time_to_respond_micros[p.at]);
+  }
   for (auto& [name, acc] : impl_->ops) rec.stats.emplace(name, take_operation(acc));
   impl_ = std::make_unique<Impl>();
   return rec;
@@ -430,6 +550,7 @@ StatsRecJson RecordMerger::finish() {
 
 bool RecordMerger::finish_into(Sink& sink, Encoding encoding) {
   const StatsRecJson top = top_record();
+  const std::vector<TracePlace> traces = impl_->counted_trace_order(counts_);
   std::vector<std::pair<const std::string*, OpAcc*>> ops;
   ops.reserve(impl_->ops.size());
   for (auto& [name, acc] : impl_->ops) ops.emplace_back(&name, &acc);
@@ -440,6 +561,20 @@ bool RecordMerger::finish_into(Sink& sink, Encoding encoding) {
   const bool json = encoding == Encoding::Json;
   auto value = [&](const auto& v) {
     return (json ? detail::put_json(v, out, false, 0) : detail::put_bincode(v, out)) && out.more();
+  };
+  // A per-trace list, its entries in trace id order: `of(run, at)` is one.
+  auto trace_list = [&](auto of) {
+    if (json) {
+      text.push_back('[');
+    } else {
+      detail::put_le(text, static_cast<std::uint64_t>(traces.size()));
+    }
+    for (std::size_t i = 0; i < traces.size(); ++i) {
+      if (json && i > 0) text.push_back(',');
+      if (!value(of(impl_->traces[traces[i].run], traces[i].at))) return false;
+    }
+    if (json) text.push_back(']');
+    return true;
   };
   bool first = true;
   if (json) text.push_back('{');
@@ -471,6 +606,30 @@ bool RecordMerger::finish_into(Sink& sink, Encoding encoding) {
       if (json) text.push_back('}');
       return true;
     } else {
+      using detail::is_member;
+      if (is_member<&StatsRecJson::trace_id>(f.member)) {
+        return trace_list([](const TraceRun& r, std::uint32_t at) { return r.trace_id[at]; });
+      }
+      if (is_member<&StatsRecJson::root_call>(f.member)) {
+        return trace_list([](const TraceRun& r, std::uint32_t at) { return r.root_call[at]; });
+      }
+      if (is_member<&StatsRecJson::num_spans>(f.member)) {
+        return trace_list([](const TraceRun& r, std::uint32_t at) { return r.num_spans[at]; });
+      }
+      if (is_member<&StatsRecJson::start_dt>(f.member)) {
+        return trace_list([](const TraceRun& r, std::uint32_t at) { return r.start_dt[at]; });
+      }
+      if (is_member<&StatsRecJson::end_dt>(f.member)) {
+        return trace_list([](const TraceRun& r, std::uint32_t at) { return r.end_dt[at]; });
+      }
+      if (is_member<&StatsRecJson::duration_micros>(f.member)) {
+        return trace_list(
+            [](const TraceRun& r, std::uint32_t at) { return r.duration_micros[at]; });
+      }
+      if (is_member<&StatsRecJson::time_to_respond_micros>(f.member)) {
+        return trace_list(
+            [](const TraceRun& r, std::uint32_t at) { return r.time_to_respond_micros[at]; });
+      }
       return value(f.of(top));
     }
   });

@@ -1,7 +1,8 @@
 // Merging statistics records: the records of disjoint sets of traces in, in any order, the
 // record that condensing all those traces together gives out. Each record handed to add() is
-// taken apart into the merged state at once (its lists are moved, not copied), so memory stays
-// that of the merged record; finish() joins the lists, each number copied once.
+// taken apart into the merged state at once: the durations and starts of its pairs and methods
+// packed (a few bytes an entry), its per-trace texts back to back, so memory stays below that
+// of the merged record; finish() and finish_into() join the lists.
 //
 // Operations merge by key; in each, `method` entries merge by key and `call_chain` pairs by
 // (key, rooted). Counts add up; the durations and starts of a pair or a method join as sorted
@@ -49,7 +50,7 @@ class RecordMerger {
 
  private:
   struct Impl;
-  // Everything but `stats`, whose entries are counted.
+  // Everything but the per-trace lists and `stats`, whose entries are counted.
   StatsRecJson top_record();
   std::unique_ptr<Impl> impl_;
   MergeCounts counts_;

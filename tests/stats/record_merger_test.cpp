@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -177,6 +179,47 @@ TEST(RecordMerger, WhatCannotSimplyAdd) {
   EXPECT_EQ(m.count, 4u);
   EXPECT_EQ(m.start_dt_micros, (std::vector<std::int64_t>{10, 20, 30, 40}));
   EXPECT_EQ(m.duration_micros, (std::vector<std::int64_t>{5, 6, 7, 1}));
+}
+
+// The lists of several records, one after another or interleaved, with the extremes of both
+// numbers: the merged lists hold every (start, duration) exactly, in order.
+TEST(RecordMerger, ListsKeepEveryValueExactly) {
+  using Limits = std::numeric_limits<std::int64_t>;
+  constexpr std::int64_t kLow = Limits::min();
+  constexpr std::int64_t kHigh = Limits::max();
+  struct List {
+    std::vector<std::int64_t> durations, starts;
+  };
+  const std::vector<std::vector<List>> cases = {
+      {{{kHigh, kLow, 0}, {kLow, -1, 0}}, {{-5, kHigh}, {1, kHigh}}},              // apart
+      {{{1, 2, 3}, {kLow, 5, kHigh}}, {{0, 2, kLow}, {kLow, 5, kHigh}}},           // interleaved
+      {{{kLow, kHigh}, {kLow, kHigh}}, {{7}, {0}}, {{kHigh, 1 << 20}, {-3, -3}}},  // both
+  };
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    SCOPED_TRACE(c);
+    RecordMerger merger;
+    std::vector<std::pair<std::int64_t, std::int64_t>> expected;
+    for (std::size_t r = 0; r < cases[c].size(); ++r) {
+      const List& list = cases[c][r];
+      for (std::size_t i = 0; i < list.starts.size(); ++i) {
+        expected.emplace_back(list.starts[i], list.durations[i]);
+      }
+      ASSERT_TRUE(merger.add(one_trace(std::to_string(r), list.durations, list.starts)));
+    }
+    std::sort(expected.begin(), expected.end());
+    const StatsRecJson rec = merger.finish();
+    const OperationStatsJson& op = rec.stats.at("a/x");
+    for (const auto* lists :
+         {&op.call_chain.at(0).second.start_dt_micros, &op.method.at("a/x").start_dt_micros}) {
+      ASSERT_EQ(lists->size(), expected.size());
+      for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ((*lists)[i], expected[i].first);
+    }
+    for (const auto* lists :
+         {&op.call_chain.at(0).second.duration_micros, &op.method.at("a/x").duration_micros}) {
+      ASSERT_EQ(lists->size(), expected.size());
+      for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ((*lists)[i], expected[i].second);
+    }
+  }
 }
 
 }  // namespace
