@@ -1,4 +1,4 @@
-// Reading bytes a word at a time in memory order, whatever the host's byte order.
+// Reading (and writing) bytes a word at a time in memory order, whatever the host's byte order.
 //
 // Word-at-a-time scanning finds "the first byte that ..." by carries that run from one byte to
 // the next and by the lowest set bit of a mask. Both hold only when the word's least
@@ -24,6 +24,12 @@ inline std::uint64_t load_le64(const char* p) {
   std::memcpy(&w, p, sizeof w);
   if constexpr (std::endian::native == std::endian::big) w = byte_swap64(w);
   return w;
+}
+
+// Stores `w` at `p` with its least significant byte first.
+inline void store_le64(char* p, std::uint64_t w) {
+  if constexpr (std::endian::native == std::endian::big) w = byte_swap64(w);
+  std::memcpy(p, &w, sizeof w);
 }
 
 // Every byte of a word, marked in its high bit.

@@ -1,8 +1,11 @@
 #include "stats/record_merger.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <queue>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "base/fatal.h"
+#include "base/words.h"
 #include "stats/file/chain_receiver.h"
 #include "stats/file/record_writer.h"
 
@@ -103,27 +107,38 @@ struct TracePlace {
 
 // One record's (start, duration) entries of a pair or a method, in order, packed: per entry
 // the rise of its start over the entry before (the first: over 0; as unsigned 64-bit
-// arithmetic, exact whatever the values) and its duration zigzagged, each in LEB128. Starts
-// close together and durations of a few milliseconds take 2 to 4 bytes each instead of 8.
+// arithmetic, exact whatever the values) and its duration zigzagged, each in as many bytes as
+// it needs (little-endian), after one byte that holds the two lengths. Starts close together
+// and durations of a few milliseconds take 6 to 8 bytes an entry instead of 16. Each number
+// is written and read as a whole word (the buffer keeps a word of room after its bytes), so
+// packing and unpacking take no branch on the lengths.
 class PackedRun {
  public:
   PackedRun(const Numbers& d, const Numbers& s) : size_(d.size()) {
     std::size_t bytes = 0;
     std::uint64_t previous = 0;
     for (std::size_t i = 0; i < d.size(); ++i) {
-      bytes += varint_size(static_cast<std::uint64_t>(s[i]) - previous) + varint_size(zigzag(d[i]));
+      bytes += 1 + length(static_cast<std::uint64_t>(s[i]) - previous) + length(zigzag(d[i]));
       previous = static_cast<std::uint64_t>(s[i]);
     }
-    bytes_.resize(bytes);
-    unsigned char* p = bytes_.data();
+    bytes_.resize(bytes + 8);
+    char* p = bytes_.data();
     previous = 0;
     for (std::size_t i = 0; i < d.size(); ++i) {
-      p = put_varint(p, static_cast<std::uint64_t>(s[i]) - previous);
-      p = put_varint(p, zigzag(d[i]));
+      const std::uint64_t rise = static_cast<std::uint64_t>(s[i]) - previous;
+      const std::uint64_t z = zigzag(d[i]);
+      const std::size_t n = length(rise);
+      const std::size_t m = length(z);
+      *p = static_cast<char>(n | m << 4);
+      store_le64(p + 1, rise);
+      store_le64(p + 1 + n, z);
+      p += 1 + n + m;
       previous = static_cast<std::uint64_t>(s[i]);
     }
-    first_ = {s.front(), d.front()};
-    last_ = {s.back(), d.back()};
+    if (!d.empty()) {
+      first_ = {s.front(), d.front()};
+      last_ = {s.back(), d.back()};
+    }
   }
 
   std::size_t size() const { return size_; }
@@ -136,44 +151,42 @@ class PackedRun {
    public:
     explicit Reader(const PackedRun& run) : p_(run.bytes_.data()) {}
     void next(std::int64_t& start, std::int64_t& duration) {
-      start_ += get_varint();
+      const auto lengths = static_cast<unsigned char>(*p_);
+      const std::size_t n = lengths & 15u;
+      const std::size_t m = lengths >> 4;
+      start_ += load_le64(p_ + 1) & kLowBytes[n];
+      const std::uint64_t z = load_le64(p_ + 1 + n) & kLowBytes[m];
+      p_ += 1 + n + m;
       start = static_cast<std::int64_t>(start_);
-      const std::uint64_t z = get_varint();
       duration = static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
     }
 
    private:
-    std::uint64_t get_varint() {
-      std::uint64_t value = 0;
-      for (int shift = 0;; shift += 7) {
-        const unsigned char byte = *p_++;
-        value |= std::uint64_t{byte & 0x7Fu} << shift;
-        if (byte < 0x80) return value;
-      }
-    }
-    const unsigned char* p_;
+    const char* p_;
     std::uint64_t start_ = 0;
   };
 
  private:
+  static constexpr std::uint64_t kLowBytes[9] = {0,
+                                                 0xFF,
+                                                 0xFFFF,
+                                                 0xFFFFFF,
+                                                 0xFFFFFFFF,
+                                                 0xFFFFFFFFFF,
+                                                 0xFFFFFFFFFFFF,
+                                                 0xFFFFFFFFFFFFFF,
+                                                 ~std::uint64_t{0}};
   static std::uint64_t zigzag(std::int64_t v) {
     return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
   }
-  static std::size_t varint_size(std::uint64_t v) {
-    return static_cast<std::size_t>(std::bit_width(v | 1) + 6) / 7;
-  }
-  static unsigned char* put_varint(unsigned char* p, std::uint64_t v) {
-    while (v >= 0x80) {
-      *p++ = static_cast<unsigned char>(v | 0x80);
-      v >>= 7;
-    }
-    *p++ = static_cast<unsigned char>(v);
-    return p;
+  // The bytes `v` needs: 0 for 0.
+  static std::size_t length(std::uint64_t v) {
+    return static_cast<std::size_t>(std::bit_width(v) + 7) / 8;
   }
 
-  std::vector<unsigned char> bytes_;
+  std::vector<char> bytes_;
   std::size_t size_;
-  std::pair<std::int64_t, std::int64_t> first_, last_;
+  std::pair<std::int64_t, std::int64_t> first_{}, last_{};
 };
 
 // The durations and starts of one pair or method: one packed run per record, each in (start,
@@ -181,10 +194,10 @@ class PackedRun {
 struct Runs {
   std::vector<PackedRun> runs;
 
-  // Takes the two lists of one record; false when one is unsorted (it is sorted then).
-  bool add(Numbers&& d, Numbers&& s) {
-    if (d.empty()) return true;
-    bool sorted = true;
+  // The two lists of one record, packed and freed; `sorted` tells whether they were in
+  // (start, duration) order (they are sorted otherwise).
+  static PackedRun pack(Numbers& d, Numbers& s, bool& sorted) {
+    sorted = true;
     for (std::size_t i = 1; i < d.size() && sorted; ++i) {
       sorted = !entry_less(s[i], d[i], s[i - 1], d[i - 1]);
     }
@@ -194,19 +207,25 @@ struct Runs {
       std::sort(pairs.begin(), pairs.end());
       for (std::size_t i = 0; i < d.size(); ++i) std::tie(s[i], d[i]) = pairs[i];
     }
-    runs.emplace_back(d, s);
+    PackedRun run(d, s);
     release(d);
     release(s);
-    return sorted;
+    return run;
+  }
+  void add(PackedRun&& run) {
+    if (run.size() != 0) runs.push_back(std::move(run));
   }
 
-  // Joins the runs into `d` and `s`.
-  void finish(Numbers& d, Numbers& s) {
-    const std::size_t k = runs.size();
+  std::size_t size() const {
     std::size_t total = 0;
     for (const PackedRun& run : runs) total += run.size();
-    d.assign(total, 0);
-    s.assign(total, 0);
+    return total;
+  }
+
+  // Calls take(start, duration) for every entry of every run, in (start, duration) order.
+  template <class Take>
+  void for_each(Take take) const {
+    const std::size_t k = runs.size();
     std::vector<std::size_t> order(k);
     std::iota(order.begin(), order.end(), std::size_t{0});
     auto by_first = [&](std::size_t a, std::size_t b) { return runs[a].first() < runs[b].first(); };
@@ -215,43 +234,57 @@ struct Runs {
     for (std::size_t i = 1; i < k; ++i) {
       apart = apart && !(runs[order[i]].first() < runs[order[i - 1]].last());
     }
-    std::size_t out = 0;
+    std::int64_t start = 0;
+    std::int64_t duration = 0;
     if (apart) {
       for (const std::size_t r : order) {
         PackedRun::Reader reader(runs[r]);
-        for (std::size_t i = 0; i < runs[r].size(); ++i, ++out) reader.next(s[out], d[out]);
-      }
-    } else {
-      // The head of each run in a heap, smallest (start, duration) on top.
-      struct Head {
-        std::int64_t start, duration;
-        std::size_t run, left;
-        PackedRun::Reader reader;
-      };
-      auto later = [](const Head& a, const Head& b) {
-        return entry_less(b.start, b.duration, a.start, a.duration);
-      };
-      std::vector<Head> heads;
-      for (std::size_t r = 0; r < k; ++r) {
-        Head& h = heads.emplace_back(Head{0, 0, r, runs[r].size() - 1, PackedRun::Reader(runs[r])});
-        h.reader.next(h.start, h.duration);
-      }
-      std::make_heap(heads.begin(), heads.end(), later);
-      while (!heads.empty()) {
-        std::pop_heap(heads.begin(), heads.end(), later);
-        Head& h = heads.back();
-        s[out] = h.start;
-        d[out] = h.duration;
-        ++out;
-        if (h.left == 0) {
-          heads.pop_back();
-          continue;
+        for (std::size_t i = 0; i < runs[r].size(); ++i) {
+          reader.next(start, duration);
+          take(start, duration);
         }
-        --h.left;
-        h.reader.next(h.start, h.duration);
-        std::push_heap(heads.begin(), heads.end(), later);
       }
+      return;
     }
+    // The head of each run in a heap, smallest (start, duration) on top.
+    struct Head {
+      std::int64_t start, duration;
+      std::size_t left;
+      PackedRun::Reader reader;
+    };
+    auto later = [](const Head& a, const Head& b) {
+      return entry_less(b.start, b.duration, a.start, a.duration);
+    };
+    std::vector<Head> heads;
+    for (const PackedRun& run : runs) {
+      Head& h = heads.emplace_back(Head{0, 0, run.size() - 1, PackedRun::Reader(run)});
+      h.reader.next(h.start, h.duration);
+    }
+    std::make_heap(heads.begin(), heads.end(), later);
+    while (!heads.empty()) {
+      std::pop_heap(heads.begin(), heads.end(), later);
+      Head& h = heads.back();
+      take(h.start, h.duration);
+      if (h.left == 0) {
+        heads.pop_back();
+        continue;
+      }
+      --h.left;
+      h.reader.next(h.start, h.duration);
+      std::push_heap(heads.begin(), heads.end(), later);
+    }
+  }
+
+  // Joins the runs into `d` and `s`.
+  void finish(Numbers& d, Numbers& s) {
+    d.clear();
+    s.clear();
+    d.reserve(size());
+    s.reserve(size());
+    for_each([&](std::int64_t start, std::int64_t duration) {
+      s.push_back(start);
+      d.push_back(duration);
+    });
     release(runs);
   }
 };
@@ -303,7 +336,7 @@ struct RecordMerger::Impl {
   HashMap<std::string, OpAcc> ops;
   std::string key_bytes;  // scratch
 
-  bool merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStatsValue&& value);
+  void merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStatsValue&& value, PackedRun&& run);
   // The traces in ascending order of their ids, equal ids in the order they came in: the
   // records' sorted runs merged, or (for records of other writers) a stable sort.
   std::vector<TracePlace> trace_order() const;
@@ -325,20 +358,35 @@ std::vector<TracePlace> RecordMerger::Impl::trace_order() const {
                      [&](TracePlace a, TracePlace b) { return trace_id(a) < trace_id(b); });
     return order;
   }
-  // The head of each run; of equal ids the earlier record's first.
-  auto later = [&](TracePlace a, TracePlace b) {
-    const int c = trace_id(a).compare(trace_id(b));
-    return c != 0 ? c > 0 : a.run > b.run;
+  // The head of each run, with the first 8 bytes of its id as a number that orders as the
+  // bytes do (std::string compares bytes as unsigned): most comparisons end there. Of equal
+  // ids the earlier record's first.
+  struct Head {
+    std::uint64_t prefix;
+    TracePlace place;
   };
-  std::priority_queue<TracePlace, std::vector<TracePlace>, decltype(later)> heads(later);
+  auto head_at = [&](TracePlace place) {
+    const std::string_view id = trace_id(place);
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, id.data(), std::min<std::size_t>(id.size(), 8));
+    std::uint64_t prefix = 0;
+    for (const unsigned char b : bytes) prefix = prefix << 8 | b;
+    return Head{prefix, place};
+  };
+  auto later = [&](const Head& a, const Head& b) {
+    if (a.prefix != b.prefix) return a.prefix > b.prefix;
+    const int c = trace_id(a.place).compare(trace_id(b.place));
+    return c != 0 ? c > 0 : a.place.run > b.place.run;
+  };
+  std::priority_queue<Head, std::vector<Head>, decltype(later)> heads(later);
   for (std::uint32_t r = 0; r < traces.size(); ++r) {
-    if (traces[r].trace_id.size() != 0) heads.push({r, 0});
+    if (traces[r].trace_id.size() != 0) heads.push(head_at({r, 0}));
   }
   while (!heads.empty()) {
-    TracePlace head = heads.top();
+    TracePlace place = heads.top().place;
     heads.pop();
-    order.push_back(head);
-    if (++head.at < traces[head.run].trace_id.size()) heads.push(head);
+    order.push_back(place);
+    if (++place.at < traces[place.run].trace_id.size()) heads.push(head_at(place));
   }
   return order;
 }
@@ -379,7 +427,8 @@ void append(std::vector<T>& into, std::vector<T>&& from) {
 
 }  // namespace
 
-bool RecordMerger::Impl::merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStatsValue&& value) {
+void RecordMerger::Impl::merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStatsValue&& value,
+                                    PackedRun&& run) {
   key_bytes.clear();
   encode_bincode(key, key_bytes);
   key_bytes.push_back(value.rooted ? '\1' : '\0');
@@ -388,8 +437,7 @@ bool RecordMerger::Impl::merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStats
   if (fresh) op.pairs.emplace_back().key = std::move(key);
   PairAcc& acc = op.pairs[it->second];
   CChainStatsValue& v = acc.value;
-  const bool sorted =
-      acc.lists.add(std::move(value.duration_micros), std::move(value.start_dt_micros));
+  acc.lists.add(std::move(run));
   if (fresh) {
     v = std::move(value);
   } else {
@@ -408,15 +456,64 @@ bool RecordMerger::Impl::merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStats
       }
     }
   }
-  v.duration_micros.clear();
-  v.start_dt_micros.clear();
-  return sorted;
 }
 
-bool RecordMerger::add(StatsRecJson&& record) {
-  if (!lists_match(record)) return false;
+// What take_apart() leaves: the record with its lists taken out, its per-trace lists
+// gathered, and the packed lists of its methods and pairs in the order add() meets them (the
+// order of record.stats, then of each operation's method map and call_chain list).
+struct RecordMerger::Parts {
+  bool matches = false;  // the lists that belong together have the same lengths
+  StatsRecJson rest;
+  TraceRun traces;
+  bool trace_ids_sorted = false;
+  std::vector<PackedRun> runs;
+  std::uint64_t unsorted_lists = 0;
+};
+
+RecordMerger::Parts RecordMerger::take_apart(StatsRecJson&& record) {
+  Parts p;
+  p.matches = lists_match(record);
+  p.rest = std::move(record);
+  record = {};
+  if (!p.matches) return p;
+  StatsRecJson& r = p.rest;
+  if (r.trace_id.size() > std::numeric_limits<std::uint32_t>::max()) {
+    fatal("more traces in a record than a merge can count");
+  }
+  p.trace_ids_sorted = std::is_sorted(r.trace_id.begin(), r.trace_id.end());
+  TraceRun& run = p.traces;
+  run.trace_id = Texts(std::move(r.trace_id));
+  run.root_call = Texts(std::move(r.root_call));
+  run.num_spans = std::move(r.num_spans);
+  run.start_dt = std::move(r.start_dt);
+  run.end_dt = std::move(r.end_dt);
+  run.duration_micros = std::move(r.duration_micros);
+  run.time_to_respond_micros = std::move(r.time_to_respond_micros);
+  drop_room(run.num_spans);
+  drop_room(run.start_dt);
+  drop_room(run.end_dt);
+  drop_room(run.duration_micros);
+  drop_room(run.time_to_respond_micros);
+  auto pack = [&p](Numbers& d, Numbers& s) {
+    bool sorted = true;
+    p.runs.push_back(Runs::pack(d, s, sorted));
+    if (!sorted) ++p.unsorted_lists;
+  };
+  for (auto& [name, op] : r.stats) {
+    for (auto& [method, v] : op.method) pack(v.duration_micros, v.start_dt_micros);
+    for (auto& [key, v] : op.call_chain) pack(v.duration_micros, v.start_dt_micros);
+  }
+  return p;
+}
+
+bool RecordMerger::add(StatsRecJson&& record) { return add(take_apart(std::move(record))); }
+
+bool RecordMerger::add(Parts&& p) {
+  if (!p.matches) return false;
+  StatsRecJson& record = p.rest;
   Impl& m = *impl_;
   ++counts_.records;
+  counts_.unsorted_lists += p.unsorted_lists;
   if (!m.any) {
     m.any = true;
     m.version = record.version;
@@ -427,26 +524,13 @@ bool RecordMerger::add(StatsRecJson&& record) {
   m.num_files = add_i32(m.num_files, record.num_files);
   m.num_incomplete_traces = add_u64(m.num_incomplete_traces, record.num_incomplete_traces);
   m.num_fixes = add_u64(m.num_fixes, record.num_fixes);
-  m.trace_runs_sorted =
-      m.trace_runs_sorted && std::is_sorted(record.trace_id.begin(), record.trace_id.end());
-  if (m.traces.size() == std::numeric_limits<std::uint32_t>::max() ||
-      record.trace_id.size() > std::numeric_limits<std::uint32_t>::max()) {
-    fatal("more records or traces of a record than a merge can count");
+  m.trace_runs_sorted = m.trace_runs_sorted && p.trace_ids_sorted;
+  if (m.traces.size() == std::numeric_limits<std::uint32_t>::max()) {
+    fatal("more records than a merge can count");
   }
-  TraceRun& run = m.traces.emplace_back();
-  run.trace_id = Texts(std::move(record.trace_id));
-  run.root_call = Texts(std::move(record.root_call));
-  run.num_spans = std::move(record.num_spans);
-  run.start_dt = std::move(record.start_dt);
-  run.end_dt = std::move(record.end_dt);
-  run.duration_micros = std::move(record.duration_micros);
-  run.time_to_respond_micros = std::move(record.time_to_respond_micros);
-  drop_room(run.num_spans);
-  drop_room(run.start_dt);
-  drop_room(run.end_dt);
-  drop_room(run.duration_micros);
-  drop_room(run.time_to_respond_micros);
+  m.traces.push_back(std::move(p.traces));
   append(m.caching_processes, std::move(record.caching_processes));
+  std::size_t next_run = 0;
   for (auto& [name, op] : record.stats) {
     OpAcc& acc = m.ops[name];
     acc.num_traces = add_u64(acc.num_traces, op.num_traces);
@@ -455,9 +539,7 @@ bool RecordMerger::add(StatsRecJson&& record) {
     acc.unknown = add_u64(acc.unknown, op.num_unknown_calls);
     for (auto& [method, v] : op.method) {
       MethodAcc& ma = acc.methods[method];
-      if (!ma.lists.add(std::move(v.duration_micros), std::move(v.start_dt_micros))) {
-        ++counts_.unsorted_lists;
-      }
+      ma.lists.add(std::move(p.runs[next_run++]));
       ProcOperStatsValue& to = ma.value;
       to.count = add_u64(to.count, v.count);
       to.num_traces = add_u64(to.num_traces, v.num_traces);
@@ -467,11 +549,10 @@ bool RecordMerger::add(StatsRecJson&& record) {
       add_counts(to.error_logs, std::move(v.error_logs));
     }
     for (auto& [key, v] : op.call_chain) {
-      if (!m.merge_pair(acc, std::move(key), std::move(v))) ++counts_.unsorted_lists;
+      m.merge_pair(acc, std::move(key), std::move(v), std::move(p.runs[next_run++]));
     }
-    op = {};
   }
-  record = {};
+  p = Parts();
   return true;
 }
 
@@ -518,6 +599,137 @@ OperationStatsJson take_operation(OpAcc& acc) {
   }
   acc = {};
   return op;
+}
+
+// Writes the merged operation of `acc` as write_record writes an operation, each pair's and
+// method's lists straight from their runs, and frees each as it is written; `acc` is left
+// empty. False when a write failed.
+bool put_operation(OpAcc& acc, bool json, detail::SinkOut& out) {
+  using detail::is_member;
+  std::string& text = out.text;
+  auto value = [&](const auto& v) {
+    return json ? detail::put_json(v, out, false, 0) : detail::put_bincode(v, out);
+  };
+  // One of the two lists of `lists`, in the chunks the writers use between calls of more(),
+  // each written straight into room reserved for it.
+  auto numbers = [&](const Runs& lists, bool starts) {
+    if (json) {
+      text.push_back('[');
+    } else {
+      detail::put_le(text, static_cast<std::uint64_t>(lists.size()));
+    }
+    std::array<std::int64_t, detail::kListChunk> chunk;
+    std::size_t n = 0;
+    bool any = false;
+    bool going = true;
+    auto put_chunk = [&] {
+      const std::size_t old = text.size();
+      text.resize(old + n * (json ? 21 : 8));  // a comma and 20 digits, or 8 bytes
+      char* p = text.data() + old;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (json) {
+          if (any || i > 0) *p++ = ',';
+          p = std::to_chars(p, p + 20, chunk[i]).ptr;
+        } else {
+          store_le64(p, static_cast<std::uint64_t>(chunk[i]));
+          p += 8;
+        }
+      }
+      text.resize(static_cast<std::size_t>(p - text.data()));
+      any = any || n > 0;
+      n = 0;
+      going = going && out.more();
+    };
+    lists.for_each([&](std::int64_t start, std::int64_t duration) {
+      chunk[n++] = starts ? start : duration;
+      if (n == chunk.size()) put_chunk();
+    });
+    if (n > 0) put_chunk();
+    if (json) text.push_back(']');
+    return going;
+  };
+  // A record with fields as `record` has them, but for its durations and starts.
+  auto record = [&](const auto& shell, auto field) {
+    using T = std::decay_t<decltype(shell)>;
+    if (json) text.push_back('{');
+    bool first = true;
+    const bool complete = for_each_field<T>([&](const auto& f) {
+      if (json) {
+        if (!first) text.push_back(',');
+        write_json_string(f.name, text);
+        text.push_back(':');
+      }
+      first = false;
+      return field(f);
+    });
+    if (json) text.push_back('}');
+    return complete;
+  };
+  auto with_lists = [&](const auto& v, const Runs& lists) {
+    using T = std::decay_t<decltype(v)>;
+    return record(v, [&](const auto& f) {
+      if (is_member<&T::duration_micros>(f.member)) return numbers(lists, false);
+      if (is_member<&T::start_dt_micros>(f.member)) return numbers(lists, true);
+      return value(f.of(v));
+    });
+  };
+  OperationStatsJson shell;
+  shell.num_traces = acc.num_traces;
+  shell.num_received_calls = acc.received;
+  shell.num_outbound_calls = acc.outbound;
+  shell.num_unknown_calls = acc.unknown;
+  const bool complete = record(shell, [&](const auto& f) {
+    if (is_member<&OperationStatsJson::method>(f.member)) {
+      std::vector<std::pair<const std::string*, MethodAcc*>> methods;
+      methods.reserve(acc.methods.size());
+      for (auto& [name, ma] : acc.methods) methods.emplace_back(&name, &ma);
+      std::sort(methods.begin(), methods.end(),
+                [](const auto& a, const auto& b) { return *a.first < *b.first; });
+      if (json) {
+        text.push_back('{');
+      } else {
+        detail::put_le(text, static_cast<std::uint64_t>(methods.size()));
+      }
+      for (std::size_t i = 0; i < methods.size(); ++i) {
+        if (json) {
+          if (i > 0) text.push_back(',');
+          write_json_string(*methods[i].first, text);
+          text.push_back(':');
+        } else {
+          detail::put_bincode(*methods[i].first, out);
+        }
+        MethodAcc& ma = *methods[i].second;
+        if (!(with_lists(ma.value, ma.lists) && out.more())) return false;
+        release(ma.lists.runs);
+      }
+      if (json) text.push_back('}');
+      return true;
+    }
+    if (is_member<&OperationStatsJson::call_chain>(f.member)) {
+      release(acc.pair_index);
+      std::sort(acc.pairs.begin(), acc.pairs.end(), pair_less);
+      if (json) {
+        text.push_back('[');
+      } else {
+        detail::put_le(text, static_cast<std::uint64_t>(acc.pairs.size()));
+      }
+      for (std::size_t i = 0; i < acc.pairs.size(); ++i) {
+        PairAcc& p = acc.pairs[i];
+        if (json) text.append(i > 0 ? ",[" : "[");
+        if (!value(p.key)) return false;
+        if (json) text.push_back(',');
+        if (!with_lists(p.value, p.lists)) return false;
+        if (json) text.push_back(']');
+        if (!out.more()) return false;
+        release(p.lists.runs);
+      }
+      if (json) text.push_back(']');
+      return true;
+    }
+    return value(f.of(shell));
+  });
+  acc = {};
+  return complete;
 }
 
 }  // namespace
@@ -601,7 +813,7 @@ bool RecordMerger::finish_into(Sink& sink, Encoding encoding) {
         } else {
           detail::put_bincode(*ops[k].first, out);
         }
-        if (!value(take_operation(*ops[k].second))) return false;
+        if (!put_operation(*ops[k].second, json, out)) return false;
       }
       if (json) text.push_back('}');
       return true;

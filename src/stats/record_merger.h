@@ -50,6 +50,11 @@ class RecordMerger {
 
  private:
   struct Impl;
+  // A record taken apart: the part of adding that needs nothing of the merger (its lists
+  // packed, its texts gathered), then the rest.
+  struct Parts;
+  static Parts take_apart(StatsRecJson&& record);
+  bool add(Parts&& parts);
   // Everything but the per-trace lists and `stats`, whose entries are counted.
   StatsRecJson top_record();
   std::unique_ptr<Impl> impl_;
