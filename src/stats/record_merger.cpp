@@ -601,18 +601,85 @@ OperationStatsJson take_operation(OpAcc& acc) {
   return op;
 }
 
-// Writes the merged operation of `acc` as write_record writes an operation, each pair's and
-// method's lists straight from their runs, and frees each as it is written; `acc` is left
-// empty. False when a write failed.
-bool put_operation(OpAcc& acc, bool json, detail::SinkOut& out) {
-  using detail::is_member;
-  std::string& text = out.text;
-  auto value = [&](const auto& v) {
+// The entries of a map with text keys, in the order of their keys.
+template <class V>
+std::vector<std::pair<const std::string*, V*>> by_key(HashMap<std::string, V>& map) {
+  std::vector<std::pair<const std::string*, V*>> entries;
+  entries.reserve(map.size());
+  for (auto& [key, value] : map) entries.emplace_back(&key, &value);
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  return entries;
+}
+
+// Writes pieces of a statistics file as write_record writes them, into `out`.
+struct PieceWriter {
+  bool json;
+  detail::SinkOut& out;
+
+  bool value(const auto& v) {
     return json ? detail::put_json(v, out, false, 0) : detail::put_bincode(v, out);
-  };
+  }
+  // A record of type T: field(f) writes the value of each field f.
+  template <class T, class Field>
+  bool record(Field field) {
+    std::string& text = out.text;
+    if (json) text.push_back('{');
+    bool first = true;
+    const bool complete = for_each_field<T>([&](const auto& f) {
+      if (json) {
+        if (!first) text.push_back(',');
+        write_json_string(f.name, text);
+        text.push_back(':');
+      }
+      first = false;
+      return field(f);
+    });
+    if (json) text.push_back('}');
+    return complete;
+  }
+  // A map with text keys whose entries are `entries`, in order: put(v) writes each value.
+  template <class V, class Put>
+  bool text_map(const std::vector<std::pair<const std::string*, V*>>& entries, Put put) {
+    std::string& text = out.text;
+    if (json) {
+      text.push_back('{');
+    } else {
+      detail::put_le(text, static_cast<std::uint64_t>(entries.size()));
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (json) {
+        if (i > 0) text.push_back(',');
+        write_json_string(*entries[i].first, text);
+        text.push_back(':');
+      } else {
+        detail::put_bincode(*entries[i].first, out);
+      }
+      if (!(put(*entries[i].second) && out.more())) return false;
+    }
+    if (json) text.push_back('}');
+    return true;
+  }
+  // A list of `n` elements: put(i) writes element i.
+  template <class Put>
+  bool list(std::size_t n, Put put) {
+    std::string& text = out.text;
+    if (json) {
+      text.push_back('[');
+    } else {
+      detail::put_le(text, static_cast<std::uint64_t>(n));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      if (json && i > 0) text.push_back(',');
+      if (!(put(i) && out.more())) return false;
+    }
+    if (json) text.push_back(']');
+    return true;
+  }
   // One of the two lists of `lists`, in the chunks the writers use between calls of more(),
   // each written straight into room reserved for it.
-  auto numbers = [&](const Runs& lists, bool starts) {
+  bool numbers(const Runs& lists, bool starts) {
+    std::string& text = out.text;
     if (json) {
       text.push_back('[');
     } else {
@@ -647,86 +714,52 @@ bool put_operation(OpAcc& acc, bool json, detail::SinkOut& out) {
     if (n > 0) put_chunk();
     if (json) text.push_back(']');
     return going;
-  };
-  // A record with fields as `record` has them, but for its durations and starts.
-  auto record = [&](const auto& shell, auto field) {
-    using T = std::decay_t<decltype(shell)>;
-    if (json) text.push_back('{');
-    bool first = true;
-    const bool complete = for_each_field<T>([&](const auto& f) {
-      if (json) {
-        if (!first) text.push_back(',');
-        write_json_string(f.name, text);
-        text.push_back(':');
-      }
-      first = false;
-      return field(f);
-    });
-    if (json) text.push_back('}');
-    return complete;
-  };
-  auto with_lists = [&](const auto& v, const Runs& lists) {
-    using T = std::decay_t<decltype(v)>;
-    return record(v, [&](const auto& f) {
-      if (is_member<&T::duration_micros>(f.member)) return numbers(lists, false);
-      if (is_member<&T::start_dt_micros>(f.member)) return numbers(lists, true);
+  }
+  // A method's or pair's value `v`, whose durations and starts are in `lists`.
+  template <class V>
+  bool with_lists(const V& v, const Runs& lists) {
+    return record<V>([&](const auto& f) {
+      if (detail::is_member<&V::duration_micros>(f.member)) return numbers(lists, false);
+      if (detail::is_member<&V::start_dt_micros>(f.member)) return numbers(lists, true);
       return value(f.of(v));
     });
-  };
+  }
+};
+
+// Writes the merged operation of `acc` as write_record writes an operation, each pair's and
+// method's lists straight from their runs, and frees each as it is written; `acc` is left
+// empty. False when a write failed.
+bool put_operation(OpAcc& acc, PieceWriter& w) {
+  using detail::is_member;
   OperationStatsJson shell;
   shell.num_traces = acc.num_traces;
   shell.num_received_calls = acc.received;
   shell.num_outbound_calls = acc.outbound;
   shell.num_unknown_calls = acc.unknown;
-  const bool complete = record(shell, [&](const auto& f) {
+  const bool complete = w.record<OperationStatsJson>([&](const auto& f) {
     if (is_member<&OperationStatsJson::method>(f.member)) {
-      std::vector<std::pair<const std::string*, MethodAcc*>> methods;
-      methods.reserve(acc.methods.size());
-      for (auto& [name, ma] : acc.methods) methods.emplace_back(&name, &ma);
-      std::sort(methods.begin(), methods.end(),
-                [](const auto& a, const auto& b) { return *a.first < *b.first; });
-      if (json) {
-        text.push_back('{');
-      } else {
-        detail::put_le(text, static_cast<std::uint64_t>(methods.size()));
-      }
-      for (std::size_t i = 0; i < methods.size(); ++i) {
-        if (json) {
-          if (i > 0) text.push_back(',');
-          write_json_string(*methods[i].first, text);
-          text.push_back(':');
-        } else {
-          detail::put_bincode(*methods[i].first, out);
-        }
-        MethodAcc& ma = *methods[i].second;
-        if (!(with_lists(ma.value, ma.lists) && out.more())) return false;
+      return w.text_map(by_key(acc.methods), [&](MethodAcc& ma) {
+        const bool written = w.with_lists(ma.value, ma.lists);
         release(ma.lists.runs);
-      }
-      if (json) text.push_back('}');
-      return true;
+        return written;
+      });
     }
     if (is_member<&OperationStatsJson::call_chain>(f.member)) {
       release(acc.pair_index);
       std::sort(acc.pairs.begin(), acc.pairs.end(), pair_less);
-      if (json) {
-        text.push_back('[');
-      } else {
-        detail::put_le(text, static_cast<std::uint64_t>(acc.pairs.size()));
-      }
-      for (std::size_t i = 0; i < acc.pairs.size(); ++i) {
+      return w.list(acc.pairs.size(), [&](std::size_t i) {
         PairAcc& p = acc.pairs[i];
-        if (json) text.append(i > 0 ? ",[" : "[");
-        if (!value(p.key)) return false;
-        if (json) text.push_back(',');
-        if (!with_lists(p.value, p.lists)) return false;
-        if (json) text.push_back(']');
-        if (!out.more()) return false;
+        std::string& text = w.out.text;
+        if (w.json) text.push_back('[');
+        if (!w.value(p.key)) return false;
+        if (w.json) text.push_back(',');
+        const bool written = w.with_lists(p.value, p.lists);
+        if (w.json) text.push_back(']');
         release(p.lists.runs);
-      }
-      if (json) text.push_back(']');
-      return true;
+        return written;
+      });
     }
-    return value(f.of(shell));
+    return w.value(f.of(shell));
   });
   acc = {};
   return complete;
@@ -763,62 +796,21 @@ StatsRecJson RecordMerger::finish() {
 bool RecordMerger::finish_into(Sink& sink, Encoding encoding) {
   const StatsRecJson top = top_record();
   const std::vector<TracePlace> traces = impl_->counted_trace_order(counts_);
-  std::vector<std::pair<const std::string*, OpAcc*>> ops;
-  ops.reserve(impl_->ops.size());
-  for (auto& [name, acc] : impl_->ops) ops.emplace_back(&name, &acc);
-  std::sort(ops.begin(), ops.end(),
-            [](const auto& a, const auto& b) { return *a.first < *b.first; });
   detail::SinkOut out(sink);
-  std::string& text = out.text;
-  const bool json = encoding == Encoding::Json;
-  auto value = [&](const auto& v) {
-    return (json ? detail::put_json(v, out, false, 0) : detail::put_bincode(v, out)) && out.more();
-  };
+  PieceWriter w{encoding == Encoding::Json, out};
   // A per-trace list, its entries in trace id order: `of(run, at)` is one.
   auto trace_list = [&](auto of) {
-    if (json) {
-      text.push_back('[');
-    } else {
-      detail::put_le(text, static_cast<std::uint64_t>(traces.size()));
-    }
-    for (std::size_t i = 0; i < traces.size(); ++i) {
-      if (json && i > 0) text.push_back(',');
-      if (!value(of(impl_->traces[traces[i].run], traces[i].at))) return false;
-    }
-    if (json) text.push_back(']');
-    return true;
+    return w.list(traces.size(), [&](std::size_t i) {
+      return w.value(of(impl_->traces[traces[i].run], traces[i].at));
+    });
   };
-  bool first = true;
-  if (json) text.push_back('{');
-  // Every field as write_record writes it, but `stats` an operation at a time, each merged
-  // when it is written and dropped after it.
-  const bool complete = for_each_field<StatsRecJson>([&](const auto& f) {
-    if (json) {
-      if (!first) text.push_back(',');
-      write_json_string(f.name, text);
-      text.push_back(':');
-    }
-    first = false;
+  // Every field as write_record writes it, but the per-trace lists straight from the inputs'
+  // runs, and `stats` an operation at a time, each merged when it is written and dropped after.
+  const bool complete = w.record<StatsRecJson>([&](const auto& f) {
+    using detail::is_member;
     if constexpr (std::is_same_v<decltype(f.member), decltype(&StatsRecJson::stats)>) {
-      if (json) {
-        text.push_back('{');
-      } else {
-        detail::put_le(text, static_cast<std::uint64_t>(ops.size()));
-      }
-      for (std::size_t k = 0; k < ops.size(); ++k) {
-        if (json) {
-          if (k > 0) text.push_back(',');
-          write_json_string(*ops[k].first, text);
-          text.push_back(':');
-        } else {
-          detail::put_bincode(*ops[k].first, out);
-        }
-        if (!put_operation(*ops[k].second, json, out)) return false;
-      }
-      if (json) text.push_back('}');
-      return true;
+      return w.text_map(by_key(impl_->ops), [&](OpAcc& acc) { return put_operation(acc, w); });
     } else {
-      using detail::is_member;
       if (is_member<&StatsRecJson::trace_id>(f.member)) {
         return trace_list([](const TraceRun& r, std::uint32_t at) { return r.trace_id[at]; });
       }
@@ -842,12 +834,12 @@ bool RecordMerger::finish_into(Sink& sink, Encoding encoding) {
         return trace_list(
             [](const TraceRun& r, std::uint32_t at) { return r.time_to_respond_micros[at]; });
       }
-      return value(f.of(top));
+      return w.value(f.of(top)) && out.more();
     }
   });
   impl_ = std::make_unique<Impl>();
   if (!complete) return false;
-  if (json) text += "}\n";
+  if (w.json) out.text += "\n";
   return out.flush();
 }
 
