@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <future>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/fatal.h"
@@ -147,24 +150,38 @@ int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
     const std::optional<std::string_view> extension = file_extension(inputs[i]);
     return extension && (*extension == "json" || *extension == "bincode");
   };
-  // The next input is decoded on a second thread while this one merges the one before, which
-  // takes about as long. (Taking the records apart there too, or decoding two ahead, took
-  // longer on two processors: one side then waited for the other.)
+  // The inputs after the one being merged are decoded on threads of their own meanwhile: one
+  // ahead, as merging a binary input takes about as long as decoding it, and two when every
+  // input is JSON, whose decoding takes longer. (Two ahead made binary inputs slower on two
+  // processors: the merge then waited for a processor; so did taking the records apart on the
+  // decoding threads.)
+  const bool all_json = std::all_of(inputs.begin(), inputs.end(), [](const std::string& input) {
+    return file_extension(input) == std::optional<std::string_view>("json");
+  });
+  const std::size_t ahead = all_json && std::thread::hardware_concurrency() != 1 ? 2 : 1;
   auto decode = [&](std::size_t i) {
     return std::async(std::launch::async, [&inputs, i] {
       name_thread("decode");
       return StatsRecJson::read_file(inputs[i]);
     });
   };
-  std::future<Result<StatsRecJson, LoadError>> next;
-  if (!inputs.empty() && named_well(0)) next = decode(0);
+  std::deque<std::future<Result<StatsRecJson, LoadError>>> decoding;  // of the inputs from i on
+  std::size_t launched = 0;
+  // Up to `end`, and not past a name that tells no encoding: the merge stops there.
+  auto launch_before = [&](std::size_t end) {
+    while (launched < std::min(end, inputs.size()) && named_well(launched)) {
+      decoding.push_back(decode(launched++));
+    }
+  };
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const std::string& input = inputs[i];
+    launch_before(i + ahead);
     if (!named_well(i)) {
       return fail(err, input, ": cannot tell the encoding (name it *.json or *.bincode)");
     }
-    Result<StatsRecJson, LoadError> record = next.get();
-    if (i + 1 < inputs.size() && named_well(i + 1)) next = decode(i + 1);
+    Result<StatsRecJson, LoadError> record = decoding.front().get();
+    decoding.pop_front();
+    launch_before(i + 1 + ahead);
     if (!record) return fail(err, input, load_error_report(record.error()));
     if (!merger.add(std::move(record).value())) {
       return fail(err, input, ": lists that belong together differ in length");

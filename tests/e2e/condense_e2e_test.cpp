@@ -393,6 +393,20 @@ TEST(Condense, BadMergeInputsAndShardsLeaveNoOutput) {
     }
     if (!c.name.empty()) std::filesystem::remove(dir.path() / c.name);
   }
+  // Inputs that are all JSON are decoded two ahead: a broken one between good ones is still
+  // the one reported, and the merge leaves no output.
+  ASSERT_EQ(condense({"--merge", (dir.path() / "good.bincode").string(), "-o",
+                      (dir.path() / "good.json").string()})
+                .exit_status,
+            0);
+  dir.write_file("bad.json", "hello");
+  RunResult r = run_binary(
+      {.binary = TRACEMILL_CONDENSE_BINARY,
+       .args = {"--merge", "good.json", "good.json", "bad.json", "good.json", "-o", "out.json"},
+       .working_directory = dir.path()});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "tracemill-condense: bad.json:1:1: expected value\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.json"));
 }
 
 }  // namespace
