@@ -1,6 +1,7 @@
 #include "export/latency_worker.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "base/fatal.h"
 
@@ -36,7 +37,16 @@ void LatencyWorker::add(Latency& figure, std::span<const std::int64_t> micros, L
       return;
     }
     ring_ = std::make_unique<WordRing>();
-    thread_ = std::thread([this] { run(); });
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had (a limit on threads): the work goes on here, as for small files.
+      ring_.reset();
+      start_after_ = ~std::uint64_t{0};
+      figure.add(micros);
+      if (also != nullptr) also->add(micros);
+      return;
+    }
   }
   send(kAdd, &figure, also, nullptr, micros);
 }

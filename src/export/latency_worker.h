@@ -52,7 +52,7 @@ class LatencyWorker {
             std::span<const std::int64_t> micros);
   void run();
 
-  const std::uint64_t start_after_;
+  std::uint64_t start_after_;
   std::uint64_t handed_over_ = 0;
   std::unique_ptr<WordRing> ring_;  // once the thread starts
   std::thread thread_;

@@ -10,6 +10,7 @@
 #include <future>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -160,10 +161,15 @@ int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
   });
   const std::size_t ahead = all_json && std::thread::hardware_concurrency() != 1 ? 2 : 1;
   auto decode = [&](std::size_t i) {
-    return std::async(std::launch::async, [&inputs, i] {
-      name_thread("decode");
-      return StatsRecJson::read_file(inputs[i]);
-    });
+    auto read = [&inputs, i] { return StatsRecJson::read_file(inputs[i]); };
+    try {
+      return std::async(std::launch::async, [read] {
+        name_thread("decode");
+        return read();
+      });
+    } catch (const std::system_error&) {
+      return std::async(std::launch::deferred, read);  // no thread to be had: decoded when due
+    }
   };
   std::deque<std::future<Result<StatsRecJson, LoadError>>> decoding;  // of the inputs from i on
   std::size_t launched = 0;
