@@ -179,9 +179,9 @@ int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
       decoding.push_back(decode(launched++));
     }
   };
+  launch_before(ahead);
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const std::string& input = inputs[i];
-    launch_before(i + ahead);
     if (!named_well(i)) {
       return fail(err, input, ": cannot tell the encoding (name it *.json or *.bincode)");
     }
