@@ -152,7 +152,20 @@ class Decoder {
     // exact size instead of a chain of regrowths.
     auto& scratch = std::get<std::vector<T>>(scratch_);
     scratch.clear();
-    if (!list([&] { return decode(scratch.emplace_back()); })) return false;
+    auto element = [&] { return decode(scratch.emplace_back()); };
+    bool read;
+    if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
+      // As for checked lists, the plainly valid elements are read in bulk.
+      read = list(element, [&](bool first) {
+        const std::string_view run = r_.skim_integers(first, std::is_signed_v<T>);
+        json_scan::for_each_integer(
+            run, [&](std::int64_t value) { scratch.push_back(static_cast<T>(value)); });
+        return !run.empty();
+      });
+    } else {
+      read = list(element);
+    }
+    if (!read) return false;
     v.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
     return true;
   }

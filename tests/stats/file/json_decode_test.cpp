@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <random>
 #include <regex>
 #include <string>
 #include <utility>
@@ -311,6 +313,49 @@ TEST(JsonDecode, FieldFormsAndRangeEnds) {
       EXPECT_TRUE(result.value() == expected) << input << " block " << block;
     }
   }
+}
+
+// Long integer lists, most of whose elements are read in bulk: every value comes back, of
+// every length up to the type's ends, with the bulk reads cut at every buffer boundary; a
+// negative element ends an unsigned list with the error an element read by itself gives.
+TEST(JsonDecode, LongIntegerLists) {
+  std::mt19937_64 random(7);
+  std::vector<std::uint64_t> spans;
+  std::vector<std::int64_t> starts;
+  std::string spans_text;
+  std::string starts_text;
+  for (int k = 0; k < 3000; ++k) {
+    const int digits = static_cast<int>(random() % 20) + 1;
+    std::uint64_t u = random();
+    if (digits < 20) {
+      std::uint64_t limit = 1;
+      for (int d = 0; d < digits; ++d) limit *= 10;
+      u %= limit;
+    }
+    const auto i = static_cast<std::int64_t>(digits == 20 ? u : (random() % 2 ? u : 0 - u));
+    spans.push_back(u);
+    starts.push_back(i);
+    spans_text += "," + std::to_string(u);
+    starts_text += (k % 500 == 0 ? ", " : ",") + std::to_string(i);
+  }
+  spans_text[0] = '[';
+  starts_text[0] = '[';
+  Members members = minimal_members();
+  members[3].second = spans_text + "]";
+  members[11].second = starts_text + "]";
+  StatsRecJson expected;
+  expected.version = {1, 2};
+  expected.num_spans = spans;
+  expected.start_dt = starts;
+  const std::string input = object_of(members);
+  for (std::size_t block : {std::size_t{7}, std::size_t{4093}, ByteSource::kBufferSize}) {
+    auto result = decode_json(ByteSource::from_memory(input, block));
+    ASSERT_TRUE(result.ok()) << result.error().message << " block " << block;
+    EXPECT_TRUE(result.value() == expected) << "block " << block;
+  }
+  const std::string prefix = R"({"num_spans":[1,22,333,4444,55555,666666,7777777,88888888,)";
+  EXPECT_EQ(outcome(prefix + "-1]}"),
+            "invalid value: integer `-1`, expected usize" + after(prefix, 3));
 }
 
 // Unknown members are skipped without the call stack: arrays and objects nested 100000 deep
