@@ -614,6 +614,7 @@ std::vector<std::pair<const std::string*, V*>> by_key(HashMap<std::string, V>& m
 
 // Writes pieces of a statistics file as write_record writes them, into `out`.
 struct PieceWriter {
+  PieceWriter(bool as_json, detail::SinkOut& into) : json(as_json), out(into) {}
   bool json;
   detail::SinkOut& out;
 
@@ -677,7 +678,9 @@ struct PieceWriter {
     return true;
   }
   // One of the two lists of `lists`, in the chunks the writers use between calls of more(),
-  // each written straight into room reserved for it.
+  // each written straight into room reserved for it. The durations come first; when there are
+  // few enough, their starts are kept as the runs are joined, and the list of starts that
+  // follows is written from them instead of joining the runs again.
   bool numbers(const Runs& lists, bool starts) {
     std::string& text = out.text;
     if (json) {
@@ -707,14 +710,29 @@ struct PieceWriter {
       n = 0;
       going = going && out.more();
     };
-    lists.for_each([&](std::int64_t start, std::int64_t duration) {
-      chunk[n++] = starts ? start : duration;
+    auto put = [&](std::int64_t v) {
+      chunk[n++] = v;
       if (n == chunk.size()) put_chunk();
-    });
+    };
+    if (starts && kept_for == &lists) {
+      for (const std::int64_t start : kept_starts) put(start);
+      kept_for = nullptr;
+    } else {
+      const bool keep = !starts && lists.size() <= kKeptStarts;
+      kept_starts.clear();
+      lists.for_each([&](std::int64_t start, std::int64_t duration) {
+        if (keep) kept_starts.push_back(start);
+        put(starts ? start : duration);
+      });
+      kept_for = keep ? &lists : nullptr;
+    }
     if (n > 0) put_chunk();
     if (json) text.push_back(']');
     return going;
   }
+  static constexpr std::size_t kKeptStarts = std::size_t{1} << 18;
+  const Runs* kept_for = nullptr;
+  std::vector<std::int64_t> kept_starts;
   // A method's or pair's value `v`, whose durations and starts are in `lists`.
   template <class V>
   bool with_lists(const V& v, const Runs& lists) {

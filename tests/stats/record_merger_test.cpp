@@ -184,6 +184,9 @@ TEST(RecordMerger, WhatCannotSimplyAdd) {
 
 // The lists of several records, one after another or interleaved, with the extremes of both
 // numbers: the merged lists hold every (start, duration) exactly, in order.
+// Every (start, duration) entry comes back, in order, from the record finish() builds and from
+// the file finish_into() writes as it goes, whose lists of starts follow their durations: for
+// runs apart, interleaved, both, and for a list too long for its starts to be kept aside.
 TEST(RecordMerger, ListsKeepEveryValueExactly) {
   using Limits = std::numeric_limits<std::int64_t>;
   constexpr std::int64_t kLow = Limits::min();
@@ -191,21 +194,34 @@ TEST(RecordMerger, ListsKeepEveryValueExactly) {
   struct List {
     std::vector<std::int64_t> durations, starts;
   };
-  const std::vector<std::vector<List>> cases = {
+  std::vector<std::vector<List>> cases = {
       {{{kHigh, kLow, 0}, {kLow, -1, 0}}, {{-5, kHigh}, {1, kHigh}}},              // apart
       {{{1, 2, 3}, {kLow, 5, kHigh}}, {{0, 2, kLow}, {kLow, 5, kHigh}}},           // interleaved
       {{{kLow, kHigh}, {kLow, kHigh}}, {{7}, {0}}, {{kHigh, 1 << 20}, {-3, -3}}},  // both
+      {{}, {}},                                                                    // long
   };
+  std::mt19937_64 random(3);
+  for (List& list : cases.back()) {
+    for (std::int64_t start = 0; start < 600'000;
+         start += 1 + static_cast<std::int64_t>(random() % 3)) {
+      list.starts.push_back(start);
+      list.durations.push_back(static_cast<std::int64_t>(random() % 5000) - 100);
+    }
+  }
   for (std::size_t c = 0; c < cases.size(); ++c) {
     SCOPED_TRACE(c);
     RecordMerger merger;
+    RecordMerger as_json;
+    RecordMerger as_bincode;
     std::vector<std::pair<std::int64_t, std::int64_t>> expected;
     for (std::size_t r = 0; r < cases[c].size(); ++r) {
       const List& list = cases[c][r];
       for (std::size_t i = 0; i < list.starts.size(); ++i) {
         expected.emplace_back(list.starts[i], list.durations[i]);
       }
-      ASSERT_TRUE(merger.add(one_trace(std::to_string(r), list.durations, list.starts)));
+      for (RecordMerger* m : {&merger, &as_json, &as_bincode}) {
+        ASSERT_TRUE(m->add(one_trace(std::to_string(r), list.durations, list.starts)));
+      }
     }
     std::sort(expected.begin(), expected.end());
     const StatsRecJson rec = merger.finish();
@@ -219,6 +235,14 @@ TEST(RecordMerger, ListsKeepEveryValueExactly) {
          {&op.call_chain.at(0).second.duration_micros, &op.method.at("a/x").duration_micros}) {
       ASSERT_EQ(lists->size(), expected.size());
       for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ((*lists)[i], expected[i].second);
+    }
+    for (auto [m, encoding] :
+         {std::pair{&as_json, Encoding::Json}, std::pair{&as_bincode, Encoding::Bincode}}) {
+      StringSink written;
+      StringSink whole;
+      ASSERT_TRUE(m->finish_into(written, encoding));
+      ASSERT_TRUE(write_record(whole, rec, encoding));
+      EXPECT_TRUE(written.take() == whole.take()) << "encoding " << static_cast<int>(encoding);
     }
   }
 }
