@@ -458,10 +458,10 @@ void RecordMerger::Impl::merge_pair(OpAcc& op, CChainStatsKey&& key, CChainStats
   }
 }
 
-// What take_apart() leaves: the record with its lists taken out, its per-trace lists
+// What preparing leaves: the record with its lists taken out, its per-trace lists
 // gathered, and the packed lists of its methods and pairs in the order add() meets them (the
 // order of record.stats, then of each operation's method map and call_chain list).
-struct RecordMerger::Parts {
+struct RecordMerger::Prepared::Parts {
   bool matches = false;  // the lists that belong together have the same lengths
   StatsRecJson rest;
   TraceRun traces;
@@ -470,12 +470,12 @@ struct RecordMerger::Parts {
   std::uint64_t unsorted_lists = 0;
 };
 
-RecordMerger::Parts RecordMerger::take_apart(StatsRecJson&& record) {
-  Parts p;
+RecordMerger::Prepared::Prepared(StatsRecJson&& record) : parts_(std::make_unique<Parts>()) {
+  Parts& p = *parts_;
   p.matches = lists_match(record);
   p.rest = std::move(record);
   record = {};
-  if (!p.matches) return p;
+  if (!p.matches) return;
   StatsRecJson& r = p.rest;
   if (r.trace_id.size() > std::numeric_limits<std::uint32_t>::max()) {
     fatal("more traces in a record than a merge can count");
@@ -503,12 +503,16 @@ RecordMerger::Parts RecordMerger::take_apart(StatsRecJson&& record) {
     for (auto& [method, v] : op.method) pack(v.duration_micros, v.start_dt_micros);
     for (auto& [key, v] : op.call_chain) pack(v.duration_micros, v.start_dt_micros);
   }
-  return p;
 }
 
-bool RecordMerger::add(StatsRecJson&& record) { return add(take_apart(std::move(record))); }
+RecordMerger::Prepared::Prepared(Prepared&&) noexcept = default;
+RecordMerger::Prepared& RecordMerger::Prepared::operator=(Prepared&&) noexcept = default;
+RecordMerger::Prepared::~Prepared() = default;
 
-bool RecordMerger::add(Parts&& p) {
+bool RecordMerger::add(StatsRecJson&& record) { return add(Prepared(std::move(record))); }
+
+bool RecordMerger::add(Prepared&& prepared) {
+  Prepared::Parts& p = *prepared.parts_;
   if (!p.matches) return false;
   StatsRecJson& record = p.rest;
   Impl& m = *impl_;
@@ -552,7 +556,7 @@ bool RecordMerger::add(Parts&& p) {
       m.merge_pair(acc, std::move(key), std::move(v), std::move(p.runs[next_run++]));
     }
   }
-  p = Parts();
+  prepared.parts_.reset();
   return true;
 }
 

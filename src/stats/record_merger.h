@@ -39,6 +39,21 @@ class RecordMerger {
   // root_call, num_spans, start_dt, end_dt, duration_micros, time_to_respond_micros) or the two
   // lists of a pair or a method differ in length: such a record has no merge.
   [[nodiscard]] bool add(StatsRecJson&& record);
+  // A record taken apart for add(): the part of adding that needs nothing of the merger (its
+  // lists packed, its texts gathered), which may run on another thread meanwhile.
+  class Prepared {
+   public:
+    explicit Prepared(StatsRecJson&& record);
+    Prepared(Prepared&&) noexcept;
+    Prepared& operator=(Prepared&&) noexcept;
+    ~Prepared();
+
+   private:
+    friend class RecordMerger;
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+  };
+  [[nodiscard]] bool add(Prepared&& record);
   // The merged record. The merger is empty afterwards; counts() stays.
   StatsRecJson finish();
   // Writes the record finish() would return into `out`, as write_record writes it, merging the
@@ -50,11 +65,6 @@ class RecordMerger {
 
  private:
   struct Impl;
-  // A record taken apart: the part of adding that needs nothing of the merger (its lists
-  // packed, its texts gathered), then the rest.
-  struct Parts;
-  static Parts take_apart(StatsRecJson&& record);
-  bool add(Parts&& parts);
   // Everything but the per-trace lists and `stats`, whose entries are counted.
   StatsRecJson top_record();
   std::unique_ptr<Impl> impl_;

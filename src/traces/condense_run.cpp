@@ -151,17 +151,17 @@ int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
     const std::optional<std::string_view> extension = file_extension(inputs[i]);
     return extension && (*extension == "json" || *extension == "bincode");
   };
-  // The inputs after the one being merged are decoded on threads of their own meanwhile: one
-  // ahead, as merging a binary input takes about as long as decoding it, and two when every
-  // input is JSON, whose decoding takes longer. (Two ahead made binary inputs slower on two
-  // processors: the merge then waited for a processor; so did taking the records apart on the
-  // decoding threads.)
-  const bool all_json = std::all_of(inputs.begin(), inputs.end(), [](const std::string& input) {
-    return file_extension(input) == std::optional<std::string_view>("json");
-  });
-  const std::size_t ahead = all_json && std::thread::hardware_concurrency() != 1 ? 2 : 1;
+  // The two inputs after the one being merged are decoded and taken apart for the merge on
+  // threads of their own meanwhile (one on a single processor), which leaves the merge itself
+  // little to do. (Decoding one ahead, and taking records apart on the merging thread, kept the
+  // binary inputs waiting for the merge.)
+  const std::size_t ahead = std::thread::hardware_concurrency() != 1 ? 2 : 1;
   auto decode = [&](std::size_t i) {
-    auto read = [&inputs, i] { return StatsRecJson::read_file(inputs[i]); };
+    auto read = [&inputs, i]() -> Result<RecordMerger::Prepared, LoadError> {
+      Result<StatsRecJson, LoadError> record = StatsRecJson::read_file(inputs[i]);
+      if (!record) return Err{std::move(record).error()};
+      return RecordMerger::Prepared(std::move(record).value());
+    };
     try {
       return std::async(std::launch::async, [read] {
         name_thread("decode");
@@ -171,7 +171,8 @@ int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
       return std::async(std::launch::deferred, read);  // no thread to be had: decoded when due
     }
   };
-  std::deque<std::future<Result<StatsRecJson, LoadError>>> decoding;  // of the inputs from i on
+  // The inputs from i on, as they are decoded.
+  std::deque<std::future<Result<RecordMerger::Prepared, LoadError>>> decoding;
   std::size_t launched = 0;
   // Up to `end`, and not past a name that tells no encoding: the merge stops there.
   auto launch_before = [&](std::size_t end) {
@@ -185,7 +186,7 @@ int run_merge(const CondenseOptions& options, FdSink& out, Sink& err) {
     if (!named_well(i)) {
       return fail(err, input, ": cannot tell the encoding (name it *.json or *.bincode)");
     }
-    Result<StatsRecJson, LoadError> record = decoding.front().get();
+    Result<RecordMerger::Prepared, LoadError> record = decoding.front().get();
     decoding.pop_front();
     launch_before(i + 1 + ahead);
     if (!record) return fail(err, input, load_error_report(record.error()));
