@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 
@@ -96,11 +97,12 @@ std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const void* bytes, s
 
 HashKey next_hash_key() {
   static const HashKey base = process_key();
-  static std::uint64_t counter = 0;
-  ++counter;
+  // Maps are made on several threads at once (a merge decodes inputs side by side).
+  static std::atomic<std::uint64_t> counter{0};
+  const std::uint64_t n = counter.fetch_add(1, std::memory_order_relaxed) + 1;
   // Each map's key is the process key hashed with a counter: distinct and unpredictable.
-  return HashKey{siphash13(base.k0, base.k1, &counter, sizeof counter),
-                 siphash13(base.k1, base.k0, &counter, sizeof counter)};
+  return HashKey{siphash13(base.k0, base.k1, &n, sizeof n),
+                 siphash13(base.k1, base.k0, &n, sizeof n)};
 }
 
 }  // namespace tracemill

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace tracemill {
 namespace {
@@ -26,6 +28,26 @@ TEST(SipHash13, ReferenceVectors) {
 
 // Every hasher has its own key, drawn at the first hash: a copy taken afterwards hashes alike
 // (a copied map finds its keys), a copy taken before draws a key of its own.
+// Keys drawn on several threads at once are all distinct: a counter bumped without
+// synchronisation loses updates and hands two maps the same key.
+TEST(KeyedHash, KeysDrawnOnThreadsAtOnceDiffer) {
+  constexpr int kThreads = 4;
+  constexpr int kDraws = 50000;
+  std::vector<std::vector<HashKey>> drawn(kThreads);
+  std::vector<std::thread> threads;
+  for (auto& keys : drawn) {
+    threads.emplace_back([&keys] {
+      for (int i = 0; i < kDraws; ++i) keys.push_back(next_hash_key());
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  std::set<std::pair<std::uint64_t, std::uint64_t>> distinct;
+  for (const auto& keys : drawn) {
+    for (const HashKey& k : keys) distinct.emplace(k.k0, k.k1);
+  }
+  EXPECT_EQ(distinct.size(), std::size_t{kThreads} * kDraws);
+}
+
 TEST(KeyedHash, CopiesKeepADrawnKeyAndDrawTheirOwnOtherwise) {
   KeyedHash<std::string> unused;
   KeyedHash<std::string> early_copy = unused;
