@@ -512,6 +512,7 @@ RecordMerger::Prepared::~Prepared() = default;
 bool RecordMerger::add(StatsRecJson&& record) { return add(Prepared(std::move(record))); }
 
 bool RecordMerger::add(Prepared&& prepared) {
+  if (!prepared.parts_) fatal("a prepared record was added twice or moved from");
   Prepared::Parts& p = *prepared.parts_;
   if (!p.matches) return false;
   StatsRecJson& record = p.rest;

@@ -40,7 +40,8 @@ class RecordMerger {
   // lists of a pair or a method differ in length: such a record has no merge.
   [[nodiscard]] bool add(StatsRecJson&& record);
   // A record taken apart for add(): the part of adding that needs nothing of the merger (its
-  // lists packed, its texts gathered), which may run on another thread meanwhile.
+  // lists packed, its texts gathered), which may run on another thread meanwhile. Each is
+  // added once: adding one again, or one moved from, ends the process with a fatal report.
   class Prepared {
    public:
     explicit Prepared(StatsRecJson&& record);
