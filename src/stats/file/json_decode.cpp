@@ -157,10 +157,8 @@ class Decoder {
     if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
       // As for checked lists, the plainly valid elements are read in bulk.
       read = list(element, [&](bool first) {
-        const std::string_view run = r_.skim_integers(first, std::is_signed_v<T>);
-        json_scan::for_each_integer(
-            run, [&](std::int64_t value) { scratch.push_back(static_cast<T>(value)); });
-        return !run.empty();
+        return skim_integers(first, std::is_signed_v<T>,
+                             [&](std::int64_t value) { scratch.push_back(static_cast<T>(value)); });
       });
     } else {
       read = list(element);
@@ -300,10 +298,8 @@ class Decoder {
           return true;
         },
         [&](bool first) {
-          const std::string_view run = r_.skim_integers(first, true);
-          json_scan::for_each_integer(
-              run, [&](std::int64_t micros) { durations_.add(micros, *receiver_); });
-          return !run.empty();
+          return skim_integers(first, true,
+                               [&](std::int64_t micros) { durations_.add(micros, *receiver_); });
         });
     durations_.flush(*receiver_);
     return read;
@@ -344,6 +340,15 @@ class Decoder {
   }
 
  private:
+  // Before an element of a list of integers (`negatives`: signed ones): takes the plainly valid
+  // elements from there on at once, calling take(value) for each; whether it took any.
+  template <class Take>
+  bool skim_integers(bool first, bool negatives, Take take) {
+    const std::string_view run = r_.skim_integers(first, negatives);
+    json_scan::for_each_integer(run, take);
+    return !run.empty();
+  }
+
   // The shapes. Each reads the brackets, separators and positions of its shape and calls back
   // for the parts; keeping and checking differ only in the callbacks.
 
