@@ -19,6 +19,9 @@ constexpr std::uint32_t kSlack = 16;
 }  // namespace
 
 std::string Int128::to_decimal() const {
+  // Most values fit 64 bits.
+  if (high_ == 0) return std::to_string(low_);
+  if (high_ == -1 && low_ >> 63 != 0) return std::to_string(static_cast<std::int64_t>(low_));
   const bool negative = high_ < 0;
   std::uint64_t high = static_cast<std::uint64_t>(high_);
   std::uint64_t low = low_;
@@ -130,11 +133,19 @@ void Latency::add(std::span<const std::int64_t> micros) {
     // All positive: the buckets of the batch, counted together; a bucket monotone in the
     // magnitude gives the range they lie in.
     std::size_t n = 0;
-    for (const std::int64_t d : batch) {
-      const auto magnitude = static_cast<std::uint64_t>(d);
-      const std::uint32_t index = bucket_of(magnitude);
-      positive[n++] = index;
-      note_bound(index, d);
+    if (static_cast<std::uint64_t>(most) < latency_buckets::kBelowDoubleRounding) [[likely]] {
+      for (const std::int64_t d : batch) {
+        const std::uint32_t index =
+            latency_buckets::bucket_below_2_53(static_cast<std::uint64_t>(d));
+        positive[n++] = index;
+        note_bound(index, d);
+      }
+    } else {
+      for (const std::int64_t d : batch) {
+        const std::uint32_t index = bucket_of(static_cast<std::uint64_t>(d));
+        positive[n++] = index;
+        note_bound(index, d);
+      }
     }
     const auto low = static_cast<std::uint64_t>(least);
     const auto high = static_cast<std::uint64_t>(most);
@@ -229,13 +240,25 @@ void Latency::Buckets::merge(const Buckets& other) {
     cover(counts_.empty() ? other.first() : std::min(other.first(), first_),
           counts_.empty() ? other.last() : std::max(other.last(), last()));
   }
-  // Counter by counter; a sum that passes 32 bits carries.
+  // Counter by counter; a sum that passes the counter's bits carries. Whether any does is
+  // asked first, in a loop without branches (which the compiler vectorises), and the counters
+  // are then added in another.
   Counter* counts = counts_.data() + (other.first_ - first_);
-  for (std::size_t i = 0; i < other.counts_.size(); ++i) {
-    const Counter before = counts[i];
-    counts[i] = static_cast<Counter>(counts[i] + other.counts_[i]);
-    if (counts[i] < before) [[unlikely]]
-      carry(other.first_ + static_cast<std::uint32_t>(i), std::uint64_t{1} << kCounterBits);
+  const Counter* more = other.counts_.data();
+  const std::size_t n = other.counts_.size();
+  bool carries = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    carries |= static_cast<Counter>(counts[i] + more[i]) < counts[i];
+  }
+  if (!carries) [[likely]] {
+    for (std::size_t i = 0; i < n; ++i) counts[i] = static_cast<Counter>(counts[i] + more[i]);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) {
+      const Counter before = counts[i];
+      counts[i] = static_cast<Counter>(counts[i] + more[i]);
+      if (counts[i] < before)
+        carry(other.first_ + static_cast<std::uint32_t>(i), std::uint64_t{1} << kCounterBits);
+    }
   }
   for (const auto& [index, amount] : other.carried_) add(index, amount);
 }

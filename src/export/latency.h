@@ -80,6 +80,21 @@ constexpr std::uint32_t bucket_of(std::uint64_t magnitude) {
 // The bucket of the magnitude 2^63, the largest there is.
 inline constexpr std::uint32_t kLastBucket = (57 << 6) + 64;
 
+// The same bucket for magnitudes below 2^53, from the magnitude as a double: its biased
+// exponent is the octave + 1023 and the top six bits of its fraction are the six bits after the
+// leading one, so the bits above the lowest 46 are the bucket plus a constant. The conversion is
+// exact below 2^53, and it costs less than finding the leading bit on some processors.
+inline constexpr std::uint64_t kBelowDoubleRounding = std::uint64_t{1} << 53;
+static_assert(std::numeric_limits<double>::is_iec559 && sizeof(double) == sizeof(std::uint64_t));
+constexpr std::uint32_t bucket_below_2_53(std::uint64_t magnitude) {
+  const auto bits = std::bit_cast<std::uint64_t>(static_cast<double>(magnitude));
+  const auto from_double = static_cast<std::uint32_t>((bits >> 46) - ((1023u << 6) + 320u));
+  return magnitude < 128 ? static_cast<std::uint32_t>(magnitude) : from_double;
+}
+static_assert(bucket_below_2_53(127) == bucket_of(127) &&
+              bucket_below_2_53(128) == bucket_of(128) &&
+              bucket_below_2_53(kBelowDoubleRounding - 1) == bucket_of(kBelowDoubleRounding - 1));
+
 // The counts at the bounds come from the buckets: a bucket below a bound's own holds only
 // durations under it, one above only durations over it, and of the durations in the bound's
 // own bucket those at most the bound are counted apart.

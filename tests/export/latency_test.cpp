@@ -163,6 +163,48 @@ TEST(Latency, SumsAndCountsBeyondSixtyFourAndThirtyTwoBits) {
   EXPECT_EQ(figure.quantile(0.99), Limits::min());
 }
 
+// Sums at the edges of the 64-bit ranges, where the decimal text changes its way of writing.
+TEST(Int128, DecimalTextAtTheEdgesOfSixtyFourBits) {
+  const struct {
+    Int128 value;
+    const char* text;
+  } cases[] = {
+      {Int128(0, 0), "0"},
+      {Int128(0, 9223372036854775807u), "9223372036854775807"},
+      {Int128(0, 9223372036854775808u), "9223372036854775808"},
+      {Int128(0, ~std::uint64_t{0}), "18446744073709551615"},
+      {Int128(1, 0), "18446744073709551616"},
+      {Int128(-1, ~std::uint64_t{0}), "-1"},
+      {Int128(-1, 9223372036854775808u), "-9223372036854775808"},
+      {Int128(-1, 9223372036854775807u), "-9223372036854775809"},
+      {Int128(-2, ~std::uint64_t{0}), "-18446744073709551617"},
+      {Int128(Limits::min(), 0), "-170141183460469231731687303715884105728"},
+      {Int128(Limits::max(), ~std::uint64_t{0}), "170141183460469231731687303715884105727"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.value.to_decimal(), c.text);
+}
+
+// The bucket found through a double is the one found from the leading bit, at every octave's
+// edges and sub-bucket edges below 2^53 and for random magnitudes.
+TEST(Latency, BucketsFromDoublesMatchBucketsFromBits) {
+  using latency_buckets::bucket_below_2_53;
+  using latency_buckets::bucket_of;
+  std::vector<std::uint64_t> magnitudes;
+  for (int octave = 0; octave < 53; ++octave) {
+    const std::uint64_t low = std::uint64_t{1} << octave;
+    const std::uint64_t step = octave > 6 ? std::uint64_t{1} << (octave - 6) : 1;
+    for (std::uint64_t sub = 0; sub < 64; ++sub) {
+      const std::uint64_t edge = low + sub * step;
+      for (std::uint64_t m : {edge - 1, edge, edge + 1}) {
+        if (m < latency_buckets::kBelowDoubleRounding) magnitudes.push_back(m);
+      }
+    }
+  }
+  std::mt19937_64 random(53);
+  for (int i = 0; i < 100'000; ++i) magnitudes.push_back(random() >> (11 + random() % 53));
+  for (const std::uint64_t m : magnitudes) ASSERT_EQ(bucket_below_2_53(m), bucket_of(m)) << m;
+}
+
 // The worker against adding at once: many figures, pieces of every size (past the ring's end
 // many times over, longer than one piece of work), figures merged and freed on the way, and the
 // thread starting at the first duration, in the middle, or never.
