@@ -3,18 +3,6 @@
 #include <algorithm>
 
 namespace tracemill {
-namespace {
-
-// Adds the sorted entries of `from` to the sorted `into`, key by key.
-template <class K>
-bool add_entries(std::vector<std::pair<K, std::int64_t>>& into,
-                 const std::vector<std::pair<K, std::int64_t>>& from, std::int64_t max) {
-  return merge_sorted(
-      into, from, [](const auto& a, const auto& b) { return a.first < b.first; },
-      [max](auto& a, const auto& b) { return add_checked(a.second, b.second, max); });
-}
-
-}  // namespace
 
 bool add_counts(CallFigures& figures, const CallFigures& other, std::int64_t max_sum) {
   bool in_range = add_checked(figures.calls, other.calls, max_sum);
@@ -29,11 +17,13 @@ bool add_figures(CallFigures& figures, const CallFigures& other, std::int64_t ma
   return add_counts(figures, other, max_sum);
 }
 
-std::vector<std::pair<std::string, std::int64_t>> top_error_logs(const CallFigures& figures,
-                                                                 std::size_t n) {
-  std::vector<std::pair<std::string, std::int64_t>> top = figures.error_logs;
-  auto more_often = [](const auto& a, const auto& b) {
-    return a.second != b.second ? a.second > b.second : a.first < b.first;
+std::vector<const std::pair<std::string, std::int64_t>*> top_error_logs(const CallFigures& figures,
+                                                                        std::size_t n) {
+  std::vector<const std::pair<std::string, std::int64_t>*> top;
+  top.reserve(figures.error_logs.size());
+  for (const auto& entry : figures.error_logs) top.push_back(&entry);
+  auto more_often = [](const auto* a, const auto* b) {
+    return a->second != b->second ? a->second > b->second : a->first < b->first;
   };
   const std::size_t kept = std::min(n, top.size());
   std::partial_sort(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(kept), top.end(),

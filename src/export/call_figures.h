@@ -67,14 +67,24 @@ bool merge_sorted(std::vector<T>& into, const std::vector<T>& from, Less less, A
   return in_range;
 }
 
+// Adds the sorted entries of `from` to the sorted `into`, key by key; false when a sum would
+// leave [-max, max].
+template <class K>
+bool add_entries(std::vector<std::pair<K, std::int64_t>>& into,
+                 const std::vector<std::pair<K, std::int64_t>>& from, std::int64_t max) {
+  return merge_sorted(
+      into, from, [](const auto& a, const auto& b) { return a.first < b.first; },
+      [max](auto& a, const auto& b) { return add_checked(a.second, b.second, max); });
+}
+
 // Adds `other` to `figures`. Returns false when a sum would pass `max_sum` in magnitude.
 bool add_figures(CallFigures& figures, const CallFigures& other, std::int64_t max_sum);
 // The same for every figure but the latency.
 bool add_counts(CallFigures& figures, const CallFigures& other, std::int64_t max_sum);
 
 // The error log texts that occurred most often, at most `n`, most frequent first, ties in the
-// order of their bytes.
-std::vector<std::pair<std::string, std::int64_t>> top_error_logs(const CallFigures& figures,
-                                                                 std::size_t n = 5);
+// order of their bytes: entries of `figures`.
+std::vector<const std::pair<std::string, std::int64_t>*> top_error_logs(const CallFigures& figures,
+                                                                        std::size_t n = 5);
 
 }  // namespace tracemill

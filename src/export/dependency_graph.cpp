@@ -1,6 +1,7 @@
 #include "export/dependency_graph.h"
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <tuple>
@@ -48,20 +49,23 @@ DependencyTarget::~DependencyTarget() { latency_worker_.reset(); }
 
 namespace {
 
-// The entries of `read` with the later of two equal keys kept, sorted by key.
+// Sorts the entries `read` by key, keeping the later of two equal keys. They are few: an
+// insertion sort, which keeps equal keys in order and allocates nothing.
 template <class K>
-std::vector<std::pair<K, std::uint64_t>> last_per_key(
-    const std::vector<std::pair<K, std::uint64_t>>& read) {
-  std::vector<std::pair<K, std::uint64_t>> kept = read;
-  std::stable_sort(kept.begin(), kept.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::size_t out = 0;
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    if (i + 1 < kept.size() && kept[i + 1].first == kept[i].first) continue;
-    kept[out++] = kept[i];
+void keep_last_per_key(std::vector<std::pair<K, std::uint64_t>>& read) {
+  if (read.size() < 2) return;
+  for (std::size_t i = 1; i < read.size(); ++i) {
+    const std::pair<K, std::uint64_t> entry = read[i];
+    std::size_t at = i;
+    for (; at > 0 && entry.first < read[at - 1].first; --at) read[at] = read[at - 1];
+    read[at] = entry;
   }
-  kept.resize(out);
-  return kept;
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    if (i + 1 < read.size() && read[i + 1].first == read[i].first) continue;
+    read[out++] = read[i];
+  }
+  read.resize(out);
 }
 
 // Adds `n` to the entry of `key` in the sorted `entries`; false when the sum would pass `max`.
@@ -118,9 +122,12 @@ void DependencyTarget::http_status(std::int16_t code, std::uint64_t count) {
 }
 
 void DependencyTarget::error_log(std::string_view text, std::uint64_t count) {
-  auto [it, inserted] =
-      text_number_.try_emplace(std::string(text), static_cast<std::uint32_t>(texts_.size()));
-  if (inserted) texts_.push_back(&it->first);
+  text_key_.assign(text);  // looked up without a string of its own: most texts come again
+  auto it = text_number_.find(text_key_);
+  if (it == text_number_.end()) {
+    it = text_number_.emplace(text_key_, static_cast<std::uint32_t>(texts_.size())).first;
+    texts_.push_back(&it->first);
+  }
   pending_->logs.emplace_back(it->second, count);
 }
 
@@ -146,20 +153,31 @@ DependencyTarget::Health& DependencyTarget::health_of(std::unique_ptr<Health>& s
   return *slot;
 }
 
-void DependencyTarget::take_health(Health& into, std::uint32_t count, Latency* also) {
+void DependencyTarget::take_health(Health& into, std::uint32_t count) {
   Pending& p = *pending_;
   bool in_range = add_checked(into.calls, count, max_sum_) &&
                   add_checked(into.errors, p.not_http_ok, max_sum_) &&
                   add_checked(into.with_error_logs, p.with_error_logs, max_sum_);
-  for (const auto& [code, n] : last_per_key(p.http)) {
+  keep_last_per_key(p.http);
+  for (const auto& [code, n] : p.http) {
     in_range = add_entry(into.http, code, n, max_sum_) && in_range;
   }
-  for (const auto& [text, n] : last_per_key(p.logs)) {
+  keep_last_per_key(p.logs);
+  for (const auto& [text, n] : p.logs) {
     in_range = add_entry(into.logs, text, n, max_sum_) && in_range;
   }
-  latency_worker_->add(into.latency, p.durations, also);
-  if (p.spilled) latency_worker_->merge(into.latency, std::move(p.spilled), also);
+  latency_worker_->add(into.latency, p.durations);
+  if (p.spilled) latency_worker_->merge(into.latency, std::move(p.spilled));
   if (!in_range) overflowed_ = true;
+}
+
+bool DependencyTarget::add_health(Health& into, const Health& from) const {
+  into.latency.merge(from.latency);
+  bool in_range = add_checked(into.calls, from.calls, max_sum_);
+  in_range = add_checked(into.errors, from.errors, max_sum_) && in_range;
+  in_range = add_checked(into.with_error_logs, from.with_error_logs, max_sum_) && in_range;
+  in_range = add_entries(into.http, from.http, max_sum_) && in_range;
+  return add_entries(into.logs, from.logs, max_sum_) && in_range;
 }
 
 void DependencyTarget::note_virtual_peer(const CallNames& names,
@@ -210,21 +228,15 @@ void DependencyTarget::add(const CallNames& names, std::span<const std::uint64_t
     }
     previous = process;
   }
-  // The pair's health belongs to the chain's last call, and to the edge into it. The call's
-  // figures take those of its edges at the end, but for the latency, which both take now: the
-  // figures come ready from the second thread.
+  // The pair's health belongs to the chain's last call, and to the edge into it: it goes to
+  // the edge, whose figures the call takes at the end.
   const std::uint64_t last = calls.back();
   CallSums& sums = calls_[word_call(last)];
   const auto d = static_cast<std::size_t>(word_direction(last));
   const bool over_edge =
       calls.size() >= 2 &&
       names.process_id(word_call(calls[calls.size() - 2])) != names.process_id(word_call(last));
-  if (over_edge) {
-    take_health(health_of(edges_[sums.last_edge].health[d]), count,
-                &health_of(sums.health[d]).latency);
-  } else {
-    take_health(health_of(sums.health[d]), count, nullptr);
-  }
+  take_health(health_of(over_edge ? edges_[sums.last_edge].health[d] : sums.health[d]), count);
   clear_pending();
   note_virtual_peer(names, calls);
 }
@@ -255,7 +267,9 @@ void DependencyTarget::clear() {
   outbound_chains_.clear();
 }
 
-CallFigures DependencyTarget::take_figures(std::unique_ptr<Health>& health) {
+CallFigures DependencyTarget::take_figures(std::unique_ptr<Health>& health,
+                                           const std::vector<std::uint32_t>& rank,
+                                           const std::vector<std::uint32_t>& by_rank) {
   CallFigures figures;
   if (!health) {
     figures.latency = Latency(latency_mode_);
@@ -265,8 +279,11 @@ CallFigures DependencyTarget::take_figures(std::unique_ptr<Health>& health) {
   figures.errors = health->errors;
   figures.with_error_logs = health->with_error_logs;
   figures.http_status = std::move(health->http);
-  for (const auto& [text, n] : health->logs) figures.error_logs.emplace_back(*texts_[text], n);
-  std::sort(figures.error_logs.begin(), figures.error_logs.end());
+  // The texts in the order of their bytes: by rank.
+  for (auto& [text, n] : health->logs) text = rank[text];
+  std::sort(health->logs.begin(), health->logs.end());
+  figures.error_logs.reserve(health->logs.size());
+  for (const auto& [r, n] : health->logs) figures.error_logs.emplace_back(*texts_[by_rank[r]], n);
   figures.latency = std::move(health->latency);
   health.reset();
   return figures;
@@ -274,80 +291,84 @@ CallFigures DependencyTarget::take_figures(std::unique_ptr<Health>& health) {
 
 DependencyGraph DependencyTarget::graph(const CallNames& names) {
   latency_worker_->finish();
-  // The figures of each edge per direction of its last call, and of each call per direction:
-  // its own and those of the edges into it (whose latency it has already).
-  std::vector<std::array<CallFigures, 3>> edge_parts(edges_.size());
-  std::vector<std::uint8_t> edge_part_bits(edges_.size(), 0);  // the directions that have a part
-  std::vector<std::array<CallFigures, 3>> call_figures(calls_.size());
-  for (std::uint32_t call = 0; call < calls_.size(); ++call) {
+  // A call's figures take those of the edges into it, direction by direction; an edge's take
+  // those of its directions together, in its first slot.
+  for (EdgeSum& edge : edges_) {
+    std::unique_ptr<Health>* whole = nullptr;
     for (std::size_t d = 0; d < 3; ++d) {
-      call_figures[call][d] = take_figures(calls_[call].health[d]);
-    }
-  }
-  for (std::size_t e = 0; e < edges_.size(); ++e) {
-    for (std::size_t d = 0; d < 3; ++d) {
-      if (!edges_[e].health[d]) continue;
-      edge_parts[e][d] = take_figures(edges_[e].health[d]);
-      edge_part_bits[e] |= static_cast<std::uint8_t>(1u << d);
-      if (!add_counts(call_figures[edges_[e].to_call][d], edge_parts[e][d], max_sum_)) {
-        overflowed_ = true;
+      std::unique_ptr<Health>& part = edge.health[d];
+      if (!part) continue;
+      if (!add_health(health_of(calls_[edge.to_call].health[d]), *part)) overflowed_ = true;
+      if (whole == nullptr) {
+        whole = &part;
+      } else {
+        if (!add_health(**whole, *part)) overflowed_ = true;
+        part.reset();
       }
     }
+    if (whole != nullptr && whole != &edge.health[0]) edge.health[0] = std::move(*whole);
   }
-  DependencyGraph graph;
-  std::vector<std::size_t> node_of(names.process_count(), kNone);
+  // The error log texts ranked by their bytes.
+  std::vector<std::uint32_t> by_rank(texts_.size());
+  std::iota(by_rank.begin(), by_rank.end(), 0u);
+  std::sort(by_rank.begin(), by_rank.end(),
+            [this](std::uint32_t a, std::uint32_t b) { return *texts_[a] < *texts_[b]; });
+  std::vector<std::uint32_t> rank(texts_.size());
+  for (std::uint32_t r = 0; r < by_rank.size(); ++r) rank[by_rank[r]] = r;
+
+  // The calls that were added, by process name and then method: the order of the nodes and of
+  // their maps.
+  auto by_process_then = [&names](std::uint32_t a_process, std::uint32_t b_process, auto rest) {
+    return a_process != b_process ? names.process_name(a_process) < names.process_name(b_process)
+                                  : rest();
+  };
+  std::vector<std::uint32_t> order;
   for (std::uint32_t call = 0; call < calls_.size(); ++call) {
-    const CallSums& sums = calls_[call];
-    if (sums.added == 0) continue;
+    if (calls_[call].added != 0) order.push_back(call);
+  }
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return by_process_then(names.process_id(a), names.process_id(b),
+                           [&] { return names.method(a) < names.method(b); });
+  });
+  DependencyGraph graph;
+  std::uint32_t node_process = kNone;
+  for (const std::uint32_t call : order) {
+    CallSums& sums = calls_[call];
     const std::uint32_t process = names.process_id(call);
-    if (node_of[process] == kNone) {
-      node_of[process] = graph.nodes.size();
+    if (process != node_process) {
+      node_process = process;
       DependencyNode& node = graph.nodes.emplace_back();
       node.name = names.process_name(process);
       if (process < entry_.size()) node.entry_count = entry_[process];
     }
-    DependencyNode& node = graph.nodes[node_of[process]];
+    DependencyNode& node = graph.nodes.back();
     std::vector<MethodSum>* maps[] = {&node.operations, &node.methods, &node.direction_unknown};
     for (std::size_t d = 0; d < 3; ++d) {
       if ((sums.added >> d & 1) != 0) {
-        maps[d]->push_back(MethodSum{std::string(names.method(call)), sums.sum[d],
-                                     std::move(call_figures[call][d])});
+        maps[d]->emplace_back(std::string(names.method(call)), sums.sum[d],
+                              take_figures(sums.health[d], rank, by_rank));
       }
     }
   }
-  auto by_method = [](const MethodSum& a, const MethodSum& b) { return a.method < b.method; };
-  for (DependencyNode& node : graph.nodes) {
-    for (auto* map : {&node.operations, &node.methods, &node.direction_unknown}) {
-      std::sort(map->begin(), map->end(), by_method);
-    }
-  }
-  std::sort(graph.nodes.begin(), graph.nodes.end(),
-            [](const DependencyNode& a, const DependencyNode& b) { return a.name < b.name; });
 
+  std::vector<std::uint32_t> edge_order(edges_.size());
+  std::iota(edge_order.begin(), edge_order.end(), 0u);
+  std::sort(edge_order.begin(), edge_order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const EdgeSum& x = edges_[a];
+    const EdgeSum& y = edges_[b];
+    return by_process_then(x.from_process, y.from_process, [&] {
+      return by_process_then(names.process_id(x.to_call), names.process_id(y.to_call),
+                             [&] { return names.method(x.to_call) < names.method(y.to_call); });
+    });
+  });
   graph.edges.reserve(edges_.size());
-  for (std::size_t e = 0; e < edges_.size(); ++e) {
-    const EdgeSum& edge = edges_[e];
-    // One direction is the usual case: its part is taken whole.
-    CallFigures figures;
-    figures.latency = Latency(latency_mode_);
-    const std::uint8_t bits = edge_part_bits[e];
-    for (std::size_t d = 0; d < 3; ++d) {
-      if ((bits >> d & 1) == 0) continue;
-      if ((bits & (bits - 1)) == 0) {
-        figures = std::move(edge_parts[e][d]);
-      } else if (!add_figures(figures, edge_parts[e][d], max_sum_)) {
-        overflowed_ = true;
-      }
-    }
-    graph.edges.push_back(DependencyEdge{std::string(names.process_name(edge.from_process)),
-                                         std::string(names.process(edge.to_call)),
-                                         std::string(names.method(edge.to_call)), edge.count,
-                                         std::move(figures)});
+  for (const std::uint32_t e : edge_order) {
+    EdgeSum& edge = edges_[e];
+    graph.edges.emplace_back(std::string(names.process_name(edge.from_process)),
+                             std::string(names.process(edge.to_call)),
+                             std::string(names.method(edge.to_call)), edge.count,
+                             take_figures(edge.health[0], rank, by_rank));
   }
-  std::sort(graph.edges.begin(), graph.edges.end(),
-            [](const DependencyEdge& a, const DependencyEdge& b) {
-              return std::tie(a.from, a.to, a.method) < std::tie(b.from, b.to, b.method);
-            });
 
   // A process is a virtual peer when every chain holds it only as a peer its caller's client
   // span named: last, received, after an outbound call of the same method on another process,

@@ -130,23 +130,27 @@ class DependencyTarget final : public ChainTarget {
     sum += count;
   }
   void add_edge(std::uint32_t from_process, std::uint32_t to_call, std::uint32_t count);
-  // The pending health, with the chain's count, into the figures of a call or an edge, and its
-  // durations into `also` too when given.
+  // The pending health, with the chain's count, into the figures of a call or an edge.
   struct Health;
   struct Pending;
-  void take_health(Health& into, std::uint32_t count, Latency* also);
+  void take_health(Health& into, std::uint32_t count);
+  // Adds `from` to `into`; false when a sum would pass the limit.
+  bool add_health(Health& into, const Health& from) const;
   void clear_pending();
   Health& health_of(std::unique_ptr<Health>& slot);
   void note_virtual_peer(const CallNames& names, std::span<const std::uint64_t> calls);
-  // The figures of `health` (none: zero), which is given up.
-  CallFigures take_figures(std::unique_ptr<Health>& health);
+  // The figures of `health` (none: zero), which is given up; `rank` and `by_rank` order the
+  // error log texts by their bytes.
+  CallFigures take_figures(std::unique_ptr<Health>& health, const std::vector<std::uint32_t>& rank,
+                           const std::vector<std::uint32_t>& by_rank);
 
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
   // Per (process, method) number of CallNames.
   struct CallSums {
     std::array<std::int64_t, 3> sum{};  // indexed by CallDirection
     // The health of the chains that end in this call without an edge into it (first, or
-    // after a call of its own process), per direction, once there is any.
+    // after a call of its own process), per direction, once there is any; at the end also
+    // that of the edges into it.
     std::array<std::unique_ptr<Health>, 3> health;
     std::uint8_t added = 0;  // a bit per direction added at all
     // The edge into this call met last, a cache in front of edge_of_: neighbouring calls
@@ -159,7 +163,7 @@ class DependencyTarget final : public ChainTarget {
     std::uint32_t to_call;
     std::int64_t count;
     // Of the chains whose last step this is, per direction of their last call: each duration
-    // goes into one figure, the call's figures are put together at the end.
+    // goes into one figure; the call's and the edge's are put together at the end.
     std::array<std::unique_ptr<Health>, 3> health;
   };
 
@@ -176,6 +180,7 @@ class DependencyTarget final : public ChainTarget {
   std::unique_ptr<LatencyWorker> latency_worker_;
   HashMap<std::string, std::uint32_t> text_number_;  // error log texts, numbered
   std::vector<const std::string*> texts_;
+  std::string text_key_;  // reused for lookups
   // Virtual peers: per process, whether a chain showed it other than as a peer its caller
   // named; per chain ending in a call that looks like a named peer, the hash of the chain
   // without that call and the peer's process; the hashes of the chains that end in an

@@ -283,8 +283,8 @@ bool write_json_figures(Sink& out, const CallFigures& figures) {
   const auto top = top_error_logs(figures);
   for (std::size_t i = 0; i < top.size(); ++i) {
     if (!(out.write(i == 0 ? "{\"text\": \"" : ", {\"text\": \"") &&
-          write_json_string(out, top[i].first) && out.write("\", \"count\": ") &&
-          write_number(out, top[i].second) && out.write("}"))) {
+          write_json_string(out, top[i]->first) && out.write("\", \"count\": ") &&
+          write_number(out, top[i]->second) && out.write("}"))) {
       return false;
     }
   }

@@ -10,7 +10,7 @@ namespace tracemill {
 namespace {
 
 // A piece of work in the ring: a header word (kind << 32 | number of durations), the addresses
-// of the figures it adds to and of the one it takes from, then the durations.
+// of the figure it adds to and of the one it takes from, then the durations.
 std::uint64_t word_of(Latency* figure) { return reinterpret_cast<std::uintptr_t>(figure); }
 
 Latency* figure_of(std::uint64_t word) {
@@ -23,17 +23,16 @@ LatencyWorker::LatencyWorker(std::uint64_t start_after) : start_after_(start_aft
 
 LatencyWorker::~LatencyWorker() {
   if (!thread_.joinable()) return;
-  send(kStop, nullptr, nullptr, nullptr, {});
+  send(kStop, nullptr, nullptr, {});
   thread_.join();
 }
 
-void LatencyWorker::add(Latency& figure, std::span<const std::int64_t> micros, Latency* also) {
+void LatencyWorker::add(Latency& figure, std::span<const std::int64_t> micros) {
   if (micros.empty()) return;
   if (!thread_.joinable()) {
     handed_over_ += micros.size();
     if (handed_over_ < start_after_) {
       figure.add(micros);
-      if (also != nullptr) also->add(micros);
       return;
     }
     ring_ = std::make_unique<WordRing>();
@@ -44,36 +43,33 @@ void LatencyWorker::add(Latency& figure, std::span<const std::int64_t> micros, L
       ring_.reset();
       start_after_ = ~std::uint64_t{0};
       figure.add(micros);
-      if (also != nullptr) also->add(micros);
       return;
     }
   }
-  send(kAdd, &figure, also, nullptr, micros);
+  send(kAdd, &figure, nullptr, micros);
 }
 
-void LatencyWorker::merge(Latency& into, std::unique_ptr<Latency> from, Latency* also) {
+void LatencyWorker::merge(Latency& into, std::unique_ptr<Latency> from) {
   if (!thread_.joinable()) {
     into.merge(*from);
-    if (also != nullptr) also->merge(*from);
     return;
   }
-  send(kMerge, &into, also, from.release(), {});
+  send(kMerge, &into, from.release(), {});
 }
 
 void LatencyWorker::free(std::unique_ptr<Latency> figure) {
-  if (thread_.joinable()) send(kFree, nullptr, nullptr, figure.release(), {});
+  if (thread_.joinable()) send(kFree, nullptr, figure.release(), {});
 }
 
 void LatencyWorker::finish() {
   if (thread_.joinable()) ring_->wait_until_taken();
 }
 
-void LatencyWorker::send(Kind kind, Latency* to, Latency* also, Latency* from,
+void LatencyWorker::send(Kind kind, Latency* to, Latency* from,
                          std::span<const std::int64_t> micros) {
   WordRing& ring = *ring_;
   ring.put(std::uint64_t{kind} << 32 | micros.size());
   ring.put(word_of(to));
-  ring.put(word_of(also));
   ring.put(word_of(from));
   // The signed durations as the unsigned words of the same bits.
   ring.put(std::span(reinterpret_cast<const std::uint64_t*>(micros.data()), micros.size()));
@@ -86,7 +82,6 @@ void LatencyWorker::run() {
   for (;;) {
     const std::uint64_t head = ring.get();
     Latency* to = figure_of(ring.get());
-    Latency* also = figure_of(ring.get());
     Latency* from = figure_of(ring.get());
     switch (static_cast<Kind>(head >> 32)) {
       case kAdd:
@@ -94,13 +89,11 @@ void LatencyWorker::run() {
           const std::span<const std::uint64_t> run = ring.get_run(left);
           const std::span micros(reinterpret_cast<const std::int64_t*>(run.data()), run.size());
           to->add(micros);
-          if (also != nullptr) also->add(micros);
           left -= run.size();
         }
         break;
       case kMerge:
         to->merge(*from);
-        if (also != nullptr) also->merge(*from);
         delete from;
         break;
       case kFree:

@@ -2,8 +2,8 @@
 //
 // Counting a duration into its bucket is most of what the health figures cost, and it needs
 // nothing the decoding thread still has to do; so the figures go to a second thread, through a
-// WordRing, as three kinds of work: add these durations to one or two figures, merge a figure
-// into one or two others (and free it), free a figure. The thread does them in the order they
+// WordRing, as three kinds of work: add these durations to a figure, merge a figure into
+// another (and free it), free a figure. The thread does them in the order they
 // were handed over, so every figure ends as if the calls had added to it at once. Until
 // `start_after` durations have been handed over, the work is done at once on the calling
 // thread: small files never start a thread.
@@ -32,10 +32,10 @@ class LatencyWorker {
   LatencyWorker(const LatencyWorker&) = delete;
   LatencyWorker& operator=(const LatencyWorker&) = delete;
 
-  // Adds `micros` to `figure`, and to `also` when given.
-  void add(Latency& figure, std::span<const std::int64_t> micros, Latency* also = nullptr);
-  // Merges `from` into `into` (and into `also` when given), then frees `from`.
-  void merge(Latency& into, std::unique_ptr<Latency> from, Latency* also = nullptr);
+  // Adds `micros` to `figure`.
+  void add(Latency& figure, std::span<const std::int64_t> micros);
+  // Merges `from` into `into`, then frees `from`.
+  void merge(Latency& into, std::unique_ptr<Latency> from);
   void free(std::unique_ptr<Latency> figure);
   // Returns once every piece of work handed over is done; the figures are the caller's again.
   void finish();
@@ -46,10 +46,9 @@ class LatencyWorker {
  private:
   enum Kind : std::uint64_t { kAdd, kMerge, kFree, kStop };
 
-  // Hands over one piece of work: its kind, the figures it adds to (the second may be null),
-  // the figure it takes from, and for kAdd its durations.
-  void send(Kind kind, Latency* to, Latency* also, Latency* from,
-            std::span<const std::int64_t> micros);
+  // Hands over one piece of work: its kind, the figure it adds to, the figure it takes from,
+  // and for kAdd its durations.
+  void send(Kind kind, Latency* to, Latency* from, std::span<const std::int64_t> micros);
   void run();
 
   std::uint64_t start_after_;
