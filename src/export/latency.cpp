@@ -186,8 +186,9 @@ std::uint32_t Latency::Buckets::scan_up(std::uint64_t& seen, std::uint64_t rank)
   return kNotReached;
 }
 
-std::uint32_t Latency::Buckets::scan_down(std::uint64_t& seen, std::uint64_t rank) const {
-  std::size_t i = counts_.size();  // the buckets below i are left
+std::uint32_t Latency::Buckets::scan_down(std::size_t& end, std::uint64_t& seen,
+                                          std::uint64_t rank) const {
+  std::size_t i = end;  // the buckets below i are left
   if (carried_.empty()) {
     for (; i >= kBlock; i -= kBlock) {
       std::uint64_t block = 0;
@@ -197,9 +198,14 @@ std::uint32_t Latency::Buckets::scan_down(std::uint64_t& seen, std::uint64_t ran
     }
   }
   while (i-- > 0) {
-    seen += at(first_ + static_cast<std::uint32_t>(i));
-    if (seen >= rank) return first_ + static_cast<std::uint32_t>(i);
+    const std::uint64_t count = at(first_ + static_cast<std::uint32_t>(i));
+    if (seen + count >= rank) {
+      end = i + 1;
+      return first_ + static_cast<std::uint32_t>(i);
+    }
+    seen += count;
   }
+  end = 0;
   return kNotReached;
 }
 
@@ -240,24 +246,22 @@ void Latency::Buckets::merge(const Buckets& other) {
     cover(counts_.empty() ? other.first() : std::min(other.first(), first_),
           counts_.empty() ? other.last() : std::max(other.last(), last()));
   }
-  // Counter by counter; a sum that passes the counter's bits carries. Whether any does is
-  // asked first, in a loop without branches (which the compiler vectorises), and the counters
-  // are then added in another.
+  // Counter by counter, in a loop without branches (which the compiler vectorises); a sum that
+  // passed the counter's bits wrapped, to less than what was added, and carries.
   Counter* counts = counts_.data() + (other.first_ - first_);
   const Counter* more = other.counts_.data();
   const std::size_t n = other.counts_.size();
-  bool carries = false;
+  std::uint32_t wrapped = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    carries |= static_cast<Counter>(counts[i] + more[i]) < counts[i];
+    const std::uint32_t sum = std::uint32_t{counts[i]} + more[i];
+    wrapped |= sum;
+    counts[i] = static_cast<Counter>(sum);
   }
-  if (!carries) [[likely]] {
-    for (std::size_t i = 0; i < n; ++i) counts[i] = static_cast<Counter>(counts[i] + more[i]);
-  } else {
+  if (wrapped >> kCounterBits != 0) [[unlikely]] {
     for (std::size_t i = 0; i < n; ++i) {
-      const Counter before = counts[i];
-      counts[i] = static_cast<Counter>(counts[i] + more[i]);
-      if (counts[i] < before)
+      if (counts[i] < more[i]) {
         carry(other.first_ + static_cast<std::uint32_t>(i), std::uint64_t{1} << kCounterBits);
+      }
     }
   }
   for (const auto& [index, amount] : other.carried_) add(index, amount);
@@ -331,12 +335,54 @@ std::uint64_t Latency::count_at_most(std::int64_t bound_micros) const {
   fatal("a latency bound outside the fixed list");
 }
 
-std::int64_t Latency::quantile(double q) const {
-  if (count_ == 0) return 0;
+std::uint64_t Latency::rank_of(double q) const {
   // The rank ceil(q n) in integers, with q in ten-thousandths: n = 10000 a + b.
   const auto parts = static_cast<std::uint64_t>(std::clamp(std::lround(q * 10000), 0L, 10000L));
-  std::uint64_t rank = count_ / 10000 * parts + (count_ % 10000 * parts + 9999) / 10000;
-  rank = std::max<std::uint64_t>(rank, 1);
+  const std::uint64_t rank = count_ / 10000 * parts + (count_ % 10000 * parts + 9999) / 10000;
+  return std::max<std::uint64_t>(rank, 1);
+}
+
+std::int64_t Latency::value_of(std::uint32_t index, bool negative) const {
+  // The value that bounds the relative error over the bucket's integers [low, high] is
+  // 2 low high / (low + high); rounded to an integer it stays within 0.8 % of each.
+  std::uint64_t low = index;
+  std::uint64_t high = index;
+  if (index >= 128) {
+    const std::uint32_t shift = (index >> 6) - 1;
+    low = std::uint64_t{index - (shift << 6)} << shift;
+    high = low + ((std::uint64_t{1} << shift) - 1);
+  }
+  const double share =
+      static_cast<double>(low) / (static_cast<double>(low) + static_cast<double>(high));
+  const auto offset = static_cast<std::uint64_t>(static_cast<double>(high - low) * share + 0.5);
+  const std::uint64_t magnitude = low + std::min(offset, high - low);
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  const std::int64_t value = negative ? (magnitude > kMax ? std::numeric_limits<std::int64_t>::min()
+                                                          : -static_cast<std::int64_t>(magnitude))
+                                      : static_cast<std::int64_t>(std::min(magnitude, kMax));
+  return std::clamp(value, min_, max_);
+}
+
+bool Latency::from_the_top(std::uint64_t rank) const {
+  return negative_.empty() && !positive_.empty() && rank > count_ / 2 && rank > zeros_;
+}
+
+void Latency::quantiles(std::span<const double> qs, std::span<std::int64_t> values) const {
+  std::size_t end = positive_.size();
+  std::uint64_t above = 0;
+  for (std::size_t i = qs.size(); i-- > 0;) {
+    if (exact_ || count_ == 0 || !from_the_top(rank_of(qs[i]))) {
+      values[i] = quantile(qs[i]);
+      continue;
+    }
+    const std::uint32_t index = positive_.scan_down(end, above, count_ - rank_of(qs[i]) + 1);
+    values[i] = value_of(index == Buckets::kNotReached ? positive_.first() : index, false);
+  }
+}
+
+std::int64_t Latency::quantile(double q) const {
+  if (count_ == 0) return 0;
+  const std::uint64_t rank = rank_of(q);
   if (exact_) {
     if (!sorted_) {
       std::sort(values_.begin(), values_.end());
@@ -344,36 +390,17 @@ std::int64_t Latency::quantile(double q) const {
     }
     return values_[rank - 1];
   }
-  // The value that bounds the relative error over the bucket's integers [low, high] is
-  // 2 low high / (low + high); rounded to an integer it stays within 0.8 % of each.
-  auto value_of = [this](std::uint32_t index, bool negative) {
-    std::uint64_t low = index;
-    std::uint64_t high = index;
-    if (index >= 128) {
-      const std::uint32_t shift = (index >> 6) - 1;
-      low = std::uint64_t{index - (shift << 6)} << shift;
-      high = low + ((std::uint64_t{1} << shift) - 1);
-    }
-    const double share =
-        static_cast<double>(low) / (static_cast<double>(low) + static_cast<double>(high));
-    const auto offset = static_cast<std::uint64_t>(static_cast<double>(high - low) * share + 0.5);
-    const std::uint64_t magnitude = low + std::min(offset, high - low);
-    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    const std::int64_t value = negative
-                                   ? (magnitude > kMax ? std::numeric_limits<std::int64_t>::min()
-                                                       : -static_cast<std::int64_t>(magnitude))
-                                   : static_cast<std::int64_t>(std::min(magnitude, kMax));
-    return std::clamp(value, min_, max_);
-  };
   // A high rank among positive durations alone is found from the top, nearer to it.
-  if (negative_.empty() && !positive_.empty() && rank > count_ / 2 && rank > zeros_) {
+  if (from_the_top(rank)) {
+    std::size_t end = positive_.size();
     std::uint64_t above = 0;
-    const std::uint32_t index = positive_.scan_down(above, count_ - rank + 1);
+    const std::uint32_t index = positive_.scan_down(end, above, count_ - rank + 1);
     return value_of(index == Buckets::kNotReached ? positive_.first() : index, false);
   }
   std::uint64_t seen = 0;
   if (!negative_.empty()) {
-    if (const std::uint32_t index = negative_.scan_down(seen, rank);
+    std::size_t end = negative_.size();
+    if (const std::uint32_t index = negative_.scan_down(end, seen, rank);
         index != Buckets::kNotReached) {
       return value_of(index, true);
     }

@@ -163,6 +163,9 @@ class Latency {
   // exact mode the first call after an add sorts the kept durations (so two threads must not
   // call it at once).
   std::int64_t quantile(double q) const;
+  // quantile() of each of `qs`, which ascend, into `values`: the high ones among positive
+  // durations in one scan of the buckets from the top.
+  void quantiles(std::span<const double> qs, std::span<std::int64_t> values) const;
 
   // The bytes held beyond the object itself.
   std::size_t heap_bytes() const;
@@ -194,11 +197,16 @@ class Latency {
     std::uint32_t first() const { return first_; }
     std::uint32_t last() const { return first_ + static_cast<std::uint32_t>(counts_.size()) - 1; }
     std::uint64_t at(std::uint32_t index) const;
-    // Adds the counts from the first bucket up (from the last down) to `seen` until it
-    // reaches `rank`: the bucket where it did, or kNotReached (all added).
+    // Adds the counts from the first bucket up to `seen` until it reaches `rank`: the bucket
+    // where it did, or kNotReached (all added).
     static constexpr std::uint32_t kNotReached = ~std::uint32_t{0};
     std::uint32_t scan_up(std::uint64_t& seen, std::uint64_t rank) const;
-    std::uint32_t scan_down(std::uint64_t& seen, std::uint64_t rank) const;
+    // The same from the last bucket down, over the buckets below position `end` (of
+    // counters): at the bucket where `seen` would reach `rank`, `end` is set past it and
+    // `seen` holds the counts above it, so that a second scan for a higher rank goes on from
+    // there; kNotReached when all are added.
+    std::uint32_t scan_down(std::size_t& end, std::uint64_t& seen, std::uint64_t rank) const;
+    std::size_t size() const { return counts_.size(); }
     // The same count in every bucket.
     bool same_counts(const Buckets& other) const;
     std::size_t heap_bytes() const;
@@ -212,6 +220,13 @@ class Latency {
     // What passed 2^16 in a counter: (index, multiple of 2^16), one entry a bucket.
     std::vector<std::pair<std::uint32_t, std::uint64_t>> carried_;
   };
+
+  // The rank of quantile q among count() durations (at least 1).
+  std::uint64_t rank_of(double q) const;
+  // The value a quantile in bucket `index` reads out as (of the negative buckets if `negative`).
+  std::int64_t value_of(std::uint32_t index, bool negative) const;
+  // Whether the duration at `rank` is found scanning the positive buckets from the top.
+  bool from_the_top(std::uint64_t rank) const;
 
   // Counts `micros` (> 0, of bucket `index`) apart when the bucket is a bound's own.
   void note_bound(std::uint32_t index, std::int64_t micros) {

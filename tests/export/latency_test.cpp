@@ -119,6 +119,13 @@ TEST(Latency, ShapesReadOutExactlyOrWithinOnePercent) {
         const double q = static_cast<double>(parts) / 10000;
         EXPECT_EQ(first.quantile(q), whole.quantile(q)) << parts;
       }
+      // Several quantiles at once read out as each alone, also where two share a bucket.
+      constexpr double kAtOnce[] = {0, 0.0001, 0.25, 0.5, 0.9, 0.95, 0.99, 0.9901, 0.999, 1};
+      std::int64_t at_once[std::size(kAtOnce)];
+      whole.quantiles(kAtOnce, at_once);
+      for (std::size_t i = 0; i < std::size(kAtOnce); ++i) {
+        EXPECT_EQ(at_once[i], whole.quantile(kAtOnce[i])) << kAtOnce[i];
+      }
       if (mode == Latency::Mode::kSketch) {
         EXPECT_LT(sizeof(Latency) + whole.heap_bytes(), 32u << 10);
       }
