@@ -53,6 +53,11 @@ void walk_sorted(A& first, B& second, Less less, Both both, OnlyFirst only_first
 // and says whether that stayed in range. Returns whether every sum did.
 template <class T, class Less, class Add>
 bool merge_sorted(std::vector<T>& into, const std::vector<T>& from, Less less, Add add) {
+  if (from.empty()) return true;
+  if (into.empty()) {
+    into = from;
+    return true;
+  }
   std::vector<T> merged;
   merged.reserve(into.size() + from.size());
   bool in_range = true;

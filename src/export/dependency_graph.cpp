@@ -331,15 +331,22 @@ DependencyGraph DependencyTarget::graph(const CallNames& names) {
                            [&] { return names.method(a) < names.method(b); });
   });
   DependencyGraph graph;
-  std::uint32_t node_process = kNone;
-  for (const std::uint32_t call : order) {
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::uint32_t call = order[i];
     CallSums& sums = calls_[call];
     const std::uint32_t process = names.process_id(call);
-    if (process != node_process) {
-      node_process = process;
+    if (i == 0 || names.process_id(order[i - 1]) != process) {
       DependencyNode& node = graph.nodes.emplace_back();
       node.name = names.process_name(process);
       if (process < entry_.size()) node.entry_count = entry_[process];
+      // Each map's room, from the node's calls.
+      std::size_t sizes[3] = {};
+      for (std::size_t j = i; j < order.size() && names.process_id(order[j]) == process; ++j) {
+        for (std::size_t d = 0; d < 3; ++d) sizes[d] += calls_[order[j]].added >> d & 1;
+      }
+      node.operations.reserve(sizes[0]);
+      node.methods.reserve(sizes[1]);
+      node.direction_unknown.reserve(sizes[2]);
     }
     DependencyNode& node = graph.nodes.back();
     std::vector<MethodSum>* maps[] = {&node.operations, &node.methods, &node.direction_unknown};
