@@ -21,7 +21,9 @@ namespace tracemill {
 
 class WordRing {
  public:
-  static constexpr std::size_t kDefaultWords = std::size_t{1} << 15;  // 256 KiB
+  // 2 MiB: room for a few milliseconds of work, so that a putting side rarely waits while the
+  // getting side's processor is busy with something else for a moment.
+  static constexpr std::size_t kDefaultWords = std::size_t{1} << 18;
 
   // `words` must be a power of two.
   explicit WordRing(std::size_t words = kDefaultWords) : words_(words, 0), mask_(words - 1) {}
@@ -40,6 +42,10 @@ class WordRing {
       put_at_ += n;
       words = words.subspan(n);
     }
+  }
+  // The number of words put since the last publish().
+  std::size_t unpublished() const {
+    return static_cast<std::size_t>(put_at_ - published_.load(std::memory_order_relaxed));
   }
   // Makes everything put so far visible to the getting side.
   void publish() {

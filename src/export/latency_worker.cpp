@@ -73,7 +73,9 @@ void LatencyWorker::send(Kind kind, Latency* to, Latency* from,
   ring.put(word_of(from));
   // The signed durations as the unsigned words of the same bits.
   ring.put(std::span(reinterpret_cast<const std::uint64_t*>(micros.data()), micros.size()));
-  ring.publish();
+  // Published in pieces of some size, so that the thread, when it has caught up, sleeps until
+  // there is some work, not at every pair (waking it costs this thread a system call).
+  if (kind == kStop || ring.unpublished() >= kPublishWords) ring.publish();
 }
 
 void LatencyWorker::run() {

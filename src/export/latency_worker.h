@@ -45,6 +45,8 @@ class LatencyWorker {
 
  private:
   enum Kind : std::uint64_t { kAdd, kMerge, kFree, kStop };
+  // How much work is handed over at once (finish() hands over the rest).
+  static constexpr std::size_t kPublishWords = std::size_t{1} << 13;
 
   // Hands over one piece of work: its kind, the figure it adds to, the figure it takes from,
   // and for kAdd its durations.
