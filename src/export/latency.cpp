@@ -133,19 +133,17 @@ void Latency::add(std::span<const std::int64_t> micros) {
     // All positive: the buckets of the batch, counted together; a bucket monotone in the
     // magnitude gives the range they lie in.
     std::size_t n = 0;
+    auto find_buckets = [&](auto bucket) {
+      for (const std::int64_t d : batch) {
+        const std::uint32_t index = bucket(static_cast<std::uint64_t>(d));
+        positive[n++] = index;
+        note_bound(index, d);
+      }
+    };
     if (static_cast<std::uint64_t>(most) < latency_buckets::kBelowDoubleRounding) [[likely]] {
-      for (const std::int64_t d : batch) {
-        const std::uint32_t index =
-            latency_buckets::bucket_below_2_53(static_cast<std::uint64_t>(d));
-        positive[n++] = index;
-        note_bound(index, d);
-      }
+      find_buckets([](std::uint64_t m) { return latency_buckets::bucket_below_2_53(m); });
     } else {
-      for (const std::int64_t d : batch) {
-        const std::uint32_t index = bucket_of(static_cast<std::uint64_t>(d));
-        positive[n++] = index;
-        note_bound(index, d);
-      }
+      find_buckets([](std::uint64_t m) { return bucket_of(m); });
     }
     const auto low = static_cast<std::uint64_t>(least);
     const auto high = static_cast<std::uint64_t>(most);
@@ -371,11 +369,12 @@ void Latency::quantiles(std::span<const double> qs, std::span<std::int64_t> valu
   std::size_t end = positive_.size();
   std::uint64_t above = 0;
   for (std::size_t i = qs.size(); i-- > 0;) {
-    if (exact_ || count_ == 0 || !from_the_top(rank_of(qs[i]))) {
+    const std::uint64_t rank = rank_of(qs[i]);
+    if (exact_ || count_ == 0 || !from_the_top(rank)) {
       values[i] = quantile(qs[i]);
       continue;
     }
-    const std::uint32_t index = positive_.scan_down(end, above, count_ - rank_of(qs[i]) + 1);
+    const std::uint32_t index = positive_.scan_down(end, above, count_ - rank + 1);
     values[i] = value_of(index == Buckets::kNotReached ? positive_.first() : index, false);
   }
 }
